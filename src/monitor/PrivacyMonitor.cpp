@@ -166,6 +166,9 @@ void PrivacyMonitor::process(const PixelBufferPtr& pixelBuffer, const CaptureCon
     std::stable_sort(sorted.begin(), sorted.end(), [](const FaceObservation& a, const FaceObservation& b) {
         return a.boundingBox.area() > b.boundingBox.area();
     });
+    if (deps_.observer) {
+        deps_.observer->frameAnalysed(sorted.size());
+    }
     decide(sorted, pixelBuffer, orientation);
 }
 
@@ -205,6 +208,9 @@ void PrivacyMonitor::decide(const std::vector<FaceObservation>& sorted, const Pi
             presenceActive_ = false;
             missCount_ = 0;
             lastBringTriggerFrontTime_ = 0;
+            if (deps_.observer) {
+                deps_.observer->presenceEnded();
+            }
             closeTriggerDocumentIfPossible();
             schedulePiPHideAfterHold();
         }
@@ -222,6 +228,9 @@ void PrivacyMonitor::decide(const std::vector<FaceObservation>& sorted, const Pi
     if (confirmCount_ >= confirmNeeded && !presenceActive_) {
         presenceActive_ = true;
         pipUserDismissed_ = false;
+        if (deps_.observer) {
+            deps_.observer->presenceConfirmed();
+        }
         lastBringTriggerFrontTime_ = deps_.clock->now();
         bringTriggerDocumentToFront();
         if (deps_.pip) {

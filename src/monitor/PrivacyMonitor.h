@@ -13,6 +13,7 @@
 #include "imaging/PixelBuffer.h"
 #include "imaging/Renderer.h"
 #include "monitor/CameraSession.h"
+#include "monitor/EngineObserver.h"
 #include "monitor/FaceDetector.h"
 #include "monitor/FaceObservation.h"
 #include "monitor/FacePresenter.h"
@@ -54,6 +55,8 @@ public:
         std::function<bool(int major, int minor, int patch)> isOperatingSystemAtLeast;
         // Home folder for expanding a leading tilde in trigger paths.
         std::string homeDirectory;
+        // Optional: told of each analysed frame and of presences starting and ending.
+        std::shared_ptr<EngineObserver> observer;
     };
 
     static constexpr const char* customTriggerPathKey = "ruzered.triggerFilePath";
