@@ -13,7 +13,7 @@ namespace tovak::imaging {
 // context or intermediate image is allocated. Safe to call from several threads; calls are
 // serialised.
 class Renderer {
-public:
+  public:
     // The frame turned upright and scaled uniformly by scale, as a new bitmap whose logical size is
     // the scaled extent. None when the frame or the scale is unusable.
     [[nodiscard]] std::optional<Image> renderUpright(const PixelBuffer& frame, Orientation orientation, double scale);
@@ -23,7 +23,14 @@ public:
     [[nodiscard]] std::optional<PixelBufferPtr> renderPlaced(const cv::Mat& src, int targetWidth, int targetHeight,
                                                              const cv::Rect2d& placement);
 
-private:
+    // A fresh opaque BGRA bitmap of bitmapSize in which the sourceRegion of frame is resampled once
+    // (bilinear) onto placement and every pixel whose centre lies outside placement is black. Both
+    // rectangles are real-valued, in pixels, origin top left; samples never reach outside the
+    // whole pixels that sourceRegion touches.
+    [[nodiscard]] std::optional<PixelBufferPtr> renderRegion(const cv::Mat& frame, const cv::Rect2d& sourceRegion,
+                                                             cv::Size bitmapSize, const cv::Rect2d& placement);
+
+  private:
     std::mutex mutex_;
     cv::Mat scaled_;
 };
