@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kDefaultTriggerName = "DefaultTrigger";
 constexpr const char* kDefaultTriggerExtension = "csv";
+constexpr const char* kSettingsNotSaved = "Настройки не сохранились";
 
 }  // namespace
 
@@ -662,16 +663,16 @@ void PrivacyMonitor::pickTriggerFile() {
         if (!self || !path || path->empty()) {
             return;
         }
-        if (self->deps_.settings) {
-            self->deps_.settings->setString(customTriggerPathKey, *path);
+        if (self->deps_.settings && !self->deps_.settings->setString(customTriggerPathKey, *path)) {
+            self->publishStatus(kSettingsNotSaved);
         }
         self->refreshTriggerSummary();
     });
 }
 
 void PrivacyMonitor::clearCustomTriggerFile() {
-    if (deps_.settings) {
-        deps_.settings->remove(customTriggerPathKey);
+    if (deps_.settings && !deps_.settings->remove(customTriggerPathKey)) {
+        publishStatus(kSettingsNotSaved);
     }
     refreshTriggerSummary();
 }

@@ -11,8 +11,9 @@ class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
     [[nodiscard]] virtual std::optional<std::string> string(const std::string& key) const = 0;
-    virtual void setString(const std::string& key, const std::string& value) = 0;
-    virtual void remove(const std::string& key) = 0;
+    // Both false when the change could not be made lasting (the store cannot be written).
+    virtual bool setString(const std::string& key, const std::string& value) = 0;
+    virtual bool remove(const std::string& key) = 0;
 };
 
 class FileSystem {

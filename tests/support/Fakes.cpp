@@ -233,14 +233,16 @@ std::optional<std::string> MemorySettings::string(const std::string& key) const 
     return it->second;
 }
 
-void MemorySettings::setString(const std::string& key, const std::string& value) {
+bool MemorySettings::setString(const std::string& key, const std::string& value) {
     std::lock_guard lock(mutex_);
     values_[key] = value;
+    return writable.load();
 }
 
-void MemorySettings::remove(const std::string& key) {
+bool MemorySettings::remove(const std::string& key) {
     std::lock_guard lock(mutex_);
     values_.erase(key);
+    return writable.load();
 }
 
 bool FakeFileSystem::fileExists(const std::string& path) const {

@@ -185,9 +185,11 @@ private:
 
 class MemorySettings final : public monitor::SettingsStore {
 public:
+    // When false, changes still take effect in memory but report that they were not saved.
+    std::atomic<bool> writable{true};
     [[nodiscard]] std::optional<std::string> string(const std::string& key) const override;
-    void setString(const std::string& key, const std::string& value) override;
-    void remove(const std::string& key) override;
+    bool setString(const std::string& key, const std::string& value) override;
+    bool remove(const std::string& key) override;
 
 private:
     mutable std::mutex mutex_;
