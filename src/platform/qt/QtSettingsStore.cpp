@@ -1,0 +1,40 @@
+#include "platform/qt/QtSettingsStore.h"
+
+namespace tovak::platform {
+
+QtSettingsStore::QtSettingsStore() = default;
+
+QtSettingsStore::QtSettingsStore(QString iniFilePath) : iniFilePath_(std::move(iniFilePath)) {}
+
+std::unique_ptr<QSettings> QtSettingsStore::open() const {
+    if (iniFilePath_.isEmpty()) {
+        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("tovak"),
+                                           QStringLiteral("tovak"));
+    }
+    return std::make_unique<QSettings>(iniFilePath_, QSettings::IniFormat);
+}
+
+std::optional<std::string> QtSettingsStore::string(const std::string& key) const {
+    auto settings = open();
+    const QString qtKey = QString::fromStdString(key);
+    if (!settings->contains(qtKey)) {
+        return std::nullopt;
+    }
+    return settings->value(qtKey).toString().toStdString();
+}
+
+bool QtSettingsStore::setString(const std::string& key, const std::string& value) {
+    auto settings = open();
+    settings->setValue(QString::fromStdString(key), QString::fromStdString(value));
+    settings->sync();
+    return settings->status() == QSettings::NoError;
+}
+
+bool QtSettingsStore::remove(const std::string& key) {
+    auto settings = open();
+    settings->remove(QString::fromStdString(key));
+    settings->sync();
+    return settings->status() == QSettings::NoError;
+}
+
+}  // namespace tovak::platform
