@@ -1,0 +1,75 @@
+#include "app/CommandLine.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace tovak::app {
+
+std::string usageText() {
+    return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
+           "\n"
+           "  --camera demo      the built-in demo scene instead of the camera\n"
+           "  --camera PATH      a video file or a folder of images as the camera\n"
+           "  --headless         no windows: one JSON object per line on standard output per event\n"
+           "  --lock dry-run     report the session lock as done instead of locking\n"
+           "  --max-seconds N    stop after N seconds of source time\n"
+           "  --help             this text\n"
+           "  --version          the version\n";
+}
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    Options options;
+    const auto fail = [](std::string message) { return ParsedCommandLine{std::nullopt, std::move(message)}; };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        const auto takeValue = [&]() -> std::optional<std::string> {
+            if (value) {
+                return value;
+            }
+            if (i + 1 < arguments.size()) {
+                return arguments[++i];
+            }
+            return std::nullopt;
+        };
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else if (name == "--headless") {
+            options.headless = true;
+        } else if (name == "--camera") {
+            const auto camera = takeValue();
+            if (!camera || camera->empty()) {
+                return fail("--camera needs \"demo\" or a path");
+            }
+            options.camera = *camera;
+        } else if (name == "--lock") {
+            const auto mode = takeValue();
+            if (!mode || *mode != "dry-run") {
+                return fail("--lock takes only \"dry-run\"");
+            }
+            options.lockDryRun = true;
+        } else if (name == "--max-seconds") {
+            const auto text = takeValue();
+            if (!text) {
+                return fail("--max-seconds needs a number of seconds");
+            }
+            char* end = nullptr;
+            const double seconds = std::strtod(text->c_str(), &end);
+            if (text->empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0) {
+                return fail("--max-seconds needs a positive number of seconds, not \"" + *text + "\"");
+            }
+            options.maxSeconds = seconds;
+        } else {
+            return fail("unknown argument \"" + arguments[i] + "\"");
+        }
+    }
+    return ParsedCommandLine{options, {}};
+}
+
+}  // namespace tovak::app

@@ -1,0 +1,216 @@
+#include "app/HeadlessRunner.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+
+#include "monitor/PrivacyMonitor.h"
+#include "platform/demo/DemoScene.h"
+#include "platform/demo/FileSource.h"
+#include "platform/demo/SourceCameraSession.h"
+#include "platform/headless/EventLog.h"
+#include "platform/headless/FrameCountingSession.h"
+#include "platform/headless/LoopMainQueue.h"
+#include "platform/headless/ReportingAdapters.h"
+#include "platform/opencv/BlazeFaceDetector.h"
+#include "platform/opencv/DataDirectory.h"
+#include "platform/opencv/V4L2CameraSession.h"
+#include "runtime/SerialQueue.h"
+#include "runtime/Simulation.h"
+
+namespace tovak::app {
+
+using monitor::PrivacyMonitor;
+using platform::EventLog;
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onInterrupt(int) {
+    gInterrupted = true;
+}
+
+class RealFileSystem final : public monitor::FileSystem {
+  public:
+    [[nodiscard]] bool fileExists(const std::string& path) const override {
+        std::error_code ec;
+        return std::filesystem::exists(path, ec);
+    }
+};
+
+template <typename T, typename U>
+std::shared_ptr<T> unowned(U& object) {
+    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
+}
+
+// The reporting services and the detector around one monitor.
+PrivacyMonitor::Dependencies reportingDependencies(EventLog& log, const Options& options, HeadlessEnvironment& env,
+                                                   std::shared_ptr<runtime::MainQueue> main,
+                                                   std::shared_ptr<monitor::FaceDetector> detector,
+                                                   std::shared_ptr<monitor::CameraSession> camera) {
+    PrivacyMonitor::Dependencies deps;
+    deps.mainQueue = main;
+    deps.session = std::move(camera);
+    deps.faceDetector = std::move(detector);
+    deps.pip = std::make_shared<platform::ReportingPresenter>(log, "pip");
+    deps.fullscreen = std::make_shared<platform::ReportingPresenter>(log, "closeup");
+    std::shared_ptr<monitor::ScreenLocker> locker =
+        options.lockDryRun ? std::make_shared<platform::DryRunScreenLocker>(main) : env.makeLocker(main);
+    deps.screenLock = std::make_shared<platform::ReportingScreenLocker>(log, std::move(locker));
+    deps.fileSystem = std::make_shared<RealFileSystem>();
+    const std::optional<std::string> data = platform::findDataDirectory();
+    deps.resources = std::make_shared<platform::DataDirectoryResources>(data ? *data : std::string("."));
+    deps.workspace = std::make_shared<platform::ReportingWorkspace>(log);
+    deps.documentCloser = std::make_shared<platform::ReportingDocumentCloser>(log);
+    deps.observer = std::make_shared<platform::ReportingObserver>(log);
+    const char* home = std::getenv("HOME");
+    deps.homeDirectory = home != nullptr ? home : "";
+    return deps;
+}
+
+// Published changes become events; call on the main queue.
+void reportPublished(PrivacyMonitor& monitor, EventLog& log) {
+    monitor.statusLine.observe([&monitor, &log](const std::string& next) {
+        if (next != monitor.statusLine.get()) {
+            log.emit("status", {EventLog::text("text", next)});
+        }
+    });
+    monitor.isRunning.observe([&monitor, &log](const bool& next) {
+        if (next != monitor.isRunning.get()) {
+            log.emit("running", {EventLog::flag("value", next)});
+        }
+    });
+    monitor.awayMode.observe([&monitor, &log](const bool& next) {
+        if (next != monitor.awayMode.get()) {
+            log.emit(next ? "away.on" : "away.off");
+        }
+    });
+}
+
+bool failedStart(const std::string& status) {
+    return status.rfind("Камера", 0) == 0 || status.rfind("Детектор", 0) == 0;
+}
+
+int replay(std::unique_ptr<platform::FrameSource> source, const Options& options, HeadlessEnvironment& env,
+           std::shared_ptr<monitor::FaceDetector> detector) {
+    runtime::Simulation sim;
+    EventLog log(env.out, sim.clock);
+    auto sourceCamera = std::make_shared<platform::SourceCameraSession>(std::move(source));
+    auto camera = std::make_shared<platform::FrameCountingSession>(sourceCamera, log);
+    PrivacyMonitor::Dependencies deps =
+        reportingDependencies(log, options, env, unowned<runtime::MainQueue>(sim.main), std::move(detector), camera);
+    deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
+    deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
+    deps.clock = unowned<runtime::Clock>(sim.clock);
+    std::shared_ptr<PrivacyMonitor> monitor = PrivacyMonitor::create(std::move(deps));
+    sim.drain();
+    reportPublished(*monitor, log);
+
+    monitor->start();
+    sim.drain();
+    if (!monitor->isRunning.get()) {
+        env.err << "tovak: the monitor did not start: " << monitor->statusLine.get() << "\n";
+        return exitCameraFailed;
+    }
+    // The frames' own timestamps are the clock: delayed work runs between frames at its time.
+    const double origin = sim.clock.now();
+    while (std::optional<platform::SourceFrame> frame = sourceCamera->read()) {
+        if (options.maxSeconds && frame->timestamp >= *options.maxSeconds) {
+            break;
+        }
+        sim.advance(std::max(0.0, origin + frame->timestamp - sim.clock.now()));
+        sourceCamera->deliver(frame->image);
+        sim.drain();
+    }
+    // The end of the source is a press of "Стоп".
+    monitor->stop();
+    sim.drain();
+    return exitOk;
+}
+
+int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monitor::FaceDetector> detector) {
+    auto main = std::make_shared<platform::LoopMainQueue>();
+    auto session = std::make_shared<runtime::SerialQueue>("tovak.session");
+    auto background = std::make_shared<runtime::SerialQueue>("tovak.background");
+    runtime::SystemClock clock;
+    EventLog log(env.out, clock);
+    auto camera = std::make_shared<platform::FrameCountingSession>(
+        std::make_shared<platform::V4L2CameraSession>(env.v4l2()), log);
+    PrivacyMonitor::Dependencies deps = reportingDependencies(log, options, env, main, std::move(detector), camera);
+    deps.sessionQueue = session;
+    deps.backgroundQueue = background;
+    deps.clock = unowned<runtime::Clock>(clock);
+    std::shared_ptr<PrivacyMonitor> monitor = PrivacyMonitor::create(std::move(deps));
+
+    std::string failure;
+    main->async([&] {
+        reportPublished(*monitor, log);
+        monitor->statusLine.observe([&](const std::string& next) {
+            if (failedStart(next)) {
+                failure = next;
+                main->quit();
+            }
+        });
+        monitor->start();
+    });
+    gInterrupted = false;
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    const auto started = std::chrono::steady_clock::now();
+    const auto limit = options.maxSeconds ? started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                          std::chrono::duration<double>(*options.maxSeconds))
+                                          : std::chrono::steady_clock::time_point::max();
+    while (!gInterrupted && failure.empty()) {
+        const auto slice = std::min(limit, std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
+        if (main->runUntil(slice) || std::chrono::steady_clock::now() >= limit) {
+            break;
+        }
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    monitor->stop();
+    // Lets the stop reach the main queue and finish there.
+    main->runUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
+    session->shutdown();
+    background->shutdown();
+    if (!failure.empty()) {
+        env.err << "tovak: the camera did not start: " << failure << "\n";
+        return exitCameraFailed;
+    }
+    return exitOk;
+}
+
+}  // namespace
+
+int runHeadless(const Options& options, HeadlessEnvironment& env) {
+    auto detector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
+                                                                  platform::BlazeFaceDetector::defaultModel);
+    if (!detector->isAvailable()) {
+        env.err << "tovak: the face model is missing or broken (" << detector->loadError()
+                << "); scripts/setup installs it\n";
+        return exitNoModel;
+    }
+    if (!options.camera) {
+        return live(options, env, std::move(detector));
+    }
+    std::string error;
+    std::unique_ptr<platform::FrameSource> source;
+    if (*options.camera == "demo") {
+        source = platform::DemoScene::load(platform::dataFile("demo"), error);
+        if (!source) {
+            env.err << "tovak: " << error << "; scripts/setup installs the demo photographs\n";
+            return exitBadSource;
+        }
+    } else {
+        source = platform::FileSource::open(*options.camera, error);
+        if (!source) {
+            env.err << "tovak: " << error << "\n";
+            return exitBadSource;
+        }
+    }
+    return replay(std::move(source), options, env, std::move(detector));
+}
+
+}  // namespace tovak::app

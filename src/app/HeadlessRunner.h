@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <ostream>
+
+#include "app/CommandLine.h"
+#include "monitor/Services.h"
+#include "platform/opencv/V4L2Devices.h"
+#include "runtime/TaskQueue.h"
+
+namespace tovak::app {
+
+// Exit statuses of tovak.
+enum ExitStatus : int {
+    exitOk = 0,
+    exitUsage = 1,
+    exitBadSource = 2,
+    exitNoModel = 3,
+    exitCameraFailed = 4,
+};
+
+struct HeadlessEnvironment {
+    std::ostream& out;
+    std::ostream& err;
+    // The real locker; replaced by a reporting dry run with --lock dry-run.
+    std::function<std::shared_ptr<monitor::ScreenLocker>(std::shared_ptr<runtime::MainQueue>)> makeLocker;
+    // The device nodes a live camera is looked for in.
+    std::function<platform::V4L2System()> v4l2 = [] { return platform::V4L2System::real(); };
+};
+
+// The engine with the real detector and the chosen camera, without windows: every event becomes
+// one JSON line on env.out. The demo scene and files replay on their own timestamps (simulated
+// clock and queues, deterministic, no frame dropped); a live camera runs in real time until
+// --max-seconds or an interrupt. Returns the process exit status.
+int runHeadless(const Options& options, HeadlessEnvironment& env);
+
+}  // namespace tovak::app

@@ -1,0 +1,32 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/HeadlessRunner.h"
+#include "app/ScreenLockerFactory.h"
+
+int main(int argc, char** argv) {
+    using namespace tovak::app;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const ParsedCommandLine parsed = parseCommandLine(arguments);
+    if (!parsed.options) {
+        std::cerr << "tovak: " << parsed.error << "\n\n" << usageText();
+        return exitUsage;
+    }
+    const Options& options = *parsed.options;
+    if (options.help) {
+        std::cout << usageText();
+        return exitOk;
+    }
+    if (options.version) {
+        std::cout << "tovak " << TOVAK_VERSION << "\n";
+        return exitOk;
+    }
+    if (!options.headless) {
+        std::cerr << "tovak: this build has no window yet; run it with --headless\n";
+        return exitUsage;
+    }
+    HeadlessEnvironment env{std::cout, std::cerr, makeScreenLocker};
+    return runHeadless(options, env);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+#include <opencv2/core.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/demo/FrameSource.h"
+
+namespace tovak::platform {
+
+// The demo camera: a scripted minute at a desk, composited from real photographs over a wall.
+// The user sits alone; an onlooker appears behind the user's shoulder and later leaves; the user
+// leaves; the room stays empty for more than ten seconds; a stranger sits down and stays. Every
+// frame is a pure function of its index, so a replay is the same every time.
+class DemoScene final : public FrameSource {
+  public:
+    static constexpr int width = 640;
+    static constexpr int height = 480;
+    static constexpr double fps = 30.0;
+
+    // The timeline, in seconds from the first frame.
+    static constexpr double onlookerArrives = 8.0;
+    static constexpr double onlookerLeaves = 16.0;
+    static constexpr double userLeaves = 22.0;
+    static constexpr double strangerArrives = 36.0;
+    static constexpr double sceneEnds = 46.0;
+
+    // Who is in one frame.
+    enum class Person { user, onlooker, stranger };
+
+    // Loads the photographs from the folder (astronaut.png, camera.png, brick.png); none with the
+    // reason in error when one is missing or unreadable.
+    static std::unique_ptr<DemoScene> load(const std::string& photoDirectory, std::string& error);
+
+    [[nodiscard]] static int frameCount();
+    // The people in frame i, largest face first.
+    [[nodiscard]] static std::vector<Person> peopleAt(int frameIndex);
+    [[nodiscard]] static std::size_t scriptedFaceCount(int frameIndex) { return peopleAt(frameIndex).size(); }
+
+    // The picture of frame i as 32-bit BGRA.
+    [[nodiscard]] imaging::PixelBufferPtr render(int frameIndex) const;
+
+    std::optional<SourceFrame> next() override;
+    [[nodiscard]] std::string name() const override { return "Демо-камера"; }
+    [[nodiscard]] double framesPerSecond() const override { return fps; }
+
+  private:
+    // A head cut from a photograph: colour and a soft oval mask of the same size.
+    struct Sprite {
+        cv::Mat bgr;
+        cv::Mat alpha;  // CV_32F, 0 to 1
+    };
+    static Sprite cutHead(const cv::Mat& photo, const cv::Rect& region);
+    void paste(cv::Mat& frame, const Sprite& sprite, double centreX, double centreY, double scale) const;
+
+    cv::Mat wall_;  // BGRA, frame-sized
+    Sprite user_;
+    Sprite onlooker_;
+    Sprite stranger_;
+    int nextFrame_ = 0;
+};
+
+}  // namespace tovak::platform

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <opencv2/videoio.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "monitor/CameraSession.h"
+#include "platform/opencv/FrameMailbox.h"
+#include "platform/opencv/V4L2Devices.h"
+
+namespace tovak::platform {
+
+// The capture session on a V4L2 camera through OpenCV. Linux asks no one for permission: a camera
+// whose node refuses us is "denied", anything else is "authorized" and fails, if it does, when the
+// device is taken. While the session runs and has an input and the output, a capture thread reads
+// frames, turns them into BGRA and hands the newest to the delegate through a one-slot mailbox.
+class V4L2CameraSession final : public monitor::CameraSession {
+  public:
+    // The medium preset's size, asked of the camera; it may deliver another.
+    static constexpr int requestedWidth = 640;
+    static constexpr int requestedHeight = 480;
+
+    explicit V4L2CameraSession(V4L2System system = V4L2System::real());
+    ~V4L2CameraSession() override;
+    V4L2CameraSession(const V4L2CameraSession&) = delete;
+    V4L2CameraSession& operator=(const V4L2CameraSession&) = delete;
+
+    [[nodiscard]] monitor::CameraAuthorization authorizationStatus() override;
+    void requestAccess(std::function<void(bool granted)> answer) override;
+
+    void beginConfiguration() override {}
+    void commitConfiguration() override;
+    void removeAllInputsAndOutputs() override;
+    [[nodiscard]] std::optional<monitor::CameraDevice> defaultVideoDevice() override;
+    bool addInput(const monitor::CameraDevice& device) override;
+    bool addVideoOutput() override;
+    void setSampleBufferDelegate(std::weak_ptr<monitor::SampleBufferDelegate> delegate,
+                                 std::shared_ptr<runtime::TaskQueue> queue) override;
+
+    [[nodiscard]] bool isRunning() const override { return running_; }
+    void startRunning() override;
+    void stopRunning() override;
+
+  private:
+    // Both with mutex_ held.
+    void startCaptureLocked();
+    void stopCaptureLocked();
+    void captureLoop(std::shared_ptr<cv::VideoCapture> capture);
+
+    V4L2System system_;
+    std::shared_ptr<FrameMailbox> mailbox_ = FrameMailbox::make();
+    std::atomic<bool> running_{false};
+
+    // Configuration comes from the session queue and start/stop from the main thread.
+    std::mutex mutex_;
+    std::shared_ptr<cv::VideoCapture> input_;
+    bool hasOutput_ = false;
+    std::thread captureThread_;
+    std::atomic<bool> stopCapture_{false};
+};
+
+}  // namespace tovak::platform
