@@ -1,0 +1,126 @@
+// The monitor driving the real panel and close-up on the offscreen platform: the wiring the
+// application will use, with the camera, detector and other services faked. With
+// TOVAK_SCREENSHOT_DIR set, the windows are also saved there as pip.png and fullscreen.png.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QToolButton>
+
+#include "QtTestEnvironment.h"
+#include "WindowTestSupport.h"
+#include "platform/qt/QtMainQueue.h"
+#include "runtime/Simulation.h"
+#include "support/Fakes.h"
+#include "windows/FullscreenFaceController.h"
+#include "windows/PiPWindowController.h"
+
+namespace tovak::windows {
+namespace {
+
+using testing::drainEvents;
+
+template <typename T, typename U>
+std::shared_ptr<T> unowned(U& object) {
+    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
+}
+
+void saveScreenshot(QWidget* window, const char* name) {
+    const QByteArray dir = qgetenv("TOVAK_SCREENSHOT_DIR");
+    if (!dir.isEmpty() && window != nullptr) {
+        window->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name)));
+    }
+}
+
+class MonitorWithWindows : public ::testing::Test {
+  protected:
+    runtime::Simulation sim;
+    testing::CallLog log;
+    std::shared_ptr<platform::QtMainQueue> qtMain = std::make_shared<platform::QtMainQueue>();
+    testing::TestScreen screen{testing::laptopScreen()};
+    std::shared_ptr<PiPWindowController> pip = PiPWindowController::create(qtMain, screen.source());
+    std::shared_ptr<FullscreenFaceController> fullscreen = FullscreenFaceController::create(qtMain, screen.source());
+    std::shared_ptr<testing::FakeCamera> camera = std::make_shared<testing::FakeCamera>(log);
+    std::shared_ptr<testing::ScriptedDetector> detector = std::make_shared<testing::ScriptedDetector>();
+    std::shared_ptr<testing::FakeScreenLocker> locker = std::make_shared<testing::FakeScreenLocker>(log, sim.main);
+    std::shared_ptr<testing::FakeConnection> connection = std::make_shared<testing::FakeConnection>();
+    imaging::PixelBufferPtr frameBuffer = testing::frameWithRedFace();
+    std::shared_ptr<monitor::PrivacyMonitor> monitor;
+
+    const monitor::FaceObservation user{{0.02, 0.1, 0.35, 0.45}, 0.9f, {}};
+    const monitor::FaceObservation stranger{testing::redFaceBox, 0.9f, {}};
+
+    void SetUp() override {
+        monitor::PrivacyMonitor::Dependencies deps;
+        deps.mainQueue = unowned<runtime::MainQueue>(sim.main);
+        deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
+        deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
+        deps.clock = unowned<runtime::Clock>(sim.clock);
+        deps.session = camera;
+        deps.faceDetector = detector;
+        deps.pip = pip;
+        deps.fullscreen = fullscreen;
+        deps.screenLock = locker;
+        deps.settings = std::make_shared<testing::MemorySettings>();
+        deps.fileSystem = std::make_shared<testing::FakeFileSystem>();
+        deps.resources = std::make_shared<testing::FakeResources>();
+        deps.workspace = std::make_shared<testing::FakeWorkspace>(log);
+        deps.documentCloser = std::make_shared<testing::FakeDocumentCloser>(log);
+        deps.fileChooser = std::make_shared<testing::FakeFileChooser>();
+        deps.isOperatingSystemAtLeast = [](int, int, int) { return true; };
+        deps.homeDirectory = "/home/user";
+        monitor = monitor::PrivacyMonitor::create(std::move(deps));
+        monitor->start();
+        sim.drain();
+        drainEvents();
+    }
+
+    void frames(int count, const std::vector<monitor::FaceObservation>& faces) {
+        for (int i = 0; i < count; ++i) {
+            sim.advance(0.1);
+            detector->push(faces);
+            camera->deliver(frameBuffer, connection);
+            sim.drain();
+        }
+        drainEvents();
+    }
+};
+
+TEST_F(MonitorWithWindows, AnOnlookerBringsUpThePanelWithHisFace) {
+    frames(2, {user, stranger});
+    EXPECT_EQ(pip->panel(), nullptr);
+    frames(1, {user, stranger});
+    ASSERT_NE(pip->panel(), nullptr);
+    EXPECT_TRUE(pip->panel()->isVisible());
+    const QImage& picture = pip->content()->imageView()->image();
+    EXPECT_EQ(picture.pixel(picture.width() / 2, picture.height() / 2), qRgb(230, 0, 0));
+    saveScreenshot(pip->panel(), "pip.png");
+}
+
+TEST_F(MonitorWithWindows, TheCloseButtonAsksTheMonitorToHideThePanel) {
+    frames(3, {user, stranger});
+    ASSERT_TRUE(pip->panel() && pip->panel()->isVisible());
+    QTest::mouseClick(pip->content()->closeButton(), Qt::LeftButton);
+    sim.drain();
+    drainEvents();
+    EXPECT_FALSE(pip->panel()->isVisible());
+}
+
+TEST_F(MonitorWithWindows, AStrangerInAwayModeFillsTheScreen) {
+    monitor->setAwayMode(true);
+    sim.drain();
+    frames(3, {stranger});
+    ASSERT_NE(fullscreen->window(), nullptr);
+    EXPECT_TRUE(fullscreen->window()->isVisible());
+    const QImage& picture = fullscreen->imageView()->image();
+    EXPECT_EQ(picture.size(), QSize(3024, 1964));
+    EXPECT_EQ(picture.pixel(1512, 982), qRgb(230, 0, 0));
+    saveScreenshot(fullscreen->window(), "fullscreen.png");
+
+    monitor->stop();
+    sim.drain();
+    drainEvents();
+    EXPECT_FALSE(fullscreen->window()->isVisible());
+}
+
+}  // namespace
+}  // namespace tovak::windows
