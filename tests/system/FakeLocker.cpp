@@ -1,0 +1,73 @@
+// A screensaver or logind stand-in on a private bus. It owns the given name, answers Lock,
+// GetActive, logind's GetSession/GetSessionByPID and the LockedHint property, and appends the name
+// of every method it is asked for to the log file. With --confirm a Lock takes effect; without it
+// Lock answers "done" and nothing is locked, like a locker with nobody listening.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QFile>
+
+namespace {
+
+class FakeLocker final : public QDBusVirtualObject {
+  public:
+    FakeLocker(QString logPath, bool confirm) : logPath_(std::move(logPath)), confirm_(confirm) {}
+
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        log(message.member());
+        const QString member = message.member();
+        if (member == QLatin1String("Lock")) {
+            locked_ = confirm_;
+            connection.send(message.createReply());
+        } else if (member == QLatin1String("GetActive")) {
+            connection.send(message.createReply(QVariant(locked_)));
+        } else if (member == QLatin1String("GetSession") || member == QLatin1String("GetSessionByPID")) {
+            log(message.arguments().value(0).toString());
+            connection.send(message.createReply(
+                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_37")))));
+        } else if (member == QLatin1String("Get")) {
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(QVariant(locked_)))));
+        } else {
+            connection.send(message.createErrorReply(QDBusError::UnknownMethod, member));
+        }
+        return true;
+    }
+
+  private:
+    void log(const QString& line) const {
+        QFile file(logPath_);
+        if (file.open(QIODevice::Append)) {
+            file.write(line.toUtf8() + '\n');
+        }
+    }
+
+    QString logPath_;
+    bool confirm_;
+    bool locked_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 4) {
+        return 2;
+    }
+    const QString address = args.at(1);
+    const QString name = args.at(2);
+    const QString logPath = args.at(3);
+    const bool confirm = args.contains(QStringLiteral("--confirm"));
+    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake"));
+    FakeLocker locker(logPath, confirm);
+    if (!bus.isConnected() || !bus.registerVirtualObject(QStringLiteral("/"), &locker, QDBusConnection::SubPath) ||
+        !bus.registerService(name)) {
+        return 1;
+    }
+    return app.exec();
+}
