@@ -7,6 +7,8 @@
 #include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace tovak::imaging {
@@ -109,11 +111,22 @@ void resampleBilinear(const cv::Mat& src, cv::Mat& dst, double kx, double ky, do
             }
         }
     };
-    // Waking the worker threads costs more than a panel-sized picture takes.
-    if (dst.total() < 256 * 1024) {
-        body(cv::Range(0, dst.rows));
-    } else {
-        cv::parallel_for_(cv::Range(0, dst.rows), body);
+    // Below this a second thread costs more than it saves; above it the rows are split between the
+    // calling thread and helpers of its own (joined here, so the sanitizers see every hand-over).
+    const int parts =
+        dst.total() < 256 * 1024 ? 1 : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    std::vector<std::thread> helpers;
+    for (int part = 1; part < parts; ++part) {
+        const cv::Range share(dst.rows * part / parts, dst.rows * (part + 1) / parts);
+        try {
+            helpers.emplace_back(body, share);
+        } catch (const std::system_error&) {
+            body(share);  // no thread to be had: do the part here
+        }
+    }
+    body(cv::Range(0, dst.rows / parts));
+    for (std::thread& helper : helpers) {
+        helper.join();
     }
 }
 
