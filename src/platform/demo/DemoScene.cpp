@@ -35,7 +35,8 @@ std::unique_ptr<DemoScene> DemoScene::load(const std::string& photoDirectory, st
     const auto read = [&](const char* file, int flags) {
         const std::string path = (std::filesystem::path(photoDirectory) / file).string();
         cv::Mat image = cv::imread(path, flags);
-        if (image.empty() || image.cols < 512 || image.rows < 512) {
+        // The first missing photograph is the one named.
+        if ((image.empty() || image.cols < 512 || image.rows < 512) && error.empty()) {
             error = "demo photograph missing or unreadable: " + path;
         }
         return image;

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+
+namespace tovak::testing {
+namespace {
+
+using app::parseCommandLine;
+
+TEST(CommandLineTest, TheHeadlessDemoRun) {
+    const auto parsed =
+        parseCommandLine({"--headless", "--camera", "demo", "--lock", "dry-run", "--max-seconds", "12.5"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_TRUE(parsed.options->headless);
+    EXPECT_EQ(parsed.options->camera, "demo");
+    EXPECT_TRUE(parsed.options->lockDryRun);
+    EXPECT_EQ(parsed.options->maxSeconds, 12.5);
+}
+
+TEST(CommandLineTest, ValuesMayFollowAnEqualsSign) {
+    const auto parsed = parseCommandLine({"--camera=/tmp/clip with space.mp4", "--lock=dry-run", "--max-seconds=3"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->camera, "/tmp/clip with space.mp4");
+    EXPECT_TRUE(parsed.options->lockDryRun);
+    EXPECT_EQ(parsed.options->maxSeconds, 3.0);
+}
+
+TEST(CommandLineTest, NothingGivenMeansTheCameraTheWindowAndARealLock) {
+    const auto parsed = parseCommandLine({});
+    ASSERT_TRUE(parsed.options);
+    EXPECT_FALSE(parsed.options->camera);
+    EXPECT_FALSE(parsed.options->headless);
+    EXPECT_FALSE(parsed.options->lockDryRun);
+    EXPECT_FALSE(parsed.options->maxSeconds);
+}
+
+TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
+    const std::vector<std::vector<std::string>> wrong{{"--camera"},
+                                                      {"--camera="},
+                                                      {"--lock", "now"},
+                                                      {"--lock"},
+                                                      {"--max-seconds"},
+                                                      {"--max-seconds", "0"},
+                                                      {"--max-seconds", "-2"},
+                                                      {"--max-seconds", "ten"},
+                                                      {"--max-seconds", "5s"},
+                                                      {"--max-seconds", "inf"},
+                                                      {"--frobnicate"},
+                                                      {"demo"}};
+    for (const auto& arguments : wrong) {
+        const auto parsed = parseCommandLine(arguments);
+        EXPECT_FALSE(parsed.options) << arguments.front();
+        EXPECT_FALSE(parsed.error.empty()) << arguments.front();
+    }
+}
+
+TEST(CommandLineTest, HelpAndVersion) {
+    EXPECT_TRUE(parseCommandLine({"--help"}).options->help);
+    EXPECT_TRUE(parseCommandLine({"-h"}).options->help);
+    EXPECT_TRUE(parseCommandLine({"--version"}).options->version);
+    EXPECT_NE(app::usageText().find("--camera demo|PATH"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tovak::testing
