@@ -2,7 +2,9 @@
 
 namespace tovak::imaging {
 
-bool swapsAxes(Orientation orientation) { return static_cast<int>(orientation) >= 5; }
+bool swapsAxes(Orientation orientation) {
+    return static_cast<int>(orientation) >= 5;
+}
 
 Size orientedSize(double width, double height, Orientation orientation) {
     return swapsAxes(orientation) ? Size{height, width} : Size{width, height};

@@ -10,7 +10,7 @@ namespace tovak::imaging {
 // A 32-bit BGRA frame or bitmap. Immutable once shared: frames cross threads as
 // std::shared_ptr<const PixelBuffer>.
 class PixelBuffer {
-public:
+  public:
     // A black, fully opaque buffer.
     PixelBuffer(int width, int height);
     // Takes a CV_8UC4 matrix in BGRA order without copying it.
@@ -29,7 +29,7 @@ public:
     [[nodiscard]] const cv::Mat& mat() const { return mat_; }
     [[nodiscard]] cv::Mat& mutableMat() { return mat_; }
 
-private:
+  private:
     cv::Mat mat_;
 };
 

@@ -12,7 +12,7 @@ namespace tovak::monitor {
 
 // How a frame reaches the monitor: the connection it came through tells its rotation and mirroring.
 class CaptureConnection {
-public:
+  public:
     virtual ~CaptureConnection() = default;
     // Degrees: 0, 90, 180 or 270.
     [[nodiscard]] virtual double videoRotationAngle() const = 0;
@@ -21,7 +21,7 @@ public:
 
 // Receives frames on the delivery queue, one at a time.
 class SampleBufferDelegate {
-public:
+  public:
     virtual ~SampleBufferDelegate() = default;
     // imageBuffer is null when the sample carried no image.
     virtual void captureOutput(imaging::PixelBufferPtr imageBuffer, const CaptureConnection& connection) = 0;
@@ -38,7 +38,7 @@ struct CameraDevice {
 // permission. Configuration calls come from the session queue; startRunning and stopRunning from
 // the main thread; isRunning from either.
 class CameraSession {
-public:
+  public:
     virtual ~CameraSession() = default;
 
     [[nodiscard]] virtual CameraAuthorization authorizationStatus() = 0;

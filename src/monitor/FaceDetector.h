@@ -13,7 +13,7 @@ namespace tovak::monitor {
 // Runs detection requests on one frame; made fresh for every frame and dropped after it, so it may
 // keep the prepared (oriented, resized) image between the two passes.
 class FaceRequestHandler {
-public:
+  public:
     virtual ~FaceRequestHandler() = default;
     // The faces in detector order, or none when detection failed.
     virtual std::optional<std::vector<FaceObservation>> performFaceRectangles() = 0;
@@ -22,7 +22,7 @@ public:
 };
 
 class FaceDetector {
-public:
+  public:
     virtual ~FaceDetector() = default;
     // True when the detector can run (its model loaded).
     [[nodiscard]] virtual bool isAvailable() const = 0;

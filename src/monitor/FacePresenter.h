@@ -14,7 +14,7 @@ namespace tovak::monitor {
 // thread. update renders on the calling thread and hands only the finished picture to the main
 // thread; it never shows or hides the window.
 class FacePresenter {
-public:
+  public:
     virtual ~FacePresenter() = default;
     virtual void show() = 0;
     virtual void hide() = 0;
@@ -25,7 +25,7 @@ public:
 
 // The picture-in-picture panel; onClose is called when the user presses its close button.
 class PiPPresenter : public FacePresenter {
-public:
+  public:
     virtual void setOnClose(std::function<void()> onClose) = 0;
 };
 

@@ -76,7 +76,8 @@ void PrivacyMonitor::onMain(std::function<void(PrivacyMonitor&)> step) {
 
 void PrivacyMonitor::publishStatus(std::string text) {
     // Held strongly until the text is shown.
-    main_->async([self = shared_from_this(), text = std::move(text)]() mutable { self->statusLine.set(std::move(text)); });
+    main_->async(
+        [self = shared_from_this(), text = std::move(text)]() mutable { self->statusLine.set(std::move(text)); });
 }
 
 PrivacyMonitor::DecisionState PrivacyMonitor::decisionState() const {
@@ -508,9 +509,13 @@ void PrivacyMonitor::maybePublishPreview(const PixelBufferPtr& pixelBuffer, Orie
 
 // ---- start and stop ------------------------------------------------------------------------
 
-void PrivacyMonitor::start() { onSessionQueue(&PrivacyMonitor::startSessionIfNeeded); }
+void PrivacyMonitor::start() {
+    onSessionQueue(&PrivacyMonitor::startSessionIfNeeded);
+}
 
-void PrivacyMonitor::stop() { onSessionQueue(&PrivacyMonitor::stopOnSessionQueue); }
+void PrivacyMonitor::stop() {
+    onSessionQueue(&PrivacyMonitor::stopOnSessionQueue);
+}
 
 void PrivacyMonitor::startSessionIfNeeded() {
     if (!deps_.session) {

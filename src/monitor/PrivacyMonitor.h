@@ -32,7 +32,7 @@ namespace tovak::monitor {
 // item fields belong to the main queue (pipHideWorkItem is also cleared from the session queue,
 // under its own mutex); awayLockTriggeredThisSession is atomic because the main queue reads it.
 class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_shared_from_this<PrivacyMonitor> {
-public:
+  public:
     struct Dependencies {
         std::shared_ptr<runtime::MainQueue> mainQueue;
         // Made here as a SerialQueue labelled "tovak.session" when left empty.
@@ -139,7 +139,7 @@ public:
     [[nodiscard]] bool hasPiPHideWorkItem() const;
     [[nodiscard]] bool hasAwayLockWorkItem() const { return awayLockWorkItem_ != nullptr; }
 
-private:
+  private:
     explicit PrivacyMonitor(Dependencies dependencies);
 
     // Posts op to the session queue holding the monitor weakly.
@@ -163,8 +163,7 @@ private:
     // Away mode.
     void applyAwayMode(bool on);
     void processAwayWhenFewerThanTwoFaces(const std::vector<FaceObservation>& sorted,
-                                          const imaging::PixelBufferPtr& pixelBuffer,
-                                          imaging::Orientation orientation);
+                                          const imaging::PixelBufferPtr& pixelBuffer, imaging::Orientation orientation);
     void reconcileAwayModeWhenSecondFaceAppears();
     void scheduleAwayModeLockIfNeeded();
     void cancelAwayLockWorkItemOnMain();

@@ -8,7 +8,7 @@ namespace tovak::monitor {
 
 // The user's persisted settings (string values by key).
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     [[nodiscard]] virtual std::optional<std::string> string(const std::string& key) const = 0;
     // Both false when the change could not be made lasting (the store cannot be written).
@@ -17,14 +17,14 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     [[nodiscard]] virtual bool fileExists(const std::string& path) const = 0;
 };
 
 // Where the application's own resources live.
 class Resources {
-public:
+  public:
     virtual ~Resources() = default;
     // The path of the named resource, or none when it is missing.
     [[nodiscard]] virtual std::optional<std::string> pathForResource(const std::string& name,
@@ -33,7 +33,7 @@ public:
 
 // Opens documents in their default application, bringing it to the front. Main thread.
 class Workspace {
-public:
+  public:
     virtual ~Workspace() = default;
     // False when the document could not be handed to an application.
     virtual bool open(const std::string& path) = 0;
@@ -42,14 +42,14 @@ public:
 // Closes an open document without saving, wherever it can be reached; never starts an application.
 // Runs on a background queue and may block; errors are ignored.
 class DocumentCloser {
-public:
+  public:
     virtual ~DocumentCloser() = default;
     virtual void closeDocument(const std::string& standardizedPath) = 0;
 };
 
 // The non-modal file chooser: the answer arrives once on the main thread, none when cancelled.
 class FileChooser {
-public:
+  public:
     virtual ~FileChooser() = default;
     virtual void chooseTriggerFile(std::function<void(std::optional<std::string> path)> completion) = 0;
 };
@@ -57,7 +57,7 @@ public:
 // Locks the login session. Returns at once; works on the main thread and calls the completion
 // exactly once there, with a message exactly when it failed.
 class ScreenLocker {
-public:
+  public:
     using Completion = std::function<void(bool success, std::optional<std::string> message)>;
     virtual ~ScreenLocker() = default;
     virtual void lockNow(Completion completion) = 0;

@@ -4,14 +4,14 @@ namespace tovak::runtime {
 
 // Seconds on a monotonic clock. A stored time of 0 must read as long ago.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     [[nodiscard]] virtual double now() const = 0;
 };
 
 // The steady clock, offset so that 0 lies far in the past.
 class SystemClock final : public Clock {
-public:
+  public:
     [[nodiscard]] double now() const override;
 
     // Seconds added to the steady clock's reading.

@@ -14,7 +14,7 @@ namespace tovak::runtime {
 // is about to be stored, and every change is made on the owning (main) queue.
 template <typename T>
 class Published {
-public:
+  public:
     using Observer = std::function<void(const T& next)>;
     using Token = std::size_t;
 
@@ -40,7 +40,7 @@ public:
 
     void removeObserver(Token token) { observers_.erase(token); }
 
-private:
+  private:
     T value_;
     const TaskQueue* owner_;
     std::map<Token, Observer> observers_;

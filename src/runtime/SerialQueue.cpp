@@ -10,7 +10,9 @@ SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
     worker_ = std::thread([this] { run(); });
 }
 
-SerialQueue::~SerialQueue() { shutdown(); }
+SerialQueue::~SerialQueue() {
+    shutdown();
+}
 
 void SerialQueue::async(Task task) {
     {
@@ -23,7 +25,9 @@ void SerialQueue::async(Task task) {
     wake_.notify_one();
 }
 
-bool SerialQueue::isCurrent() const { return currentQueue() == this; }
+bool SerialQueue::isCurrent() const {
+    return currentQueue() == this;
+}
 
 void SerialQueue::shutdown() {
     {

@@ -13,7 +13,7 @@ namespace tovak::runtime {
 // One worker thread running posted tasks in FIFO order. The destructor finishes the tasks already
 // posted, then joins the thread; tasks posted after shutdown began are dropped.
 class SerialQueue final : public TaskQueue {
-public:
+  public:
     explicit SerialQueue(std::string label);
     ~SerialQueue() override;
     SerialQueue(const SerialQueue&) = delete;
@@ -26,7 +26,7 @@ public:
     // Stops accepting tasks, runs what is queued and joins the worker. Idempotent.
     void shutdown();
 
-private:
+  private:
     void run();
 
     std::string label_;

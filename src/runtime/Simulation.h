@@ -17,18 +17,18 @@ namespace tovak::runtime {
 // replays. Nothing runs until the owner steps a queue; delayed items run when virtual time reaches
 // them. All of it is used from one thread.
 class ManualClock final : public Clock {
-public:
+  public:
     explicit ManualClock(double start = 1000.0) : now_(start) {}
     [[nodiscard]] double now() const override { return now_; }
     void set(double seconds) { now_ = seconds; }
     void advance(double seconds) { now_ += seconds; }
 
-private:
+  private:
     double now_;
 };
 
 class ManualSerialQueue final : public TaskQueue {
-public:
+  public:
     void async(Task task) override { tasks_.push_back(std::move(task)); }
     [[nodiscard]] bool isCurrent() const override { return currentQueue() == this; }
 
@@ -38,12 +38,12 @@ public:
     std::size_t runAll();
     [[nodiscard]] std::size_t pending() const { return tasks_.size(); }
 
-private:
+  private:
     std::deque<Task> tasks_;
 };
 
 class ManualMainQueue final : public MainQueue {
-public:
+  public:
     explicit ManualMainQueue(ManualClock& clock) : clock_(clock), owner_(std::this_thread::get_id()) {}
 
     void async(Task task) override { tasks_.push_back(std::move(task)); }
@@ -68,7 +68,7 @@ public:
     [[nodiscard]] std::size_t pendingDelayed() const;
     [[nodiscard]] double clockNow() const { return clock_.now(); }
 
-private:
+  private:
     struct Delayed {
         double due;
         std::size_t sequence;

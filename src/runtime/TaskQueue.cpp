@@ -6,10 +6,16 @@ namespace {
 thread_local const TaskQueue* tlsCurrentQueue = nullptr;
 }
 
-TaskQueue::CurrentScope::CurrentScope(const TaskQueue* queue) : previous_(tlsCurrentQueue) { tlsCurrentQueue = queue; }
+TaskQueue::CurrentScope::CurrentScope(const TaskQueue* queue) : previous_(tlsCurrentQueue) {
+    tlsCurrentQueue = queue;
+}
 
-TaskQueue::CurrentScope::~CurrentScope() { tlsCurrentQueue = previous_; }
+TaskQueue::CurrentScope::~CurrentScope() {
+    tlsCurrentQueue = previous_;
+}
 
-const TaskQueue* TaskQueue::currentQueue() { return tlsCurrentQueue; }
+const TaskQueue* TaskQueue::currentQueue() {
+    return tlsCurrentQueue;
+}
 
 }  // namespace tovak::runtime

@@ -9,7 +9,7 @@ class WorkItem;
 
 // A place where closures run one after another, in the order they were posted.
 class TaskQueue {
-public:
+  public:
     using Task = std::function<void()>;
 
     virtual ~TaskQueue() = default;
@@ -20,16 +20,16 @@ public:
     // True when the calling code runs on this queue.
     [[nodiscard]] virtual bool isCurrent() const = 0;
 
-protected:
+  protected:
     // Marks the queue whose task the calling thread is running, for isCurrent().
     class CurrentScope {
-    public:
+      public:
         explicit CurrentScope(const TaskQueue* queue);
         ~CurrentScope();
         CurrentScope(const CurrentScope&) = delete;
         CurrentScope& operator=(const CurrentScope&) = delete;
 
-    private:
+      private:
         const TaskQueue* previous_;
     };
 
@@ -38,7 +38,7 @@ protected:
 
 // The main (user interface) queue: also runs delayed work items.
 class MainQueue : public TaskQueue {
-public:
+  public:
     // Runs the item on this queue after the delay, unless it is cancelled first.
     virtual void asyncAfter(double delaySeconds, std::shared_ptr<WorkItem> item) = 0;
 };

@@ -8,7 +8,7 @@ namespace tovak::runtime {
 
 // A closure that can be scheduled and cancelled; once cancelled before it starts it never runs.
 class WorkItem {
-public:
+  public:
     explicit WorkItem(std::function<void()> body);
 
     static std::shared_ptr<WorkItem> make(std::function<void()> body) {
@@ -21,7 +21,7 @@ public:
     // Runs the body unless the item was cancelled.
     void perform();
 
-private:
+  private:
     std::atomic<bool> cancelled_{false};
     std::function<void()> body_;
 };

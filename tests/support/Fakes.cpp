@@ -122,13 +122,11 @@ bool FakeCamera::deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const mo
 // ---- detector ----
 
 class ScriptedHandler final : public monitor::FaceRequestHandler {
-public:
+  public:
     ScriptedHandler(ScriptedDetector& owner, ScriptedDetector::FrameScript script, int frame)
         : owner_(owner), script_(std::move(script)), frame_(frame) {}
 
-    std::optional<std::vector<monitor::FaceObservation>> performFaceRectangles() override {
-        return script_.rectangles;
-    }
+    std::optional<std::vector<monitor::FaceObservation>> performFaceRectangles() override { return script_.rectangles; }
 
     std::optional<std::vector<monitor::FaceObservation>> performLandmarks(
         const std::vector<monitor::FaceObservation>& faces) override {
@@ -143,7 +141,7 @@ public:
         return faces;
     }
 
-private:
+  private:
     ScriptedDetector& owner_;
     ScriptedDetector::FrameScript script_;
     int frame_;
@@ -260,8 +258,7 @@ void FakeFileSystem::erase(const std::string& path) {
     files_.erase(path);
 }
 
-std::optional<std::string> FakeResources::pathForResource(const std::string& name,
-                                                          const std::string& extension) const {
+std::optional<std::string> FakeResources::pathForResource(const std::string& name, const std::string& extension) const {
     if (name == "DefaultTrigger" && extension == "csv") {
         return defaultTrigger;
     }

@@ -22,13 +22,13 @@ namespace tovak::testing {
 
 // Everything the fakes were asked to do, in order, from any thread.
 class CallLog {
-public:
+  public:
     void add(std::string entry);
     [[nodiscard]] std::vector<std::string> entries() const;
     [[nodiscard]] std::size_t count(const std::string& entry) const;
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> entries_;
 };
@@ -45,7 +45,7 @@ struct FakeConnection final : monitor::CaptureConnection {
 };
 
 class FakeCamera final : public monitor::CameraSession {
-public:
+  public:
     explicit FakeCamera(CallLog& log) : log_(log) {}
 
     monitor::CameraAuthorization authorization = monitor::CameraAuthorization::authorized;
@@ -80,7 +80,7 @@ public:
     [[nodiscard]] int startCount() const { return starts_; }
     [[nodiscard]] bool delegateAttached() const;
 
-private:
+  private:
     CallLog& log_;
     mutable std::mutex mutex_;
     std::function<void(bool)> pendingAnswer_;
@@ -94,7 +94,7 @@ private:
 
 // Answers each frame from a script of face lists; frames past the script see an empty room.
 class ScriptedDetector final : public monitor::FaceDetector {
-public:
+  public:
     struct FrameScript {
         std::optional<std::vector<monitor::FaceObservation>> rectangles;  // none: detection fails
         // What the landmark pass returns when it runs; unset: the same faces.
@@ -116,7 +116,7 @@ public:
     [[nodiscard]] imaging::Orientation lastOrientation() const { return lastOrientation_; }
     [[nodiscard]] std::vector<int> landmarkFrames() const;
 
-private:
+  private:
     friend class ScriptedHandler;
     mutable std::mutex mutex_;
     std::deque<FrameScript> script_;
@@ -129,7 +129,7 @@ private:
 
 // A window that records what it was asked to do.
 class RecordingPresenter : public monitor::PiPPresenter {
-public:
+  public:
     RecordingPresenter(CallLog& log, std::string name) : log_(log), name_(std::move(name)) {}
 
     void show() override;
@@ -157,7 +157,7 @@ public:
     [[nodiscard]] int shows() const { return shows_; }
     [[nodiscard]] int hides() const { return hides_; }
 
-private:
+  private:
     CallLog& log_;
     std::string name_;
     std::function<void()> onClose_;
@@ -170,71 +170,71 @@ private:
 
 // Locks on the main queue and answers with the configured outcome.
 class FakeScreenLocker final : public monitor::ScreenLocker {
-public:
+  public:
     FakeScreenLocker(CallLog& log, runtime::TaskQueue& main) : log_(log), main_(main) {}
     std::atomic<bool> succeed{true};
     std::string failureMessage = "lock failed";
     void lockNow(Completion completion) override;
     [[nodiscard]] int locks() const { return locks_; }
 
-private:
+  private:
     CallLog& log_;
     runtime::TaskQueue& main_;
     std::atomic<int> locks_{0};
 };
 
 class MemorySettings final : public monitor::SettingsStore {
-public:
+  public:
     // When false, changes still take effect in memory but report that they were not saved.
     std::atomic<bool> writable{true};
     [[nodiscard]] std::optional<std::string> string(const std::string& key) const override;
     bool setString(const std::string& key, const std::string& value) override;
     bool remove(const std::string& key) override;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> values_;
 };
 
 class FakeFileSystem final : public monitor::FileSystem {
-public:
+  public:
     [[nodiscard]] bool fileExists(const std::string& path) const override;
     void add(const std::string& path);
     void erase(const std::string& path);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::set<std::string> files_;
 };
 
 class FakeResources final : public monitor::Resources {
-public:
+  public:
     std::optional<std::string> defaultTrigger = "/opt/tovak/share/tovak/DefaultTrigger.csv";
     [[nodiscard]] std::optional<std::string> pathForResource(const std::string& name,
                                                              const std::string& extension) const override;
 };
 
 class FakeWorkspace final : public monitor::Workspace {
-public:
+  public:
     explicit FakeWorkspace(CallLog& log) : log_(log) {}
     std::atomic<bool> accept{true};
     bool open(const std::string& path) override;
 
-private:
+  private:
     CallLog& log_;
 };
 
 class FakeDocumentCloser final : public monitor::DocumentCloser {
-public:
+  public:
     explicit FakeDocumentCloser(CallLog& log) : log_(log) {}
     void closeDocument(const std::string& standardizedPath) override { log_.add("close:" + standardizedPath); }
 
-private:
+  private:
     CallLog& log_;
 };
 
 class FakeFileChooser final : public monitor::FileChooser {
-public:
+  public:
     void chooseTriggerFile(std::function<void(std::optional<std::string>)> completion) override {
         pending = std::move(completion);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "imaging/PixelBuffer.h"
@@ -29,7 +30,13 @@ struct MonitorHarness {
     std::shared_ptr<monitor::PrivacyMonitor> monitor;
     bool osAtLeast14 = true;
 
-    MonitorHarness() {
+    using PresenterFactory = std::function<std::shared_ptr<RecordingPresenter>(CallLog&)>;
+
+    // makePip, when given, makes the panel presenter (a benchmark gives one that really crops).
+    explicit MonitorHarness(const PresenterFactory& makePip = {}) {
+        if (makePip) {
+            pip = makePip(log);
+        }
         monitor::PrivacyMonitor::Dependencies deps;
         deps.mainQueue = unowned<runtime::MainQueue>(sim.main);
         deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
@@ -60,11 +67,15 @@ struct MonitorHarness {
 
     // One camera frame whose detection gives these faces; the clock moves on by dt first.
     void frame(std::vector<monitor::FaceObservation> list, double dt = 1.0 / 30.0) {
+        scripted({std::move(list), std::nullopt}, dt);
+    }
+    void scripted(ScriptedDetector::FrameScript script, double dt = 1.0 / 30.0) {
         sim.advance(dt);
-        detector->push(std::move(list));
+        detector->push(std::move(script));
         camera->deliver(frameBuffer, connection);
         sim.drain();
     }
+    void failedFrame(double dt = 1.0 / 30.0) { scripted({std::nullopt, std::nullopt}, dt); }
     void frames(int count, const std::vector<monitor::FaceObservation>& list, double dt = 1.0 / 30.0) {
         for (int i = 0; i < count; ++i) {
             frame(list, dt);

@@ -9,7 +9,9 @@ ThreadedMainQueue::ThreadedMainQueue() {
     thread_ = std::thread([this] { run(); });
 }
 
-ThreadedMainQueue::~ThreadedMainQueue() { shutdown(); }
+ThreadedMainQueue::~ThreadedMainQueue() {
+    shutdown();
+}
 
 void ThreadedMainQueue::async(Task task) {
     {
@@ -23,9 +25,8 @@ void ThreadedMainQueue::async(Task task) {
 }
 
 void ThreadedMainQueue::asyncAfter(double delaySeconds, std::shared_ptr<runtime::WorkItem> item) {
-    const auto due = std::chrono::steady_clock::now() +
-                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                         std::chrono::duration<double>(delaySeconds));
+    const auto due = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                            std::chrono::duration<double>(delaySeconds));
     {
         std::lock_guard lock(mutex_);
         if (stopping_) {
@@ -36,7 +37,9 @@ void ThreadedMainQueue::asyncAfter(double delaySeconds, std::shared_ptr<runtime:
     wake_.notify_one();
 }
 
-bool ThreadedMainQueue::isCurrent() const { return currentQueue() == this; }
+bool ThreadedMainQueue::isCurrent() const {
+    return currentQueue() == this;
+}
 
 void ThreadedMainQueue::sync(const Task& task) {
     std::promise<void> done;

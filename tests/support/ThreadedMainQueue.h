@@ -14,7 +14,7 @@ namespace tovak::testing {
 // A main loop on a thread of its own, with timers, standing in for the GUI thread in tests that
 // need real concurrency.
 class ThreadedMainQueue final : public runtime::MainQueue {
-public:
+  public:
     ThreadedMainQueue();
     ~ThreadedMainQueue() override;
     ThreadedMainQueue(const ThreadedMainQueue&) = delete;
@@ -30,7 +30,7 @@ public:
     void flush();
     void shutdown();
 
-private:
+  private:
     void run();
 
     struct Timer {

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <opencv2/core.hpp>
+#include <stdexcept>
+
+#include "imaging/Orientation.h"
+#include "imaging/PixelBuffer.h"
+#include "imaging/Renderer.h"
+
+using namespace tovak::imaging;
+
+namespace {
+
+// A W x H image whose pixel (x, y) carries its own coordinates in blue and green.
+cv::Mat coordinateImage(int width, int height) {
+    cv::Mat image(height, width, CV_8UC4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            image.at<cv::Vec4b>(y, x) = cv::Vec4b(static_cast<uchar>(x), static_cast<uchar>(y), 7, 255);
+        }
+    }
+    return image;
+}
+
+// Where the source pixel (x, y) of a W x H image lands once the orientation is applied.
+cv::Point expectedPosition(Orientation o, int x, int y, int w, int h) {
+    switch (o) {
+        case Orientation::up:
+            return {x, y};
+        case Orientation::upMirrored:
+            return {w - 1 - x, y};
+        case Orientation::down:
+            return {w - 1 - x, h - 1 - y};
+        case Orientation::downMirrored:
+            return {x, h - 1 - y};
+        case Orientation::leftMirrored:
+            return {y, x};
+        case Orientation::right:
+            return {h - 1 - y, x};
+        case Orientation::rightMirrored:
+            return {h - 1 - y, w - 1 - x};
+        case Orientation::left:
+            return {y, w - 1 - x};
+    }
+    return {x, y};
+}
+
+}  // namespace
+
+TEST(Orientation, EachOfTheEightTurnsAndMirrorsTheImageUpright) {
+    const int w = 5;
+    const int h = 3;
+    const cv::Mat src = coordinateImage(w, h);
+    for (int value = 1; value <= 8; ++value) {
+        const auto o = static_cast<Orientation>(value);
+        SCOPED_TRACE(value);
+        cv::Mat dst;
+        applyOrientation(src, dst, o);
+        const Size size = orientedSize(w, h, o);
+        ASSERT_EQ(dst.cols, static_cast<int>(size.width));
+        ASSERT_EQ(dst.rows, static_cast<int>(size.height));
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const cv::Point p = expectedPosition(o, x, y, w, h);
+                const auto pixel = dst.at<cv::Vec4b>(p.y, p.x);
+                EXPECT_EQ(pixel[0], x);
+                EXPECT_EQ(pixel[1], y);
+            }
+        }
+    }
+}
+
+TEST(Renderer, RendersUprightAndScaledWithTheLogicalSizeOfTheScaledExtent) {
+    Renderer renderer;
+    PixelBuffer frame(1280, 720);
+    auto same = renderer.renderUpright(frame, Orientation::up, 0.5);
+    ASSERT_TRUE(same);
+    EXPECT_EQ(same->bitmap->width(), 640);
+    EXPECT_EQ(same->bitmap->height(), 360);
+    EXPECT_DOUBLE_EQ(same->width, 640);
+    EXPECT_DOUBLE_EQ(same->height, 360);
+
+    auto turned = renderer.renderUpright(frame, Orientation::right, 640.0 / 720.0);
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->bitmap->width(), 640);
+    EXPECT_EQ(turned->bitmap->height(), 1138);
+    EXPECT_DOUBLE_EQ(turned->width, 640);
+    EXPECT_NEAR(turned->height, 1280.0 * 640.0 / 720.0, 1e-9);
+    EXPECT_EQ(turned->bitmap->bytesPerRow(), 640u * 4u);
+}
+
+TEST(Renderer, KeepsTheColoursOfTheFrameWhereTheyBelong) {
+    // Left half red, right half blue; mirrored, the colours swap sides.
+    cv::Mat bgra(40, 80, CV_8UC4, cv::Scalar(0, 0, 255, 255));
+    bgra(cv::Rect(40, 0, 40, 40)).setTo(cv::Scalar(255, 0, 0, 255));
+    PixelBuffer frame(bgra);
+    Renderer renderer;
+    auto image = renderer.renderUpright(frame, Orientation::upMirrored, 1.0);
+    ASSERT_TRUE(image);
+    const cv::Mat& out = image->bitmap->mat();
+    EXPECT_EQ(out.at<cv::Vec4b>(20, 5), cv::Vec4b(255, 0, 0, 255));
+    EXPECT_EQ(out.at<cv::Vec4b>(20, 75), cv::Vec4b(0, 0, 255, 255));
+    // The source frame is left as it was.
+    EXPECT_EQ(frame.mat().at<cv::Vec4b>(20, 5), cv::Vec4b(0, 0, 255, 255));
+}
+
+TEST(Renderer, RefusesUnusableInput) {
+    Renderer renderer;
+    PixelBuffer frame(4, 4);
+    EXPECT_FALSE(renderer.renderUpright(frame, Orientation::up, 0.0));
+    EXPECT_FALSE(renderer.renderUpright(frame, Orientation::up, std::nan("")));
+    EXPECT_THROW(PixelBuffer(cv::Mat(2, 2, CV_8UC3)), std::invalid_argument);
+}

@@ -1,0 +1,124 @@
+// The engine on real threads: a serial session queue, a main loop on its own thread and a camera
+// thread, with the user's operations arriving from the main side while frames flow. Meant to be
+// run under ThreadSanitizer as well.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "runtime/SerialQueue.h"
+#include "support/Fakes.h"
+#include "support/ThreadedMainQueue.h"
+
+using namespace tovak;
+using namespace tovak::testing;
+
+TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
+    CallLog log;
+    auto main = std::make_shared<ThreadedMainQueue>();
+    auto session = std::make_shared<runtime::SerialQueue>("tovak.session");
+    auto background = std::make_shared<runtime::SerialQueue>("tovak.background");
+    auto camera = std::make_shared<FakeCamera>(log);
+    auto detector = std::make_shared<ScriptedDetector>();
+    auto pip = std::make_shared<RecordingPresenter>(log, "pip");
+    auto fullscreen = std::make_shared<RecordingPresenter>(log, "fullscreen");
+    auto locker = std::make_shared<FakeScreenLocker>(log, *main);
+    locker->succeed = false;
+    auto resources = std::make_shared<FakeResources>();
+
+    monitor::PrivacyMonitor::Dependencies deps;
+    deps.mainQueue = main;
+    deps.sessionQueue = session;
+    deps.backgroundQueue = background;
+    deps.clock = std::make_shared<runtime::SystemClock>();
+    deps.session = camera;
+    deps.faceDetector = detector;
+    deps.pip = pip;
+    deps.fullscreen = fullscreen;
+    deps.screenLock = locker;
+    deps.settings = std::make_shared<MemorySettings>();
+    deps.fileSystem = std::make_shared<FakeFileSystem>();
+    deps.resources = resources;
+    deps.workspace = std::make_shared<FakeWorkspace>(log);
+    deps.documentCloser = std::make_shared<FakeDocumentCloser>(log);
+
+    std::shared_ptr<monitor::PrivacyMonitor> monitor;
+    main->sync([&] { monitor = monitor::PrivacyMonitor::create(deps); });
+    main->sync([&] { monitor->start(); });
+
+    std::atomic<bool> running{true};
+    std::thread cameraThread([&] {
+        auto frame = std::make_shared<const imaging::PixelBuffer>(160, 120);
+        auto connection = std::make_shared<FakeConnection>();
+        int n = 0;
+        while (running) {
+            // Runs of two faces, one face and none, so that every decision path is taken.
+            const int phase = (n++ / 20) % 3;
+            detector->setSteady(phase == 0   ? faces({0.05, 0.03})
+                                : phase == 1 ? faces({0.05})
+                                             : std::vector<monitor::FaceObservation>{});
+            camera->deliver(frame, connection);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+
+    for (int i = 0; i < 300; ++i) {
+        main->async([&, i] {
+            switch (i % 6) {
+                case 0:
+                    monitor->setAwayMode(true);
+                    break;
+                case 1:
+                    monitor->userClosedPiP();
+                    break;
+                case 2:
+                    pip->pressClose();
+                    break;
+                case 3:
+                    monitor->setAwayMode(false);
+                    break;
+                case 4:
+                    monitor->stop();
+                    monitor->start();
+                    break;
+                default:
+                    monitor->start();
+                    break;
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    running = false;
+    cameraThread.join();
+
+    main->sync([&] { monitor->stop(); });
+    // Let the stop's two halves and everything queued behind them finish.
+    for (int i = 0; i < 3; ++i) {
+        session->async([] {});
+        main->flush();
+        std::promise<void> sessionDone;
+        session->async([&] { sessionDone.set_value(); });
+        sessionDone.get_future().wait();
+        main->flush();
+    }
+    main->sync([&] {
+        EXPECT_EQ(monitor->statusLine.get(), "Стоп");
+        EXPECT_FALSE(monitor->isRunning.get());
+        EXPECT_FALSE(monitor->awayMode.get());
+        EXPECT_FALSE(monitor->previewImage.get());
+    });
+    std::promise<monitor::PrivacyMonitor::DecisionState> state;
+    session->async([&] { state.set_value(monitor->decisionState()); });
+    const auto s = state.get_future().get();
+    EXPECT_FALSE(s.presenceActive);
+    EXPECT_FALSE(s.awayModeProcess);
+    EXPECT_FALSE(s.pipHoldScheduled);
+    EXPECT_GT(s.visionFrameCounter, 0);
+    EXPECT_FALSE(camera->delegateAttached());
+
+    session->shutdown();
+    background->shutdown();
+    main->sync([&] { monitor.reset(); });
+    main->shutdown();
+}
