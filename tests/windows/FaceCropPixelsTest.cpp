@@ -52,18 +52,6 @@ TEST_F(FaceCropPixels, FaceFillsThePictureAndTheBarsAreBlack) {
     }
 }
 
-TEST_F(FaceCropPixels, PaddingWidensTheCropAroundTheFace) {
-    const auto frame = frameWithPatch(1000, 800, {300, 320, 100, 80}, red);
-    // Padding 0.25 adds 25 px left and right and 20 px below and above: the face keeps the middle.
-    const auto image =
-        fcr::fittedImage(frame, {0.3, 0.4, 0.1, 0.1}, Orientation::up, 0.25, 1.0, {300, 240}, {300, 240}, renderer);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(at(*image, 150, 120), red);
-    EXPECT_EQ(at(*image, 10, 120), green);
-    EXPECT_EQ(at(*image, 150, 5), green);
-    EXPECT_EQ(at(*image, 150, 234), green);
-}
-
 TEST_F(FaceCropPixels, ZoomKeepsOnlyTheCentreOfTheCrop) {
     // The crop is (200, 200, 400, 400); its central half is the patch.
     const auto frame = frameWithPatch(1000, 1000, {300, 300, 200, 200}, red);
@@ -130,18 +118,6 @@ TEST_F(FaceCropPixels, ResamplesBilinearlyAtPixelCentres) {
     expectSample(101, 51, 100.25, 55.25);
     expectSample(0, 0, 50, 30);      // the crop's own edge pixel, never its neighbour outside
     expectSample(199, 99, 149, 79);  // likewise at the far corner
-}
-
-TEST_F(FaceCropPixels, RendersAtFullScreenPixelSize) {
-    const auto frame = frameWithPatch(1280, 720, {400, 200, 300, 300}, red);
-    const auto image = fcr::fittedImage(frame, {400.0 / 1280, 200.0 / 720, 300.0 / 1280, 300.0 / 720}, Orientation::up,
-                                        0.08, 1.55, {3024, 1964}, {1512, 982}, renderer);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->bitmap->width(), 3024);
-    EXPECT_EQ(image->bitmap->height(), 1964);
-    EXPECT_EQ(at(*image, 1512, 982), red);
-    EXPECT_EQ(at(*image, 0, 982), black);
-    EXPECT_EQ(at(*image, 3023, 982), black);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ class QtApplicationEnvironment final : public ::testing::Environment {
 inline const bool qtEnvironmentRegistered = (::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment), true);
 
 // Runs the event loop until condition holds or timeoutMs passes; returns the condition.
+// (A timeout only bounds a failing test; no speed is asserted.)
 inline bool processEventsUntil(const std::function<bool()>& condition, int timeoutMs = 2000) {
     QElapsedTimer timer;
     timer.start();
