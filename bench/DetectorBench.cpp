@@ -1,0 +1,160 @@
+// Face detection on the demo scene at 640 x 480: BlazeFace (both models) and OpenCV's Haar
+// frontal-face cascade on the same frames, as median milliseconds per frame and as agreement of
+// the face count with the scene's script; then the whole headless replay in frames per second.
+//
+//   bench_detector [--step N] [--no-replay]
+//
+// --step N measures every Nth frame of the scene (default 1: all 1380).
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/HeadlessRunner.h"
+#include "app/ScreenLockerFactory.h"
+#include "monitor/PrivacyMonitor.h"
+#include "platform/demo/DemoScene.h"
+#include "platform/opencv/BlazeFaceDetector.h"
+#include "platform/opencv/DataDirectory.h"
+
+using tovak::platform::BlazeFaceDetector;
+using tovak::platform::DemoScene;
+
+namespace {
+
+struct Result {
+    std::string name;
+    double medianMs = 0;
+    double agreement = 0;
+    std::size_t frames = 0;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// Times one detector over the frames; count gives the faces it found in one frame, after the
+// engine's size filter.
+Result measure(const std::string& name, const std::vector<tovak::imaging::PixelBufferPtr>& frames,
+               const std::vector<int>& indices, const std::function<std::size_t(const cv::Mat&)>& count) {
+    // Warm-up, so that the first run's allocations are not counted.
+    for (int i = 0; i < 5; ++i) {
+        count(frames[static_cast<std::size_t>(i) % frames.size()]->mat());
+    }
+    std::vector<double> times;
+    std::size_t agree = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::size_t n = count(frames[i]->mat());
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        if (n == DemoScene::scriptedFaceCount(indices[i])) {
+            ++agree;
+        }
+    }
+    return Result{name, median(times), 100.0 * static_cast<double>(agree) / static_cast<double>(frames.size()),
+                  frames.size()};
+}
+
+std::size_t keptFaces(const std::vector<tovak::monitor::FaceObservation>& faces) {
+    return static_cast<std::size_t>(std::count_if(faces.begin(), faces.end(), [](const auto& face) {
+        return face.boundingBox.area() >= tovak::monitor::PrivacyMonitor::minFaceNormalizedArea;
+    }));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int step = 1;
+    bool replay = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--step") == 0 && i + 1 < argc) {
+            step = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--no-replay") == 0) {
+            replay = false;
+        } else {
+            std::fprintf(stderr, "usage: bench_detector [--step N] [--no-replay]\n");
+            return 1;
+        }
+    }
+    std::string error;
+    auto scene = DemoScene::load(tovak::platform::dataFile("demo"), error);
+    if (!scene) {
+        std::fprintf(stderr, "bench_detector: %s (run scripts/setup)\n", error.c_str());
+        return 1;
+    }
+    std::vector<tovak::imaging::PixelBufferPtr> frames;
+    std::vector<int> indices;
+    for (int i = 0; i < DemoScene::frameCount(); i += step) {
+        frames.push_back(scene->render(i));
+        indices.push_back(i);
+    }
+
+    std::vector<Result> results;
+    for (auto model : {BlazeFaceDetector::Model::fullRange, BlazeFaceDetector::Model::shortRange}) {
+        BlazeFaceDetector detector(BlazeFaceDetector::installedPath(model), model);
+        if (!detector.isAvailable()) {
+            std::fprintf(stderr, "bench_detector: %s (run scripts/setup)\n", detector.loadError().c_str());
+            return 1;
+        }
+        const std::string name =
+            model == BlazeFaceDetector::Model::fullRange ? "BlazeFace full-range 256" : "BlazeFace short-range 128";
+        results.push_back(measure(name, frames, indices, [&](const cv::Mat& frame) {
+            return keptFaces(detector.detectUpright(frame).value());
+        }));
+    }
+
+    const std::string cascadePath = "/usr/share/opencv4/haarcascades/haarcascade_frontalface_default.xml";
+    cv::CascadeClassifier cascade;
+    if (!cascade.load(cascadePath)) {
+        std::fprintf(stderr, "bench_detector: %s is missing (package opencv-data)\n", cascadePath.c_str());
+        return 1;
+    }
+    cv::Mat gray;
+    std::vector<cv::Rect> found;
+    results.push_back(measure("Haar frontal face (1.1, 5)", frames, indices, [&](const cv::Mat& frame) {
+        cv::cvtColor(frame, gray, cv::COLOR_BGRA2GRAY);
+        cascade.detectMultiScale(gray, found, 1.1, 5);
+        const double frameArea = static_cast<double>(frame.cols) * frame.rows;
+        return static_cast<std::size_t>(std::count_if(found.begin(), found.end(), [&](const cv::Rect& r) {
+            return r.area() / frameArea >= tovak::monitor::PrivacyMonitor::minFaceNormalizedArea;
+        }));
+    }));
+
+    std::printf("Demo scene, %zu frames of 640 x 480 (every %d), OpenCV threads: %d\n\n", frames.size(), step,
+                cv::getNumThreads());
+    std::printf("%-28s %12s %22s\n", "detector", "median ms", "frames with script's count");
+    for (const Result& r : results) {
+        std::printf("%-28s %12.2f %21.1f%%\n", r.name.c_str(), r.medianMs, r.agreement);
+    }
+    std::printf("\nHaar median / full-range median: %.1fx\n", results[2].medianMs / results[0].medianMs);
+    std::printf("Haar median / short-range median: %.1fx\n", results[2].medianMs / results[1].medianMs);
+
+    if (replay) {
+        std::ostringstream out;
+        std::ostringstream err;
+        tovak::app::HeadlessEnvironment env{out, err, tovak::app::makeScreenLocker};
+        tovak::app::Options options;
+        options.headless = true;
+        options.camera = "demo";
+        options.lockDryRun = true;
+        const auto start = std::chrono::steady_clock::now();
+        const int status = tovak::app::runHeadless(options, env);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (status != 0) {
+            std::fprintf(stderr, "bench_detector: replay failed: %s\n", err.str().c_str());
+            return 1;
+        }
+        std::printf("\nHeadless demo replay: %d frames in %.1f s = %.1f frames/s (%.1fx real time)\n",
+                    DemoScene::frameCount(), seconds, DemoScene::frameCount() / seconds,
+                    DemoScene::sceneEnds / seconds);
+    }
+    return 0;
+}
