@@ -34,7 +34,11 @@ class CroppingPresenter final : public testing::RecordingPresenter {
 }  // namespace
 
 int main() {
-    testing::MonitorHarness h([](testing::CallLog& log) { return std::make_shared<CroppingPresenter>(log, "pip"); });
+    std::shared_ptr<CroppingPresenter> pip;
+    testing::MonitorHarness h([&](testing::CallLog& log) {
+        pip = std::make_shared<CroppingPresenter>(log, "pip");
+        return pip;
+    });
 
     cv::Mat frame(480, 640, CV_8UC4);
     cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(255));
