@@ -69,11 +69,16 @@ TEST_F(IntakeTest, FacesAreOrderedLargestFirstKeepingDetectorOrderOnTies) {
     EXPECT_NEAR(items[0].rect.area(), 0.05, 1e-12);
     EXPECT_NEAR(items[1].rect.area(), 0.03, 1e-12);
 
-    auto tie = faces({0.02, 0.02});
+    // Many equal faces (enough for an unstable sort to reorder them) keep the detector's order.
+    std::vector<monitor::FaceObservation> tie;
+    for (int i = 0; i < 40; ++i) {
+        tie.push_back(face(0.001, 0.02 * i));
+    }
+    tie.push_back(face(0.002, 0.9));
     items = previewAfter(tie);
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].rect, tie[0].boundingBox);
-    EXPECT_EQ(items[1].rect, tie[1].boundingBox);
+    EXPECT_EQ(items[0].rect, tie[40].boundingBox);
+    EXPECT_EQ(items[1].rect, tie[0].boundingBox);
 }
 
 TEST_F(IntakeTest, LandmarkPassRunsOnEveryThirdDetectedFrameAndNeverOnEmptyOnes) {
