@@ -24,7 +24,6 @@ QImage toQImage(const imaging::Image& picture) {
 }
 
 FaceImageView::FaceImageView(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
     setObjectName(QStringLiteral("imageView"));
 }
 
