@@ -285,6 +285,29 @@ TEST(HeadlessTest, AMissingModelStopsBeforeAnyEvent) {
     EXPECT_TRUE(run.out.empty());
 }
 
+TEST(HeadlessTest, WithoutACameraTheLiveRunReportsTheErrorAndFails) {
+    // The live path: real queues, a main loop, and a device folder with no video node in it.
+    const fs::path dev = fs::temp_directory_path() / ("tovak-nodev-" + std::to_string(::getpid()));
+    fs::create_directories(dev);
+    std::ostringstream out;
+    std::ostringstream err;
+    app::HeadlessEnvironment env{out, err, app::makeScreenLocker};
+    env.v4l2 = [dev] { return platform::V4L2System::real(dev.string(), dev.string()); };
+    app::Options options;
+    options.headless = true;
+    options.maxSeconds = 5.0;
+    const int status = app::runHeadless(options, env);
+    fs::remove_all(dev);
+    EXPECT_EQ(status, app::exitCameraFailed);
+    EXPECT_NE(err.str().find("Камера: ошибка"), std::string::npos) << err.str();
+    const std::vector<Event> events = parse(out.str());
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().line,
+              R"({"t": 0.000, "frame": 0, "faces": 0, "event": "status", "text": "Камера: ошибка"})");
+    // Stopping after the failure still resets the monitor, as the stop button would.
+    EXPECT_EQ(events.back().line, R"({"t": 0.000, "frame": 0, "faces": 0, "event": "status", "text": "Стоп"})");
+}
+
 TEST(HeadlessTest, AFolderOfImagesReplaysAnOnlooker) {
     // Two seconds of the demo's onlooker, saved as images and replayed as a file camera.
     std::string error;

@@ -35,6 +35,8 @@ bool LoopMainQueue::runUntil(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     while (true) {
         if (quit_) {
+            // One quit ends one run, so the loop can be run again to finish up.
+            quit_ = false;
             return true;
         }
         const auto now = std::chrono::steady_clock::now();

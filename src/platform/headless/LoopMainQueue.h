@@ -19,7 +19,8 @@ class LoopMainQueue final : public runtime::MainQueue {
     void asyncAfter(double delaySeconds, std::shared_ptr<runtime::WorkItem> item) override;
     [[nodiscard]] bool isCurrent() const override { return currentQueue() == this; }
 
-    // Runs tasks until quit() or the deadline; returns true when quit() ended it.
+    // Runs tasks until quit() or the deadline; returns true when quit() ended it. Tasks posted
+    // after a quit wait for the next run.
     bool runUntil(std::chrono::steady_clock::time_point deadline);
     // Any thread.
     void quit();
