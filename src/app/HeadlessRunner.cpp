@@ -175,6 +175,7 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     main->runUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
     session->shutdown();
     background->shutdown();
+    main->discardPending();
     if (!failure.empty()) {
         env.err << "tovak: the camera did not start: " << failure << "\n";
         return exitCameraFailed;

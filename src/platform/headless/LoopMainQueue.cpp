@@ -30,6 +30,17 @@ void LoopMainQueue::quit() {
     wake_.notify_all();
 }
 
+void LoopMainQueue::discardPending() {
+    std::deque<Task> tasks;
+    std::vector<Timer> timers;
+    {
+        std::lock_guard lock(mutex_);
+        tasks.swap(tasks_);
+        timers.swap(timers_);
+    }
+    // Destroyed outside the lock: a closure's destructor may post again.
+}
+
 bool LoopMainQueue::runUntil(std::chrono::steady_clock::time_point deadline) {
     CurrentScope scope(this);
     std::unique_lock lock(mutex_);

@@ -24,6 +24,9 @@ class LoopMainQueue final : public runtime::MainQueue {
     bool runUntil(std::chrono::steady_clock::time_point deadline);
     // Any thread.
     void quit();
+    // Drops every task and timer not yet run; at the end of a process, so that closures holding
+    // their owners strongly do not keep them alive in a cycle through this queue.
+    void discardPending();
 
   private:
     struct Timer {
