@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "windows/AllDesktops.h"
 #include "windows/FaceCropRender.h"
 #include "windows/WindowGeometry.h"
 
@@ -143,6 +144,7 @@ void FullscreenFaceController::ensureWindow(const ScreenGeometry& screen) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view);
     window->setGeometry(toQRect(screen.frame));
+    requestAllDesktops(window.get());
     imageView_ = view;
     window_ = std::move(window);
 }

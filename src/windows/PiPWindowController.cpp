@@ -3,6 +3,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "windows/AllDesktops.h"
 #include "windows/FaceCropRender.h"
 #include "windows/WindowGeometry.h"
 
@@ -87,6 +88,7 @@ void PiPWindowController::ensurePanel() {
     auto* layout = new QVBoxLayout(panel.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);
+    requestAllDesktops(panel.get());
     content_ = content;
     panel_ = std::move(panel);
     placeInCorner();

@@ -1,0 +1,55 @@
+// Under an X server (the test runs in Xvfb): both face windows ask to be on every virtual desktop.
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "QtTestEnvironment.h"
+#include "WindowTestSupport.h"
+#include "platform/qt/QtMainQueue.h"
+#include "windows/FullscreenFaceController.h"
+#include "windows/PiPWindowController.h"
+
+namespace tovak::windows {
+namespace {
+
+// The window's _NET_WM_DESKTOP as its X server holds it, or none.
+std::optional<std::uint32_t> desktopOf(QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || window == nullptr) {
+        return std::nullopt;
+    }
+    xcb_connection_t* c = x11->connection();
+    const char* name = "_NET_WM_DESKTOP";
+    auto* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    if (atom == nullptr) {
+        return std::nullopt;
+    }
+    auto* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, static_cast<xcb_window_t>(window->winId()), atom->atom, XCB_ATOM_CARDINAL, 0, 1),
+        nullptr);
+    std::free(atom);
+    std::optional<std::uint32_t> value;
+    if (reply != nullptr && xcb_get_property_value_length(reply) == 4) {
+        std::memcpy(&value.emplace(), xcb_get_property_value(reply), 4);
+    }
+    std::free(reply);
+    return value;
+}
+
+TEST(X11Desktops, BothWindowsAskForEveryDesktop) {
+    ASSERT_NE(qGuiApp->nativeInterface<QNativeInterface::QX11Application>(), nullptr) << "needs the xcb platform";
+    auto main = std::make_shared<platform::QtMainQueue>();
+    auto pip = PiPWindowController::create(main);
+    auto fullscreen = FullscreenFaceController::create(main);
+    pip->show();
+    fullscreen->show();
+    testing::drainEvents();
+    EXPECT_EQ(desktopOf(pip->panel()), 0xFFFFFFFFu);
+    EXPECT_EQ(desktopOf(fullscreen->window()), 0xFFFFFFFFu);
+}
+
+}  // namespace
+}  // namespace tovak::windows
