@@ -9,8 +9,10 @@ ScreenLock::ScreenLock(std::shared_ptr<runtime::MainQueue> main, LockChain chain
                        std::shared_ptr<runtime::TaskQueue> worker)
     : main_(std::move(main)), chain_(std::make_shared<const LockChain>(std::move(chain))), worker_(std::move(worker)) {}
 
-ScreenLock::Outcome ScreenLock::runChain() const {
-    for (const LockMethod& method : chain_->methods) {
+namespace {
+
+ScreenLock::Outcome run(const LockChain& chain) {
+    for (const LockMethod& method : chain.methods) {
         bool locked = false;
         try {
             locked = method.attempt && method.attempt();
@@ -25,22 +27,31 @@ ScreenLock::Outcome ScreenLock::runChain() const {
     return {false, {}};
 }
 
-void ScreenLock::report(const Outcome& outcome, const Completion& completion) const {
+void report(const LockChain& chain, const ScreenLock::Outcome& outcome,
+            const monitor::ScreenLocker::Completion& completion) {
     if (outcome.success) {
         completion(true, std::nullopt);
     } else {
-        completion(false, chain_->failureMessage);
+        completion(false, chain.failureMessage);
     }
 }
 
+}  // namespace
+
+ScreenLock::Outcome ScreenLock::runChain() const {
+    return run(*chain_);
+}
+
 void ScreenLock::lockNow(Completion completion) {
+    // The closures hold the chain and the main queue, never the worker: a worker that held the last
+    // reference to itself would have to join its own thread.
     if (!worker_) {
-        main_->async([self = *this, completion = std::move(completion)] { self.report(self.runChain(), completion); });
+        main_->async([chain = chain_, completion = std::move(completion)] { report(*chain, run(*chain), completion); });
         return;
     }
-    worker_->async([self = *this, completion = std::move(completion)] {
-        Outcome outcome = self.runChain();
-        self.main_->async([self, outcome, completion] { self.report(outcome, completion); });
+    worker_->async([main = main_, chain = chain_, completion = std::move(completion)] {
+        Outcome outcome = run(*chain);
+        main->async([chain, outcome, completion] { report(*chain, outcome, completion); });
     });
 }
 

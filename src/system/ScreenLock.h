@@ -41,8 +41,6 @@ class ScreenLock final : public monitor::ScreenLocker {
     [[nodiscard]] Outcome runChain() const;
 
   private:
-    void report(const Outcome& outcome, const Completion& completion) const;
-
     std::shared_ptr<runtime::MainQueue> main_;
     std::shared_ptr<const LockChain> chain_;
     std::shared_ptr<runtime::TaskQueue> worker_;

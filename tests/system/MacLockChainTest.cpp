@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "runtime/SerialQueue.h"
 #include "runtime/Simulation.h"
+#include "support/ThreadedMainQueue.h"
 #include "system/MacLockChain.h"
 #include "system/ScreenLock.h"
 
@@ -217,6 +219,24 @@ TEST(ScreenLockChain, WorkerRunsTheChainAndTheMainQueueHearsTheAnswer) {
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(ranOnWorker);
     EXPECT_TRUE(answeredOnMain);
+}
+
+TEST(ScreenLockChain, LockerGoneBeforeItsWorkerRanStillAnswersOnceOnMain) {
+    auto main = std::make_shared<testing::ThreadedMainQueue>();
+    std::atomic<int> calls{0};
+    std::atomic<bool> onMain{false};
+    {
+        ScreenLock screenLock(main, LockChain{{{"never", [] { return false; }}}, "нет"},
+                              std::make_shared<runtime::SerialQueue>("tovak.lock"));
+        screenLock.lockNow([&](bool success, std::optional<std::string>) {
+            EXPECT_FALSE(success);
+            onMain = main->isCurrent();
+            ++calls;
+        });
+    }
+    main->flush();
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(onMain);
 }
 
 }  // namespace
