@@ -243,16 +243,5 @@ TEST_F(PrivateBus, LogindWithoutLockedHintIsAFailure) {
     EXPECT_EQ(calls("org.freedesktop.login1").at(2), "Lock");
 }
 
-TEST(LinuxLockChain, DisconnectedBusesSkipEveryDbusRow) {
-    LinuxLockOptions options;
-    options.xflock4 = "/nonexistent/xflock4";
-    QDBusConnection nowhere(QStringLiteral("never-connected"));
-    system::LockChain chain = linuxLockChain(nowhere, nowhere, options);
-    ASSERT_EQ(chain.methods.size(), 7u);
-    for (const system::LockMethod& method : chain.methods) {
-        EXPECT_FALSE(method.attempt()) << method.name;
-    }
-}
-
 }  // namespace
 }  // namespace tovak::platform

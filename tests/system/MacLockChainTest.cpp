@@ -159,23 +159,6 @@ TEST_F(MacChain, EverythingRefusedGivesTheMessageOnce) {
               "Автоматизация → Товак → System Events.");
 }
 
-TEST(ScreenLockChain, FirstSuccessWinsInTableOrderAndTheRestAreNotTried) {
-    std::vector<std::string> tried;
-    auto row = [&tried](std::string name, bool result) {
-        return LockMethod{name, [&tried, name, result] {
-                              tried.push_back(name);
-                              return result;
-                          }};
-    };
-    runtime::Simulation sim;
-    auto main = std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main);
-    ScreenLock screenLock(main, LockChain{{row("a", false), row("b", true), row("c", true)}, "нет"});
-    ScreenLock::Outcome outcome = screenLock.runChain();
-    EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(outcome.method, "b");
-    EXPECT_EQ(tried, (std::vector<std::string>{"a", "b"}));
-}
-
 TEST(ScreenLockChain, ThrowingMethodCountsAsNotLocked) {
     runtime::Simulation sim;
     auto main = std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main);

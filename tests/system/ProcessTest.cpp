@@ -44,24 +44,5 @@ TEST_F(Tools, ToolStillRunningAtTheDeadlineIsAFailure) {
     EXPECT_FALSE(runToolAndWait(script("slow", "sleep 30"), {}, 0.2));
 }
 
-TEST_F(Tools, MissingFolderOrNonExecutableIsNotRun) {
-    EXPECT_FALSE(runToolAndWait((folder_ / "absent").string(), {}, 10.0));
-    EXPECT_FALSE(runToolAndWait(folder_.string(), {}, 10.0));
-    const std::string plain = script("plain", "exit 0");
-    fs::permissions(plain, fs::perms::owner_read);
-    EXPECT_FALSE(isExecutableFile(plain));
-    EXPECT_FALSE(runToolAndWait(plain, {}, 10.0));
-}
-
-TEST_F(Tools, FindsExecutablesOnThePathOnly) {
-    script("tovak-probe-tool", "exit 0");
-    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", ("/nonexistent::" + folder_.string()).c_str(), 1);
-    EXPECT_EQ(findExecutableInPath("tovak-probe-tool"), (folder_ / "tovak-probe-tool").string());
-    EXPECT_FALSE(findExecutableInPath("tovak-no-such-tool"));
-    EXPECT_FALSE(findExecutableInPath("../tovak-probe-tool"));
-    ::setenv("PATH", saved.c_str(), 1);
-}
-
 }  // namespace
 }  // namespace tovak::system

@@ -7,7 +7,6 @@
 
 #include "system/Process.h"
 #include "trigger/BundledResources.h"
-#include "trigger/PosixFileSystem.h"
 
 namespace tovak::trigger {
 namespace {
@@ -40,14 +39,6 @@ TEST(BundledResources, FindsTheDefaultDocumentFromThisTestInTheBuildTree) {
     EXPECT_TRUE(firstLine(*path).starts_with("Статья;"));
 }
 
-TEST(BundledResources, MissingResourceOrFolderNamesGiveNone) {
-    BundledResources resources;
-    EXPECT_FALSE(resources.pathForResource("DefaultTrigger", "xlsx"));
-    EXPECT_FALSE(resources.pathForResource("../tovak/DefaultTrigger", "csv"));
-    EXPECT_FALSE(resources.pathForResource("", "csv"));
-    EXPECT_FALSE(BundledResources(std::vector<std::string>{}).pathForResource("DefaultTrigger", "csv"));
-}
-
 TEST(BundledResources, FoundNextToTheInstalledProgram) {
     const fs::path prefix = fs::temp_directory_path() / ("tovak-install-" + std::to_string(::getpid()));
     fs::remove_all(prefix);
@@ -59,18 +50,6 @@ TEST(BundledResources, FoundNextToTheInstalledProgram) {
     fs::remove_all(prefix);
     ASSERT_TRUE(path.has_value());
     EXPECT_EQ(*path, (prefix / "share" / "tovak" / "DefaultTrigger.csv").string());
-}
-
-TEST(PosixFileSystem, FilesExistFoldersAndMissingPathsDoNot) {
-    const fs::path folder = fs::temp_directory_path() / ("tovak-fs-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    std::ofstream(folder / "a b.csv") << "x";
-    PosixFileSystem files;
-    EXPECT_TRUE(files.fileExists((folder / "a b.csv").string()));
-    EXPECT_FALSE(files.fileExists(folder.string()));
-    EXPECT_FALSE(files.fileExists((folder / "missing.csv").string()));
-    EXPECT_FALSE(files.fileExists(""));
-    fs::remove_all(folder);
 }
 
 }  // namespace

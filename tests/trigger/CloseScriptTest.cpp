@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "trigger/CloseScript.h"
 
@@ -58,17 +59,17 @@ TEST(CloseScriptText, PlainPathSitsBetweenTheQuotesOfTheFirstLine) {
     EXPECT_EQ(script.substr(0, script.find('\n')), "set targetPOSIX to \"" + path + "\"");
 }
 
-TEST(CloseScriptEscaping, DoubleQuoteGetsOneBackslash) {
-    EXPECT_EQ(escapeForAppleScriptString("/tmp/a\"b.csv"), "/tmp/a\\\"b.csv");
-}
-
-TEST(CloseScriptEscaping, BackslashIsDoubled) {
-    EXPECT_EQ(escapeForAppleScriptString("/tmp/a\\b.csv"), "/tmp/a\\\\b.csv");
-}
-
-TEST(CloseScriptEscaping, BackslashBeforeQuoteBecomesThreeBackslashesAndTheQuote) {
-    EXPECT_EQ(escapeForAppleScriptString("x\\\"y"), "x\\\\\\\"y");
-    EXPECT_EQ(escapeForAppleScriptString("\\\""), "\\\\\\\"");
+TEST(CloseScriptEscaping, BackslashesDoubledFirstThenQuotesEscaped) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/tmp/a\"b.csv", "/tmp/a\\\"b.csv"},
+        {"/tmp/a\\b.csv", "/tmp/a\\\\b.csv"},
+        // A backslash before a quote: three backslashes and the quote.
+        {"x\\\"y", "x\\\\\\\"y"},
+        {"/tmp/-rf $(id) `x` ; | & * 'q' ~ \n\t.csv", "/tmp/-rf $(id) `x` ; | & * 'q' ~ \n\t.csv"},
+    };
+    for (const auto& [path, escaped] : cases) {
+        EXPECT_EQ(escapeForAppleScriptString(path), escaped) << path;
+    }
 }
 
 TEST(CloseScriptEscaping, PathCannotEndTheLiteralEarly) {
@@ -90,11 +91,6 @@ TEST(CloseScriptEscaping, PathCannotEndTheLiteralEarly) {
     // The trailing backslash of the path is doubled, so it does not swallow the closing quote.
     EXPECT_EQ(literal.substr(literal.size() - 2), "\\\\");
     EXPECT_TRUE(script.ends_with(kExpectedTail));
-}
-
-TEST(CloseScriptEscaping, OtherCharactersPassUnchanged) {
-    const std::string path = "/tmp/-rf $(id) `x` ; | & * 'q' ~ \n\t.csv";
-    EXPECT_EQ(escapeForAppleScriptString(path), path);
 }
 
 }  // namespace

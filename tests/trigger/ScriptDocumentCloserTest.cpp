@@ -72,22 +72,11 @@ TEST_F(RecordingTool, HostilePathReachesNoShell) {
     EXPECT_FALSE(fs::exists(fs::current_path() / "x.csv"));
 }
 
-TEST_F(RecordingTool, RunnerReportsTheToolsExitStatus) {
-    EXPECT_TRUE(system::OsascriptRunner(tool_.string(), 10.0).run("return 1"));
-    std::ofstream(tool_) << "#!/bin/sh\nexit 1\n";
-    EXPECT_FALSE(system::OsascriptRunner(tool_.string(), 10.0).run("return 1"));
-}
-
 TEST_F(RecordingTool, MissingOrNonExecutableToolFailsWithoutRunning) {
     EXPECT_FALSE(system::OsascriptRunner((folder_ / "absent").string(), 10.0).run("return 1"));
     fs::permissions(tool_, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(system::OsascriptRunner(tool_.string(), 10.0).run("return 1"));
     EXPECT_FALSE(fs::exists(record_));
-}
-
-TEST(UnavailableScriptRunner, SaysNoToEveryScript) {
-    system::UnavailableScriptRunner runner;
-    EXPECT_FALSE(runner.run(closeDocumentScript("/tmp/a.csv")));
 }
 
 }  // namespace

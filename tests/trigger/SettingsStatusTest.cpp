@@ -29,15 +29,5 @@ TEST(SettingsStatus, ClearingThatCouldNotBeSavedIsReported) {
     EXPECT_EQ(h.monitor->statusLine.get(), "Настройки не сохранились");
 }
 
-TEST(SettingsStatus, SavedChangesLeaveTheStatusAlone) {
-    MonitorHarness h;
-    h.files->add("/home/user/a.csv");
-    h.monitor->pickTriggerFile();
-    h.chooser->pending("/home/user/a.csv");
-    h.monitor->clearCustomTriggerFile();
-    h.sim.drain();
-    EXPECT_EQ(h.monitor->statusLine.get(), "Готов");
-}
-
 }  // namespace
 }  // namespace tovak::testing

@@ -87,13 +87,6 @@ TEST_F(TriggerSettings, NothingStoredUsesTheDefaultDocument) {
     EXPECT_EQ(m.resolvedTriggerURL(), defaultDocument_.string());
 }
 
-TEST_F(TriggerSettings, NothingUsableAndNoDefaultDocument) {
-    fs::remove(defaultDocument_);
-    PrivacyMonitor& m = launch();
-    EXPECT_EQ(m.triggerFileSummary.get(), "Нет файла");
-    EXPECT_FALSE(m.resolvedTriggerURL());
-}
-
 TEST_F(TriggerSettings, ChosenFileIsStoredAsAPlainPathAndSurvivesARelaunch) {
     launch();
     choose(userDocument_.string());
