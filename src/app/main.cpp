@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/GuiMain.h"
 #include "app/HeadlessRunner.h"
 #include "app/ScreenLockerFactory.h"
 
@@ -24,8 +25,7 @@ int main(int argc, char** argv) {
         return exitOk;
     }
     if (!options.headless) {
-        std::cerr << "tovak: this build has no window yet; run it with --headless\n";
-        return exitUsage;
+        return runGui(argc, argv, options);
     }
     HeadlessEnvironment env{std::cout, std::cerr, makeScreenLocker};
     return runHeadless(options, env);

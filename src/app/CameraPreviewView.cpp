@@ -1,0 +1,111 @@
+#include "app/CameraPreviewView.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+
+#include "app/Icons.h"
+
+namespace tovak::app {
+
+QImage toQImage(const imaging::Image& image) {
+    if (!image.bitmap) {
+        return {};
+    }
+    // BGRA bytes are Qt's ARGB32 on a little-endian machine.
+    auto* keep = new imaging::PixelBufferPtr(image.bitmap);
+    return QImage(
+        image.bitmap->data(), image.bitmap->width(), image.bitmap->height(),
+        static_cast<qsizetype>(image.bitmap->bytesPerRow()), QImage::Format_ARGB32,
+        [](void* info) { delete static_cast<imaging::PixelBufferPtr*>(info); }, keep);
+}
+
+CameraPreviewView::CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* parent)
+    : QWidget(parent), monitor_(monitor) {
+    setObjectName("cameraPreview");
+    setMaximumSize(maxWidth, maxHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // Observers hear of a change before it is made, so the view reads the new values a turn later.
+    auto later = [this](const auto&) {
+        if (!refreshQueued_) {
+            refreshQueued_ = true;
+            QMetaObject::invokeMethod(this, &CameraPreviewView::refresh, Qt::QueuedConnection);
+        }
+    };
+    imageToken_ = monitor_.previewImage.observe(later);
+    itemsToken_ = monitor_.previewFaceRects.observe(later);
+    refresh();
+}
+
+CameraPreviewView::~CameraPreviewView() {
+    monitor_.previewImage.removeObserver(imageToken_);
+    monitor_.previewFaceRects.removeObserver(itemsToken_);
+}
+
+void CameraPreviewView::refresh() {
+    refreshQueued_ = false;
+    const auto& image = monitor_.previewImage.get();
+    image_ = image ? toQImage(*image) : QImage();
+    items_ = monitor_.previewFaceRects.get();
+    update();
+}
+
+QColor CameraPreviewView::primaryColour() {
+    return QColor(52, 199, 89);
+}
+QColor CameraPreviewView::otherColour() {
+    return QColor(255, 149, 0);
+}
+
+QRectF CameraPreviewView::outlineRect(const imaging::Rect& r, QSizeF box) {
+    return {r.x * box.width(), (1.0 - r.y - r.height) * box.height(), r.width * box.width(), r.height * box.height()};
+}
+
+QRectF CameraPreviewView::fittedRect(QSizeF imageSize, QSizeF box) {
+    if (imageSize.isEmpty() || box.isEmpty()) {
+        return {};
+    }
+    const QSizeF fitted = imageSize.scaled(box, Qt::KeepAspectRatio);
+    return {(box.width() - fitted.width()) / 2, (box.height() - fitted.height()) / 2, fitted.width(), fitted.height()};
+}
+
+void CameraPreviewView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QSizeF area = size();
+
+    if (image_.isNull()) {
+        // Placeholder: a 4:3 rounded rectangle fitted into the box, with a crossed-out camera.
+        const QRectF frame = fittedRect(QSizeF(4, 3), area);
+        QColor fill = palette().color(QPalette::Mid);
+        fill.setAlphaF(0.35F);
+        QPainterPath path;
+        path.addRoundedRect(frame, cornerRadius, cornerRadius);
+        painter.fillPath(path, fill);
+        const QRectF iconRect(frame.center() - QPointF(18, 18), QSizeF(36, 36));
+        icon(IconName::cameraOff).paint(&painter, iconRect.toRect(), Qt::AlignCenter, QIcon::Disabled);
+        return;
+    }
+
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(QPointF(0, 0), area), cornerRadius, cornerRadius);
+    painter.save();
+    painter.setClipPath(clip);
+    painter.fillRect(rect(), QColor(0, 0, 0, 51));
+    // Nearest-neighbour scaling: no smoothing between pixels.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(fittedRect(image_.size(), area), image_);
+    painter.restore();
+
+    // The outlines are not clipped, so one at the edge is drawn whole.
+    for (const auto& item : items_) {
+        QPen pen(item.isPrimary ? primaryColour() : otherColour(), outlineWidth, Qt::SolidLine, Qt::FlatCap,
+                 Qt::MiterJoin);
+        pen.setMiterLimit(10);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(outlineRect(item.rect, area));
+    }
+}
+
+}  // namespace tovak::app

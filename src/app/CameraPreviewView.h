@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QImage>
+#include <QRectF>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "monitor/FaceObservation.h"
+#include "monitor/PrivacyMonitor.h"
+
+namespace tovak::app {
+
+// The live camera picture with an outline over each face the monitor works with: green for the
+// user's, orange for another. A grey placeholder with a crossed-out camera while there is no picture.
+class CameraPreviewView final : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr int maxWidth = 480;
+    static constexpr int maxHeight = 360;
+    static constexpr double cornerRadius = 10.0;
+    static constexpr double outlineWidth = 2.0;
+
+    explicit CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* parent = nullptr);
+    ~CameraPreviewView() override;
+
+    // Where a face's normalised box (origin lower left) is outlined in a box of the given size
+    // (origin top left). Nothing is clamped.
+    [[nodiscard]] static QRectF outlineRect(const imaging::Rect& normalized, QSizeF box);
+    // The rectangle an image of imageSize takes when fitted, aspect kept, centred, into box.
+    [[nodiscard]] static QRectF fittedRect(QSizeF imageSize, QSizeF box);
+
+    static QColor primaryColour();
+    static QColor otherColour();
+
+    [[nodiscard]] bool showsPlaceholder() const { return image_.isNull(); }
+    [[nodiscard]] QSize sizeHint() const override { return {maxWidth, maxHeight}; }
+
+    // Reads the monitor's current picture and outlines and repaints.
+    void refresh();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    monitor::PrivacyMonitor& monitor_;
+    QImage image_;
+    std::vector<monitor::PreviewFaceItem> items_;
+    runtime::Published<std::optional<imaging::Image>>::Token imageToken_ = 0;
+    runtime::Published<std::vector<monitor::PreviewFaceItem>>::Token itemsToken_ = 0;
+    bool refreshQueued_ = false;
+};
+
+// A QImage that shares the bitmap's memory and keeps it alive.
+[[nodiscard]] QImage toQImage(const imaging::Image& image);
+
+}  // namespace tovak::app

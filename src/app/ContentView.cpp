@@ -1,0 +1,186 @@
+#include "app/ContentView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/Icons.h"
+
+namespace tovak::app {
+
+namespace {
+
+QPushButton* makeButton(const QString& text, IconName iconName, const char* objectName, QWidget* parent) {
+    auto* button = new QPushButton(icon(iconName), text, parent);
+    button->setObjectName(objectName);
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+void makeLarge(QPushButton* button) {
+    button->setIconSize(QSize(18, 18));
+    button->setMinimumHeight(34);
+    QFont font = button->font();
+    font.setPointSizeF(font.pointSizeF() * 1.1);
+    button->setFont(font);
+}
+
+const char* kProminent =
+    "QPushButton { background-color: %1; color: white; border: none; border-radius: 6px; padding: 6px 14px; }"
+    "QPushButton:disabled { background-color: palette(mid); color: palette(dark); }";
+
+}  // namespace
+
+ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()> onShown, QWidget* parent)
+    : QWidget(parent), monitor_(monitor), onShown_(std::move(onShown)) {
+    setObjectName("contentView");
+    setMinimumSize(320, 400);
+    escMonitor_ = new AwayEscMonitor(this);
+
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(14);
+    column->setContentsMargins(16, 16, 16, 16);
+    column->setAlignment(Qt::AlignCenter);
+
+    // Header: the name, then the status line pushed to the right.
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    auto* title = new QLabel(QStringLiteral("Товак"), this);
+    title->setObjectName("title");
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    status_ = new ElidedLabel(Qt::ElideMiddle, 1.0, this);
+    status_->setObjectName("statusLine");
+    QFont small = status_->font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    status_->setFont(small);
+    status_->setForegroundRole(QPalette::PlaceholderText);
+    header->addWidget(title);
+    header->addSpacing(8);
+    header->addStretch(1);
+    header->addWidget(status_, 0, Qt::AlignVCenter);
+    column->addLayout(header);
+
+    preview_ = new CameraPreviewView(monitor_, this);
+    column->addWidget(preview_);
+
+    // Trigger file: what is used, and the two buttons to change or reset it.
+    auto* triggerRow = new QHBoxLayout;
+    triggerRow->setSpacing(8);
+    auto* summaryBlock = new QWidget(this);
+    summaryBlock->setObjectName("summaryBlock");
+    summaryBlock->setMaximumWidth(summaryMaxWidth);
+    auto* summaryLayout = new QHBoxLayout(summaryBlock);
+    summaryLayout->setContentsMargins(0, 0, 0, 0);
+    summaryLayout->setSpacing(6);
+    auto* docIcon = new QLabel(summaryBlock);
+    docIcon->setPixmap(icon(IconName::document).pixmap(16, 16));
+    summary_ = new ElidedLabel(Qt::ElideRight, 0.75, summaryBlock);
+    summary_->setObjectName("triggerSummary");
+    QFont caption = summary_->font();
+    caption.setPointSizeF(caption.pointSizeF() * 0.9);
+    summary_->setFont(caption);
+    summary_->setForegroundRole(QPalette::WindowText);
+    summaryLayout->addWidget(docIcon);
+    summaryLayout->addWidget(summary_, 1);
+    auto* pick = makeButton(QStringLiteral("Файл"), IconName::folder, "pickButton", this);
+    auto* reset = makeButton(QString(), IconName::reset, "resetButton", this);
+    reset->setToolTip(QStringLiteral("Триггер по умолчанию"));
+    triggerRow->addWidget(summaryBlock);
+    triggerRow->addSpacing(4);
+    triggerRow->addStretch(1);
+    triggerRow->addWidget(pick);
+    triggerRow->addWidget(reset);
+    column->addLayout(triggerRow);
+
+    // Main controls.
+    auto* controls = new QHBoxLayout;
+    controls->setSpacing(10);
+    awayButton_ = makeButton(QString(), IconName::away, "awayButton", this);
+    startButton_ = makeButton(QStringLiteral("Старт"), IconName::start, "startButton", this);
+    stopButton_ = makeButton(QStringLiteral("Стоп"), IconName::stop, "stopButton", this);
+    for (auto* button : {awayButton_, startButton_, stopButton_}) {
+        makeLarge(button);
+    }
+    startButton_->setStyleSheet(QString::fromLatin1(kProminent).arg(palette().color(QPalette::Highlight).name()));
+    controls->addWidget(awayButton_);
+    controls->addStretch(1);
+    controls->addWidget(startButton_);
+    controls->addWidget(stopButton_);
+    column->addLayout(controls);
+
+    // Each control calls exactly one monitor operation.
+    connect(pick, &QPushButton::clicked, this, [this] { monitor_.pickTriggerFile(); });
+    connect(reset, &QPushButton::clicked, this, [this] { monitor_.clearCustomTriggerFile(); });
+    connect(awayButton_, &QPushButton::clicked, this, [this] { monitor_.setAwayMode(!monitor_.awayMode.get()); });
+    connect(startButton_, &QPushButton::clicked, this, [this] { monitor_.start(); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { monitor_.stop(); });
+
+    // Observers hear of a change before it is made: rebuild a turn later, once per burst.
+    auto later = [this](const auto&) { scheduleRebuild(); };
+    const auto statusToken = monitor_.statusLine.observe(later);
+    const auto runningToken = monitor_.isRunning.observe(later);
+    const auto summaryToken = monitor_.triggerFileSummary.observe(later);
+    const auto awayToken = monitor_.awayMode.observe(later);
+    unobserve_.emplace_back([this, statusToken] { monitor_.statusLine.removeObserver(statusToken); });
+    unobserve_.emplace_back([this, runningToken] { monitor_.isRunning.removeObserver(runningToken); });
+    unobserve_.emplace_back([this, summaryToken] { monitor_.triggerFileSummary.removeObserver(summaryToken); });
+    unobserve_.emplace_back([this, awayToken] { monitor_.awayMode.removeObserver(awayToken); });
+    rebuild();
+}
+
+ContentView::~ContentView() {
+    for (auto& remove : unobserve_) {
+        remove();
+    }
+}
+
+void ContentView::scheduleRebuild() {
+    if (!rebuildQueued_) {
+        rebuildQueued_ = true;
+        QMetaObject::invokeMethod(this, &ContentView::rebuild, Qt::QueuedConnection);
+    }
+}
+
+void ContentView::rebuild() {
+    rebuildQueued_ = false;
+    status_->setText(QString::fromStdString(monitor_.statusLine.get()));
+    summary_->setText(QString::fromStdString(monitor_.triggerFileSummary.get()));
+
+    const bool away = monitor_.awayMode.get();
+    if (away) {
+        awayButton_->setText(QStringLiteral("На месте"));
+        awayButton_->setIcon(icon(IconName::back));
+        awayButton_->setToolTip(QString());
+        awayButton_->setStyleSheet(QString::fromLatin1(kProminent).arg(QColor(255, 149, 0).name()));
+    } else {
+        awayButton_->setText(QStringLiteral("Отошёл"));
+        awayButton_->setIcon(icon(IconName::away));
+        awayButton_->setToolTip(QString::fromUtf8(awayHint));
+        awayButton_->setStyleSheet(QString());
+    }
+
+    const bool running = monitor_.isRunning.get();
+    startButton_->setEnabled(!running);
+    stopButton_->setEnabled(running);
+
+    std::weak_ptr<monitor::PrivacyMonitor> weak = monitor_.weak_from_this();
+    escMonitor_->sync(away, [weak] {
+        if (auto monitor = weak.lock()) {
+            monitor->setAwayMode(false);
+        }
+    });
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (onShown_) {
+        onShown_();
+    }
+}
+
+}  // namespace tovak::app

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QPushButton>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "app/AwayEscMonitor.h"
+#include "app/CameraPreviewView.h"
+#include "app/ElidedLabel.h"
+#include "monitor/PrivacyMonitor.h"
+
+namespace tovak::app {
+
+// The main window's panel: product name and status line, the live preview, the trigger file with
+// its buttons, and away mode, start and stop. It shows the monitor's published state and passes
+// every press to one monitor operation; it keeps no state of its own.
+class ContentView final : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr const char* awayHint =
+        "Без лица в кадре 10 с — режим включается сам. Одно лицо — крупный план ~1 с и блокировка. Два лица — "
+        "файл и PiP.";
+    static constexpr int summaryMaxWidth = 200;
+
+    // onShown runs each time the panel comes on screen.
+    ContentView(monitor::PrivacyMonitor& monitor, std::function<void()> onShown, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    // Reads every published value the panel shows and updates the controls.
+    void rebuild();
+
+    [[nodiscard]] AwayEscMonitor& escapeMonitor() { return *escMonitor_; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void scheduleRebuild();
+
+    monitor::PrivacyMonitor& monitor_;
+    std::function<void()> onShown_;
+    ElidedLabel* status_ = nullptr;
+    ElidedLabel* summary_ = nullptr;
+    QPushButton* awayButton_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    CameraPreviewView* preview_ = nullptr;
+    AwayEscMonitor* escMonitor_ = nullptr;
+    bool rebuildQueued_ = false;
+    std::vector<std::function<void()>> unobserve_;
+};
+
+}  // namespace tovak::app

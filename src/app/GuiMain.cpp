@@ -1,0 +1,36 @@
+#include "app/GuiMain.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <iostream>
+#include <string>
+
+#include "app/Icons.h"
+#include "app/TovakApp.h"
+
+namespace tovak::app {
+
+int runGui(int& argc, char** argv, const Options& options) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tovak"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Товак"));
+    QApplication::setDesktopFileName(QString::fromLatin1(TovakApp::applicationId));
+    QApplication::setWindowIcon(icon(IconName::app));
+
+    // A second start shows the running instance's window instead of making a second monitor.
+    if (TovakApp::askRunningInstanceToShow()) {
+        std::cout << "tovak: already running; its window was brought to the front\n";
+        return 0;
+    }
+    std::string error;
+    TovakApp app(options, error);
+    if (!error.empty()) {
+        std::cerr << "tovak: " << error << "\n";
+        return 2;
+    }
+    app.listenForOtherInstances();
+    app.showMainWindow();
+    return QApplication::exec();
+}
+
+}  // namespace tovak::app

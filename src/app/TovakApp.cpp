@@ -1,0 +1,213 @@
+#include "app/TovakApp.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMainWindow>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include "app/ContentView.h"
+#include "app/Icons.h"
+#include "app/ScreenLockerFactory.h"
+#include "app/SourcePacer.h"
+#include "platform/PlatformSystem.h"
+#include "platform/demo/DemoScene.h"
+#include "platform/demo/FileSource.h"
+#include "platform/demo/SourceCameraSession.h"
+#include "platform/headless/ReportingAdapters.h"
+#include "platform/opencv/BlazeFaceDetector.h"
+#include "platform/opencv/DataDirectory.h"
+#include "platform/opencv/V4L2CameraSession.h"
+#include "platform/qt/QtFileChooser.h"
+#include "platform/qt/QtMainQueue.h"
+#include "platform/qt/QtSettingsStore.h"
+#include "platform/qt/QtWorkspace.h"
+#include "runtime/SerialQueue.h"
+#include "system/AutomationWarmup.h"
+#include "trigger/BundledResources.h"
+#include "trigger/PlatformDocumentCloser.h"
+#include "trigger/PosixFileSystem.h"
+#include "windows/FullscreenFaceController.h"
+#include "windows/PiPWindowController.h"
+
+namespace tovak::app {
+
+namespace {
+
+// The demo scene played again and again, its clock running on across the restarts.
+class LoopingDemo final : public platform::FrameSource {
+  public:
+    explicit LoopingDemo(std::unique_ptr<platform::DemoScene> scene) : scene_(std::move(scene)) {}
+
+    std::optional<platform::SourceFrame> next() override {
+        std::optional<platform::SourceFrame> frame = scene_->next();
+        if (!frame) {
+            std::string error;
+            auto fresh = platform::DemoScene::load(platform::dataFile("demo"), error);
+            if (!fresh) {
+                return std::nullopt;
+            }
+            scene_ = std::move(fresh);
+            offset_ = last_ + 1.0 / scene_->framesPerSecond();
+            frame = scene_->next();
+            if (!frame) {
+                return std::nullopt;
+            }
+        }
+        frame->timestamp += offset_;
+        last_ = frame->timestamp;
+        return frame;
+    }
+    [[nodiscard]] std::string name() const override { return scene_->name(); }
+    [[nodiscard]] double framesPerSecond() const override { return scene_->framesPerSecond(); }
+
+  private:
+    std::unique_ptr<platform::DemoScene> scene_;
+    double offset_ = 0;
+    double last_ = 0;
+};
+
+QString instanceName() {
+    return QStringLiteral("tovak-%1").arg(::getuid());
+}
+
+}  // namespace
+
+TovakApp::TovakApp(const Options& options, std::string& error) {
+    main_ = std::make_shared<platform::QtMainQueue>();
+
+    std::shared_ptr<monitor::CameraSession> camera;
+    if (!options.camera) {
+        camera = std::make_shared<platform::V4L2CameraSession>();
+    } else {
+        std::unique_ptr<platform::FrameSource> source;
+        if (*options.camera == "demo") {
+            auto scene = platform::DemoScene::load(platform::dataFile("demo"), error);
+            if (scene) {
+                source = std::make_unique<LoopingDemo>(std::move(scene));
+            }
+        } else {
+            source = platform::FileSource::open(*options.camera, error);
+        }
+        if (!source) {
+            return;
+        }
+        auto sourceCamera = std::make_shared<platform::SourceCameraSession>(std::move(source));
+        pacer_ = std::make_unique<SourcePacer>(sourceCamera);
+        camera = sourceCamera;
+    }
+
+    monitor::PrivacyMonitor::Dependencies deps;
+    deps.mainQueue = main_;
+    deps.sessionQueue = std::make_shared<runtime::SerialQueue>("tovak.session");
+    deps.backgroundQueue = std::make_shared<runtime::SerialQueue>("tovak.background");
+    deps.clock = std::make_shared<runtime::SystemClock>();
+    deps.session = camera;
+    // A missing model does not stop the window: "Старт" then says the detector failed.
+    deps.faceDetector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
+                                                                      platform::BlazeFaceDetector::defaultModel);
+    deps.pip = windows::PiPWindowController::create(main_);
+    deps.fullscreen = windows::FullscreenFaceController::create(main_);
+    deps.screenLock =
+        options.lockDryRun
+            ? std::shared_ptr<monitor::ScreenLocker>(std::make_shared<platform::DryRunScreenLocker>(main_))
+            : makeScreenLocker(main_);
+    deps.settings = std::make_shared<platform::QtSettingsStore>();
+    deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
+    deps.resources = std::make_shared<trigger::BundledResources>();
+    deps.workspace = std::make_shared<platform::QtWorkspace>();
+    deps.documentCloser = trigger::makePlatformDocumentCloser();
+    deps.fileChooser = std::make_shared<platform::QtFileChooser>();
+    deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
+    monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
+
+    QApplication::setQuitOnLastWindowClosed(false);
+    makeTray();
+}
+
+TovakApp::~TovakApp() {
+    delete window_.data();
+    if (monitor_) {
+        monitor_->stop();
+    }
+    pacer_.reset();
+}
+
+QMainWindow& TovakApp::showMainWindow() {
+    if (window_.isNull()) {
+        auto* window = new QMainWindow;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->setWindowTitle(QStringLiteral("Товак"));
+        window->setWindowIcon(icon(IconName::app));
+        // The panel's views go with the window, the Escape monitor among them; the monitor stays.
+        window->setCentralWidget(new ContentView(
+            *monitor_,
+            [main = main_] {
+                system::AutomationWarmup::shared().scheduleAfterWindowShown(*main,
+                                                                            platform::makePlatformScriptRunner());
+            },
+            window));
+        window_ = window;
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    return *window_;
+}
+
+void TovakApp::makeTray() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    tray_ = new QSystemTrayIcon(icon(IconName::app), this);
+    tray_->setToolTip(QStringLiteral("Товак"));
+    auto* menu = new QMenu;
+    menu->addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
+    menu->addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
+    tray_->setContextMenu(menu);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            showMainWindow();
+        }
+    });
+    tray_->show();
+}
+
+bool TovakApp::askRunningInstanceToShow() {
+    QLocalSocket socket;
+    socket.connectToServer(instanceName());
+    if (!socket.waitForConnected(500)) {
+        return false;
+    }
+    socket.write("show\n");
+    socket.waitForBytesWritten(500);
+    socket.disconnectFromServer();
+    return true;
+}
+
+bool TovakApp::listenForOtherInstances() {
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(instanceName())) {
+        // A server left behind by a crashed instance answers nobody: take its name over.
+        if (askRunningInstanceToShow()) {
+            return false;
+        }
+        QLocalServer::removeServer(instanceName());
+        if (!server_->listen(instanceName())) {
+            return true;
+        }
+    }
+    connect(server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = server_->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            showMainWindow();
+        }
+    });
+    return true;
+}
+
+}  // namespace tovak::app

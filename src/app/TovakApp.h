@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "monitor/PrivacyMonitor.h"
+
+class QLocalServer;
+
+class QSystemTrayIcon;
+
+namespace tovak::platform {
+class QtMainQueue;
+}
+
+namespace tovak::app {
+
+class SourcePacer;
+
+// The application: owns the one monitor for the life of the process, the main window whose content
+// is the control panel, and on Linux the tray icon and the single-instance server that bring the
+// window back after it was closed. Closing the window stops nothing.
+class TovakApp final : public QObject {
+    Q_OBJECT
+
+  public:
+    static constexpr const char* applicationId = "org.tovak.Tovak";
+
+    // Builds the monitor on the chosen camera; error is set (and nothing usable made) for a bad source.
+    TovakApp(const Options& options, std::string& error);
+    ~TovakApp() override;
+
+    [[nodiscard]] monitor::PrivacyMonitor& monitor() { return *monitor_; }
+    // The main window, made anew if it was closed, and brought to the front.
+    QMainWindow& showMainWindow();
+    [[nodiscard]] QMainWindow* mainWindow() const { return window_; }
+
+    // Asks a running instance to show its window; true when one answered.
+    static bool askRunningInstanceToShow();
+    // Starts answering later instances; false when another instance already does.
+    bool listenForOtherInstances();
+
+  private:
+    void makeTray();
+
+    std::shared_ptr<platform::QtMainQueue> main_;
+    std::shared_ptr<monitor::PrivacyMonitor> monitor_;
+    std::unique_ptr<SourcePacer> pacer_;
+    QPointer<QMainWindow> window_;
+    QSystemTrayIcon* tray_ = nullptr;
+    QLocalServer* server_ = nullptr;
+};
+
+}  // namespace tovak::app

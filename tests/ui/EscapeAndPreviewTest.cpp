@@ -1,0 +1,116 @@
+// The Escape monitor and the preview's geometry and drawing, on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/AwayEscMonitor.h"
+#include "app/CameraPreviewView.h"
+#include "support/MonitorHarness.h"
+
+using namespace tovak;
+using namespace tovak::testing;
+using app::AwayEscMonitor;
+using app::CameraPreviewView;
+
+namespace {
+
+// Records the keys that reach it.
+class KeyRecorder final : public QLineEdit {
+  public:
+    int escapes = 0;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) {
+            ++escapes;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+};
+
+}  // namespace
+
+TEST(AwayEscMonitor, InstalledOnlyWhileAwayConsumesEscapeWithAnyModifiersAndPassesOtherKeys) {
+    KeyRecorder target;
+    target.show();
+    int calls = 0;
+    auto monitor = std::make_unique<AwayEscMonitor>();
+    monitor->sync(false, [&] { ++calls; });
+    QTest::keyClick(&target, Qt::Key_Escape);
+    EXPECT_EQ(target.escapes, 1);
+    EXPECT_EQ(calls, 0);
+
+    monitor->sync(true, [&] { ++calls; });
+    monitor->sync(true, [&] { calls += 100; });  // already installed: keeps the first action
+    QTest::keyClick(&target, Qt::Key_Escape);
+    QTest::keyClick(&target, Qt::Key_Escape, Qt::ControlModifier);
+    QTest::keyClick(&target, Qt::Key_Return);
+    QTest::keyClicks(&target, "q");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(target.escapes, 1);
+    EXPECT_EQ(target.text(), "q");
+
+    monitor->sync(false, {});
+    QTest::keyClick(&target, Qt::Key_Escape);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(target.escapes, 2);
+
+    // Destroyed while installed: the filter goes with it.
+    monitor->sync(true, [&] { ++calls; });
+    monitor.reset();
+    QTest::keyClick(&target, Qt::Key_Escape);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(target.escapes, 3);
+}
+
+TEST(CameraPreviewGeometry, OutlinesAreFlippedAndScaledToTheWholeBox) {
+    const QRectF r = CameraPreviewView::outlineRect({0.25, 0.5, 0.5, 0.25}, QSizeF(480, 360));
+    EXPECT_DOUBLE_EQ(r.width(), 240);
+    EXPECT_DOUBLE_EQ(r.height(), 90);
+    EXPECT_DOUBLE_EQ(r.center().x(), 240);
+    EXPECT_DOUBLE_EQ(r.center().y(), 135);
+    EXPECT_DOUBLE_EQ(r.top(), 90);
+    EXPECT_DOUBLE_EQ(CameraPreviewView::outlineRect({0.1, 0.0, 0.2, 0.3}, QSizeF(480, 360)).bottom(), 360);
+    EXPECT_NEAR(CameraPreviewView::outlineRect({0.1, 0.7, 0.2, 0.3}, QSizeF(480, 360)).top(), 0, 1e-9);
+    // Nothing is clamped.
+    EXPECT_LT(CameraPreviewView::outlineRect({-0.1, 0.95, 0.2, 0.2}, QSizeF(100, 100)).left(), 0);
+
+    const QRectF wide = CameraPreviewView::fittedRect(QSizeF(640, 360), QSizeF(480, 360));
+    EXPECT_DOUBLE_EQ(wide.width(), 480);
+    EXPECT_DOUBLE_EQ(wide.height(), 270);
+    EXPECT_DOUBLE_EQ(wide.top(), 45);
+}
+
+TEST(CameraPreviewView, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholder) {
+    MonitorHarness h;
+    CameraPreviewView view(*h.monitor);
+    view.resize(480, 360);
+    h.monitor->previewFaceRects.set({{{0.1, 0.1, 0.3, 0.3}, true}, {{0.6, 0.5, 0.3, 0.3}, false}});
+    QCoreApplication::processEvents();
+    // Outlines are not drawn without a picture.
+    EXPECT_TRUE(view.showsPlaceholder());
+    QImage placeholder = view.grab().toImage();
+    EXPECT_NE(placeholder.pixelColor(static_cast<int>(0.1 * 480), static_cast<int>(0.6 * 360)).rgb(),
+              CameraPreviewView::primaryColour().rgb());
+
+    // A white 4:3 picture.
+    auto bitmap = std::make_shared<imaging::PixelBuffer>(64, 48);
+    bitmap->mutableMat().setTo(cv::Scalar(255, 255, 255, 255));
+    h.monitor->previewImage.set(imaging::Image{bitmap, 64, 48});
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(view.showsPlaceholder());
+    const QImage shot = view.grab().toImage();
+    // Left edge of the primary outline (x 0.1 of 480 = 48) at mid-height of its box.
+    const QColor primary = shot.pixelColor(48, static_cast<int>((1 - 0.1 - 0.15) * 360));
+    const QColor other = shot.pixelColor(static_cast<int>(0.6 * 480), static_cast<int>((1 - 0.5 - 0.15) * 360));
+    EXPECT_EQ(primary.rgb(), CameraPreviewView::primaryColour().rgb());
+    EXPECT_EQ(other.rgb(), CameraPreviewView::otherColour().rgb());
+    EXPECT_EQ(shot.pixelColor(240, 20).rgb(), QColor(Qt::white).rgb());
+
+    h.monitor->previewImage.set(std::nullopt);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view.showsPlaceholder());
+}
