@@ -8,8 +8,15 @@
 
 namespace tovak::platform {
 
-// This platform's screen lock chain (chosen when the program is built). The completion comes on main.
+// This platform's screen lock chain (chosen when the program is built); the completion comes on
+// main. On Linux the chain waits for lock confirmations on a worker thread of its own, so main must
+// accept posts from other threads (the Qt main queue does).
 [[nodiscard]] std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLocker(std::shared_ptr<runtime::MainQueue> main);
+
+// The same chain run on the main queue itself, for a single-threaded runtime such as the headless
+// replay's simulation; it blocks that queue for at most a few seconds per locker.
+[[nodiscard]] std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLockerOnMainQueue(
+    std::shared_ptr<runtime::MainQueue> main);
 
 // This platform's script runner: osascript on macOS; on Linux there is no scripting service and
 // every script fails.

@@ -10,6 +10,10 @@ std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLocker(std::shared_ptr<
     return std::make_shared<system::ScreenLock>(std::move(main), system::macLockChain(makePlatformScriptRunner()));
 }
 
+std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLockerOnMainQueue(std::shared_ptr<runtime::MainQueue> main) {
+    return makePlatformScreenLocker(std::move(main));
+}
+
 std::shared_ptr<system::ScriptRunner> makePlatformScriptRunner() {
     return std::make_shared<system::OsascriptRunner>();
 }
