@@ -73,16 +73,6 @@ TEST_F(DetectorTest, FindsTheFaceWhereItIsWithABoxOfTheRightSize) {
     EXPECT_GE(faces[0].confidence, BlazeFaceDetector::defaultScoreThreshold);
 }
 
-TEST_F(DetectorTest, BoxesAreNormalisedWithTheOriginAtTheLowerLeft) {
-    // The face sits in the upper half of the photograph, so its box must lie in the upper half
-    // of the normalised space, where y grows upwards.
-    const cv::Mat photo = loadDemoPhoto("astronaut.png");
-    const std::vector<FaceObservation> faces = detect(photo);
-    ASSERT_EQ(faces.size(), 1U);
-    EXPECT_GT(faces[0].boundingBox.y, 0.5);
-    EXPECT_LE(faces[0].boundingBox.maxY(), 1.0);
-}
-
 TEST_F(DetectorTest, LetterboxingKeepsAWideFrameUndistorted) {
     // The photograph on a wide black canvas: the box must follow it, not be squashed.
     const cv::Mat photo = loadDemoPhoto("astronaut.png");
