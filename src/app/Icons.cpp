@@ -2,6 +2,11 @@
 
 #include <QString>
 
+// The bundled icons live in a static library, whose resources must be registered by hand.
+static void registerBundledIcons() {
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace tovak::app {
 
 namespace {
@@ -38,6 +43,8 @@ IconSource sourceFor(IconName name) {
 }  // namespace
 
 QIcon icon(IconName name) {
+    static const bool registered = (registerBundledIcons(), true);
+    (void)registered;
     const IconSource source = sourceFor(name);
     return QIcon::fromTheme(QString::fromLatin1(source.themeName), QIcon(QString::fromLatin1(source.bundled)));
 }

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <future>
 
 #include "app/ContentView.h"
 #include "app/Icons.h"
@@ -130,10 +131,18 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
 
 TovakApp::~TovakApp() {
     delete window_.data();
-    if (monitor_) {
-        monitor_->stop();
-    }
     pacer_.reset();
+    if (monitor_) {
+        // Let the stop finish on both queues here, so that the monitor and its windows are not
+        // released later from inside Qt's own clean-up of posted events.
+        monitor_->stop();
+        std::promise<void> sessionDone;
+        monitor_->sessionQueue()->async([&sessionDone] { sessionDone.set_value(); });
+        sessionDone.get_future().wait();
+        QCoreApplication::sendPostedEvents();
+        monitor_.reset();
+        QCoreApplication::sendPostedEvents();
+    }
 }
 
 QMainWindow& TovakApp::showMainWindow() {

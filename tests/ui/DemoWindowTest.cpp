@@ -1,0 +1,96 @@
+// The whole window application on the demo camera: the panel before and after "Старт", the live
+// preview with its outlines and the floating panel once the onlooker is confirmed. Screenshots go
+// to TOVAK_SCREENSHOT_DIR for a person to look at.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include "app/CameraPreviewView.h"
+#include "app/TovakApp.h"
+#include "platform/opencv/BlazeFaceDetector.h"
+
+using namespace tovak;
+
+namespace {
+
+void save(QWidget& widget, const QString& name) {
+    const QString dir = qEnvironmentVariable("TOVAK_SCREENSHOT_DIR");
+    if (dir.isEmpty()) {
+        return;
+    }
+    QDir().mkpath(dir);
+    widget.grab().save(dir + "/" + name + ".png");
+}
+
+// Runs the event loop until the condition holds or the time is up.
+bool waitFor(const std::function<bool()>& condition, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds) {
+            return false;
+        }
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
+    if (!platform::BlazeFaceDetector(platform::BlazeFaceDetector::installedPath(),
+                                     platform::BlazeFaceDetector::defaultModel)
+             .isAvailable()) {
+        GTEST_SKIP() << "the face model is not installed (scripts/setup installs it)";
+    }
+    app::Options options;
+    options.camera = "demo";
+    options.lockDryRun = true;
+    std::string error;
+    app::TovakApp application(options, error);
+    ASSERT_TRUE(error.empty()) << error;
+    QMainWindow& window = application.showMainWindow();
+    window.resize(520, 640);
+    QTest::qWait(50);
+    auto& monitor = application.monitor();
+    EXPECT_EQ(monitor.statusLine.get(), "Готов");
+    auto* preview = window.findChild<app::CameraPreviewView*>();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->showsPlaceholder());
+    save(window, "1-before-start");
+
+    QTest::mouseClick(window.findChild<QPushButton*>("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return monitor.isRunning.get() && monitor.previewImage.get().has_value(); }, 10000));
+    EXPECT_EQ(monitor.statusLine.get(), "● Демо-камера");
+    EXPECT_FALSE(window.findChild<QPushButton*>("startButton")->isEnabled());
+
+    // The onlooker steps in 8 s into the scene; two outlines and the floating panel follow.
+    ASSERT_TRUE(waitFor([&] { return monitor.previewFaceRects.get().size() == 2; }, 15000));
+    const bool panelShown = waitFor(
+        [] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                if (top->isVisible() && top->windowTitle() == "Товак" && top->size() == QSize(280, 210)) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        5000);
+    EXPECT_TRUE(panelShown);
+    QTest::qWait(300);
+    save(window, "2-onlooker");
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->isVisible() && top->size() == QSize(280, 210)) {
+            save(*top, "3-panel");
+        }
+    }
+    QTest::mouseClick(window.findChild<QPushButton*>("stopButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !monitor.isRunning.get(); }, 5000));
+    EXPECT_EQ(monitor.statusLine.get(), "Стоп");
+}
