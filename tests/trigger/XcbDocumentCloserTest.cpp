@@ -281,6 +281,15 @@ TEST_F(WithWindowManager, ClosesTheDocumentWindowThroughTheWindowManagerOnly) {
     EXPECT_TRUE(x_->exists(other));
 }
 
+TEST_F(WithWindowManager, WindowThatCouldOnlyBeKilledIsLeftAlone) {
+    const xcb_window_t stubborn = x_->window("Бюджет Q3.csv — xterm", true, false);
+    ASSERT_TRUE(x_->managed());
+    XcbDocumentCloser closer(x_->name());
+    EXPECT_EQ(closer.closeWindowsTitled("Бюджет Q3.csv").windowsAsked, 0);
+    EXPECT_TRUE(x_->askedToClose(0).empty());
+    EXPECT_TRUE(x_->exists(stubborn));
+}
+
 TEST_F(WithoutWindowManager, SendsEachMatchingWindowItsOwnDeleteMessage) {
     const xcb_window_t other = x_->window("Бюджет Q4.csv — Calc");
     const xcb_window_t document = x_->window("Бюджет Q3.csv — Calc");

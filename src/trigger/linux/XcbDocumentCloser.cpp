@@ -175,10 +175,22 @@ XcbDocumentCloser::Report XcbDocumentCloser::closeWindowsTitled(const std::strin
     }
     report.reachedDisplay = true;
 
+    // A window that does not take WM_DELETE_WINDOW could only be destroyed (a window manager
+    // answers _NET_CLOSE_WINDOW for it by killing its client), losing its application's work: it
+    // is left alone.
+    auto acceptsDelete = [&x](xcb_window_t window) {
+        for (std::uint32_t protocol : x.words(window, x.atom(kWmProtocols), XCB_ATOM_ATOM)) {
+            if (protocol == x.atom(kWmDeleteWindow)) {
+                return true;
+            }
+        }
+        return false;
+    };
+
     if (x.ewmhWindowManagerRuns(root)) {
         report.throughWindowManager = true;
         for (xcb_window_t window : x.words(root, x.atom(kNetClientList), XCB_ATOM_WINDOW)) {
-            if (titleMatches(x.title(window), fileName)) {
+            if (titleMatches(x.title(window), fileName) && acceptsDelete(window)) {
                 x.send(root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY, window,
                        x.atom(kNetCloseWindow), {XCB_CURRENT_TIME, kSourceIsTool});
                 ++report.windowsAsked;
@@ -192,17 +204,7 @@ XcbDocumentCloser::Report XcbDocumentCloser::closeWindowsTitled(const std::strin
                 candidates = x.children(child);
             }
             for (xcb_window_t window : candidates) {
-                if (!titleMatches(x.title(window), fileName)) {
-                    continue;
-                }
-                std::vector<std::uint32_t> protocols = x.words(window, x.atom(kWmProtocols), XCB_ATOM_ATOM);
-                bool acceptsDelete = false;
-                for (std::uint32_t protocol : protocols) {
-                    acceptsDelete = acceptsDelete || protocol == x.atom(kWmDeleteWindow);
-                }
-                // A window that does not take WM_DELETE_WINDOW could only be destroyed, losing its
-                // application's work: it is left alone.
-                if (acceptsDelete) {
+                if (titleMatches(x.title(window), fileName) && acceptsDelete(window)) {
                     x.send(window, XCB_EVENT_MASK_NO_EVENT, window, x.atom(kWmProtocols),
                            {x.atom(kWmDeleteWindow), XCB_CURRENT_TIME});
                     ++report.windowsAsked;

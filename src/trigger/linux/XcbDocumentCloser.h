@@ -9,8 +9,9 @@ namespace tovak::trigger {
 // Asks every top-level X window whose title contains the document's file name to close: through
 // the window manager (_NET_CLOSE_WINDOW to the windows of _NET_CLIENT_LIST) when an EWMH window
 // manager runs, else by sending each matching child of the root its own WM_DELETE_WINDOW.
-// Reaches X11 and XWayland windows, not native Wayland ones. Starts nothing, kills nothing; the
-// application decides what closing means (it may ask to save), and errors are ignored.
+// Only windows that take WM_DELETE_WINDOW are asked, so the application decides what closing means
+// and nothing is killed. Reaches X11 and XWayland windows, not native Wayland ones. Starts
+// nothing; errors are ignored.
 class XcbDocumentCloser final : public monitor::DocumentCloser {
   public:
     // The display to reach; empty means the one in $DISPLAY.
