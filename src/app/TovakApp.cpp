@@ -12,7 +12,6 @@
 
 #include "app/ContentView.h"
 #include "app/Icons.h"
-#include "app/ScreenLockerFactory.h"
 #include "app/SourcePacer.h"
 #include "platform/PlatformSystem.h"
 #include "platform/demo/DemoScene.h"
