@@ -114,7 +114,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.screenLock =
         options.lockDryRun
             ? std::shared_ptr<monitor::ScreenLocker>(std::make_shared<platform::DryRunScreenLocker>(main_))
-            : makeScreenLocker(main_);
+            : platform::makePlatformScreenLocker(main_);
     deps.settings = std::make_shared<platform::QtSettingsStore>();
     deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
     deps.resources = std::make_shared<trigger::BundledResources>();
