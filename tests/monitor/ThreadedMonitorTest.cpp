@@ -63,7 +63,7 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
         }
     });
 
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 1500; ++i) {
         main->async([&, i] {
             switch (i % 6) {
                 case 0:
