@@ -20,8 +20,10 @@ PiPContentView::PiPContentView(QWidget* parent)
     closeButton_->setFont(font);
     closeButton_->setAutoRaise(true);
     closeButton_->setFocusPolicy(Qt::NoFocus);
-    closeButton_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; color: %1; }")
-                                    .arg(palette().color(QPalette::WindowText).name()));
+    // The picture is often dark (a face, black bars), so the mark is light on a faint dark disc.
+    closeButton_->setStyleSheet(
+        QStringLiteral("QToolButton { border: none; border-radius: 13px; background: rgba(0, 0, 0, 90); color: white; }"
+                       "QToolButton:hover { background: rgba(0, 0, 0, 150); }"));
     closeButton_->setToolTip(QStringLiteral("Закрыть окно"));
     connect(closeButton_, &QToolButton::clicked, this, [this] { closeTapped(); });
     // Created after the picture, so the button lies above it.
