@@ -70,8 +70,10 @@ class LoopingDemo final : public platform::FrameSource {
     double last_ = 0;
 };
 
+// One instance per user; TOVAK_INSTANCE_NAME keeps test runs apart from a real one.
 QString instanceName() {
-    return QStringLiteral("tovak-%1").arg(::getuid());
+    const QString override = qEnvironmentVariable("TOVAK_INSTANCE_NAME");
+    return override.isEmpty() ? QStringLiteral("tovak-%1").arg(::getuid()) : override;
 }
 
 }  // namespace

@@ -94,3 +94,21 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     ASSERT_TRUE(waitFor([&] { return !monitor.isRunning.get(); }, 5000));
     EXPECT_EQ(monitor.statusLine.get(), "Стоп");
 }
+
+TEST(SingleInstance, ASecondStartShowsTheFirstInstancesWindowAgain) {
+    qputenv("TOVAK_INSTANCE_NAME", QByteArray("tovak-test-") + QByteArray::number(QCoreApplication::applicationPid()));
+    EXPECT_FALSE(app::TovakApp::askRunningInstanceToShow());
+    app::Options options;
+    options.camera = "demo";
+    options.lockDryRun = true;
+    std::string error;
+    app::TovakApp first(options, error);
+    ASSERT_TRUE(error.empty()) << error;
+    ASSERT_TRUE(first.listenForOtherInstances());
+    first.showMainWindow().close();  // closing the window keeps the application and its monitor
+    ASSERT_TRUE(waitFor([&] { return first.mainWindow() == nullptr; }, 2000));
+
+    EXPECT_TRUE(app::TovakApp::askRunningInstanceToShow());
+    ASSERT_TRUE(waitFor([&] { return first.mainWindow() != nullptr && first.mainWindow()->isVisible(); }, 3000));
+    EXPECT_EQ(first.monitor().statusLine.get(), "Готов");
+}
