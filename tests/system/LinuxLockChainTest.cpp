@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -14,10 +11,9 @@
 
 #include "platform/linux/LinuxLockChain.h"
 #include "runtime/SerialQueue.h"
+#include "support/ChildProcess.h"
 #include "support/ThreadedMainQueue.h"
 #include "system/ScreenLock.h"
-
-extern char** environ;
 
 namespace tovak::platform {
 namespace {
@@ -25,31 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 
 pid_t spawn(const std::vector<std::string>& command, int stdoutFd = -1) {
-    std::vector<std::string> storage = command;
-    std::vector<char*> argv;
-    for (auto& part : storage) {
-        argv.push_back(part.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    }
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return testing::spawnChild(command, {.stdoutFd = stdoutFd, .display = std::nullopt, .quietStderr = false});
 }
 
 void stop(pid_t pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
+    testing::stopChild(pid);
 }
 
 // A private session bus (dbus-daemon of its own) with stand-in lockers on it.

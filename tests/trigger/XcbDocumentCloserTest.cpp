@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -14,56 +11,20 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "trigger/linux/XcbDocumentCloser.h"
-
-extern char** environ;
 
 namespace tovak::trigger {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t spawnWith(const std::vector<std::string>& command, const std::string& display, int stdoutFd = -1) {
-    std::vector<std::string> args = command;
-    std::vector<char*> argv;
-    for (auto& part : args) {
-        argv.push_back(part.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> envStorage;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0) {
-            envStorage.emplace_back(*e);
-        }
-    }
-    if (!display.empty()) {
-        envStorage.push_back("DISPLAY=" + display);
-    }
-    std::vector<char*> envp;
-    for (auto& entry : envStorage) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    }
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", 01 /* O_WRONLY */, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+pid_t spawnWith(const std::vector<std::string>& command, const std::string& display) {
+    return testing::spawnChild(command, {.stdoutFd = -1, .display = display, .quietStderr = true});
 }
 
 void stop(pid_t pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
+    testing::stopChild(pid);
 }
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {

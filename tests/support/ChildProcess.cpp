@@ -1,0 +1,61 @@
+#include "support/ChildProcess.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+extern char** environ;
+
+namespace tovak::testing {
+
+pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& options) {
+    std::vector<std::string> args = command;
+    std::vector<char*> argv;
+    for (auto& part : args) {
+        argv.push_back(part.data());
+    }
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStorage;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!options.display || std::strncmp(*entry, "DISPLAY=", 8) != 0) {
+            envStorage.emplace_back(*entry);
+        }
+    }
+    if (options.display && !options.display->empty()) {
+        envStorage.push_back("DISPLAY=" + *options.display);
+    }
+    std::vector<char*> envp;
+    for (auto& entry : envStorage) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (options.stdoutFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, options.stdoutFd, STDOUT_FILENO);
+    }
+    if (options.quietStderr) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", 01 /* O_WRONLY */, 0);
+    }
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void stopChild(pid_t pid) {
+    if (pid > 0) {
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+}
+
+}  // namespace tovak::testing

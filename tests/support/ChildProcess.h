@@ -1,0 +1,26 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovak::testing {
+
+struct SpawnOptions {
+    // Where the child's standard output goes; -1 keeps the test's own.
+    int stdoutFd = -1;
+    // Replaces (or, when empty, removes) DISPLAY in the child's environment; unset keeps it.
+    std::optional<std::string> display;
+    bool quietStderr = false;
+};
+
+// Starts a helper program (an X server, a bus, a stand-in service) found on PATH, without a shell.
+// -1 when it could not be started.
+pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& options = {});
+
+// Ends a child started by spawnChild and waits for it.
+void stopChild(pid_t pid);
+
+}  // namespace tovak::testing
