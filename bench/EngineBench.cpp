@@ -13,9 +13,11 @@ using namespace tovak;
 namespace {
 
 // Crops and scales the onlooker's face to the panel's 280 x 210, as the panel does on each update.
-class CroppingPresenter final : public testing::RecordingPresenter {
+class CroppingPresenter final : public monitor::PiPPresenter {
   public:
-    using RecordingPresenter::RecordingPresenter;
+    void show() override {}
+    void hide() override {}
+    void setOnClose(std::function<void()>) override {}
     void update(const imaging::PixelBufferPtr& pixelBuffer, const imaging::Rect& box, imaging::Orientation, double,
                 double, imaging::Renderer&) override {
         const cv::Mat& frame = pixelBuffer->mat();
@@ -34,11 +36,8 @@ class CroppingPresenter final : public testing::RecordingPresenter {
 }  // namespace
 
 int main() {
-    std::shared_ptr<CroppingPresenter> pip;
-    testing::MonitorHarness h([&](testing::CallLog& log) {
-        pip = std::make_shared<CroppingPresenter>(log, "pip");
-        return pip;
-    });
+    auto pip = std::make_shared<CroppingPresenter>();
+    testing::MonitorHarness h([&](monitor::PrivacyMonitor::Dependencies& deps) { deps.pip = pip; });
 
     cv::Mat frame(480, 640, CV_8UC4);
     cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(255));

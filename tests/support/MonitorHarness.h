@@ -30,13 +30,11 @@ struct MonitorHarness {
     std::shared_ptr<monitor::PrivacyMonitor> monitor;
     bool osAtLeast14 = true;
 
-    using PresenterFactory = std::function<std::shared_ptr<RecordingPresenter>(CallLog&)>;
+    using Adjust = std::function<void(monitor::PrivacyMonitor::Dependencies&)>;
 
-    // makePip, when given, makes the panel presenter (a benchmark gives one that really crops).
-    explicit MonitorHarness(const PresenterFactory& makePip = {}) {
-        if (makePip) {
-            pip = makePip(log);
-        }
+    // adjust, when given, changes the wiring before the monitor is made (real windows, a
+    // presenter that really crops).
+    explicit MonitorHarness(const Adjust& adjust = {}) {
         monitor::PrivacyMonitor::Dependencies deps;
         deps.mainQueue = unowned<runtime::MainQueue>(sim.main);
         deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
@@ -55,6 +53,9 @@ struct MonitorHarness {
         deps.fileChooser = chooser;
         deps.isOperatingSystemAtLeast = [this](int major, int, int) { return major <= 14 && osAtLeast14; };
         deps.homeDirectory = "/home/user";
+        if (adjust) {
+            adjust(deps);
+        }
         monitor = monitor::PrivacyMonitor::create(std::move(deps));
         sim.drain();
     }

@@ -10,7 +10,7 @@
 #include "WindowTestSupport.h"
 #include "platform/qt/QtMainQueue.h"
 #include "runtime/Simulation.h"
-#include "support/Fakes.h"
+#include "support/MonitorHarness.h"
 #include "windows/FullscreenFaceController.h"
 #include "windows/PiPWindowController.h"
 
@@ -18,11 +18,6 @@ namespace tovak::windows {
 namespace {
 
 using testing::drainEvents;
-
-template <typename T, typename U>
-std::shared_ptr<T> unowned(U& object) {
-    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
-}
 
 void saveScreenshot(QWidget* window, const char* name) {
     const QByteArray dir = qgetenv("TOVAK_SCREENSHOT_DIR");
@@ -33,42 +28,23 @@ void saveScreenshot(QWidget* window, const char* name) {
 
 class MonitorWithWindows : public ::testing::Test {
   protected:
-    runtime::Simulation sim;
-    testing::CallLog log;
     std::shared_ptr<platform::QtMainQueue> qtMain = std::make_shared<platform::QtMainQueue>();
     testing::TestScreen screen{testing::laptopScreen()};
     std::shared_ptr<PiPWindowController> pip = PiPWindowController::create(qtMain, screen.source());
     std::shared_ptr<FullscreenFaceController> fullscreen = FullscreenFaceController::create(qtMain, screen.source());
-    std::shared_ptr<testing::FakeCamera> camera = std::make_shared<testing::FakeCamera>(log);
-    std::shared_ptr<testing::ScriptedDetector> detector = std::make_shared<testing::ScriptedDetector>();
-    std::shared_ptr<testing::FakeScreenLocker> locker = std::make_shared<testing::FakeScreenLocker>(log, sim.main);
-    std::shared_ptr<testing::FakeConnection> connection = std::make_shared<testing::FakeConnection>();
-    imaging::PixelBufferPtr frameBuffer = testing::frameWithRedFace();
-    std::shared_ptr<monitor::PrivacyMonitor> monitor;
+    // The monitor on the simulation runtime with faked services, driving the real windows.
+    testing::MonitorHarness h{[this](monitor::PrivacyMonitor::Dependencies& deps) {
+        deps.pip = pip;
+        deps.fullscreen = fullscreen;
+    }};
+    runtime::Simulation& sim = h.sim;
+    std::shared_ptr<monitor::PrivacyMonitor>& monitor = h.monitor;
 
     const monitor::FaceObservation user{{0.02, 0.1, 0.35, 0.45}, 0.9f, {}};
     const monitor::FaceObservation stranger{testing::redFaceBox, 0.9f, {}};
 
     void SetUp() override {
-        monitor::PrivacyMonitor::Dependencies deps;
-        deps.mainQueue = unowned<runtime::MainQueue>(sim.main);
-        deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
-        deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
-        deps.clock = unowned<runtime::Clock>(sim.clock);
-        deps.session = camera;
-        deps.faceDetector = detector;
-        deps.pip = pip;
-        deps.fullscreen = fullscreen;
-        deps.screenLock = locker;
-        deps.settings = std::make_shared<testing::MemorySettings>();
-        deps.fileSystem = std::make_shared<testing::FakeFileSystem>();
-        deps.resources = std::make_shared<testing::FakeResources>();
-        deps.workspace = std::make_shared<testing::FakeWorkspace>(log);
-        deps.documentCloser = std::make_shared<testing::FakeDocumentCloser>(log);
-        deps.fileChooser = std::make_shared<testing::FakeFileChooser>();
-        deps.isOperatingSystemAtLeast = [](int, int, int) { return true; };
-        deps.homeDirectory = "/home/user";
-        monitor = monitor::PrivacyMonitor::create(std::move(deps));
+        h.frameBuffer = testing::frameWithRedFace();
         monitor->start();
         sim.drain();
         drainEvents();
@@ -77,8 +53,8 @@ class MonitorWithWindows : public ::testing::Test {
     void frames(int count, const std::vector<monitor::FaceObservation>& faces) {
         for (int i = 0; i < count; ++i) {
             sim.advance(0.1);
-            detector->push(faces);
-            camera->deliver(frameBuffer, connection);
+            h.detector->push(faces);
+            h.camera->deliver(h.frameBuffer, h.connection);
             sim.drain();
         }
         drainEvents();
