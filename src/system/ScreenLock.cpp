@@ -12,25 +12,31 @@ ScreenLock::ScreenLock(std::shared_ptr<runtime::MainQueue> main, LockChain chain
 namespace {
 
 ScreenLock::Outcome run(const LockChain& chain) {
+    ScreenLock::Outcome outcome;
     for (const LockMethod& method : chain.methods) {
-        bool locked = false;
+        LockAttempt attempt = LockAttempt::unavailable;
         try {
-            locked = method.attempt && method.attempt();
+            attempt = method.attempt ? method.attempt() : LockAttempt::unavailable;
         } catch (...) {
             // A method that breaks is a method that did not lock; the next one is tried.
-            locked = false;
+            attempt = LockAttempt::unavailable;
         }
-        if (locked) {
-            return {true, method.name};
+        if (attempt == LockAttempt::locked) {
+            return {true, method.name, {}};
+        }
+        if (attempt == LockAttempt::unconfirmed) {
+            outcome.unconfirmed.push_back(method.name);
         }
     }
-    return {false, {}};
+    return outcome;
 }
 
 void report(const LockChain& chain, const ScreenLock::Outcome& outcome,
             const monitor::ScreenLocker::Completion& completion) {
     if (outcome.success) {
         completion(true, std::nullopt);
+    } else if (!outcome.unconfirmed.empty() && chain.unconfirmedMessage) {
+        completion(false, chain.unconfirmedMessage(outcome.unconfirmed));
     } else {
         completion(false, chain.failureMessage);
     }

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "monitor/Services.h"
@@ -10,17 +11,31 @@
 
 namespace tovak::system {
 
-// One way of locking the session: true only when it locked (or, where the platform gives no more
-// than that, when it reported success).
+// What one way of locking found: nothing to ask, a locker that was asked and never confirmed the
+// lock, or the lock in place.
+enum class LockAttempt { unavailable, unconfirmed, locked };
+
+// One way of locking the session. A method that can only say yes or no (where the platform gives
+// no more than a reported success) is locked on yes and unavailable on no.
 struct LockMethod {
+    LockMethod(std::string methodName, std::function<LockAttempt()> tryLock)
+        : name(std::move(methodName)), attempt(std::move(tryLock)) {}
+    LockMethod(std::string methodName, std::function<bool()> tryLock)
+        : name(std::move(methodName)), attempt([tryLock = std::move(tryLock)] {
+              return tryLock && tryLock() ? LockAttempt::locked : LockAttempt::unavailable;
+          }) {}
+
     std::string name;
-    std::function<bool()> attempt;
+    std::function<LockAttempt()> attempt;
 };
 
-// The methods in the order they are tried, and what the user reads when none of them worked.
+// The methods in the order they are tried, and what the user reads when none of them worked:
+// failureMessage when nothing was there to ask; when lockers were asked and none confirmed,
+// unconfirmedMessage of their names (where the chain has one).
 struct LockChain {
     std::vector<LockMethod> methods;
     std::string failureMessage;
+    std::function<std::string(const std::vector<std::string>& unconfirmed)> unconfirmedMessage = {};
 };
 
 // Locks the login session by trying the chain's methods in order until one succeeds.
@@ -33,10 +48,12 @@ class ScreenLock final : public monitor::ScreenLocker {
 
     void lockNow(Completion completion) override;
 
-    // Runs the chain here and now; on success, the name of the method that locked.
+    // Runs the chain here and now; on success, the name of the method that locked, otherwise the
+    // names of the methods that were asked and never confirmed.
     struct Outcome {
         bool success = false;
         std::string method;
+        std::vector<std::string> unconfirmed;
     };
     [[nodiscard]] Outcome runChain() const;
 
