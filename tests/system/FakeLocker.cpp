@@ -1,7 +1,7 @@
 // A screensaver or logind stand-in on a private bus. It owns the given name, answers Lock,
 // GetActive, logind's GetSession/GetSessionByPID and the LockedHint property, and appends the name
-// of every method it is asked for to the log file. With --confirm a Lock takes effect; without it
-// Lock answers "done" and nothing is locked, like a locker with nobody listening.
+// of every method it is asked for to the log file. With --confirm a Lock takes effect; with --refuse
+// it is an error; otherwise Lock answers "done" and nothing is locked, like nobody listening.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -14,14 +14,17 @@ namespace {
 
 class FakeLocker final : public QDBusVirtualObject {
   public:
-    FakeLocker(QString logPath, bool confirm) : logPath_(std::move(logPath)), confirm_(confirm) {}
+    FakeLocker(QString logPath, bool confirm, bool refuse)
+        : logPath_(std::move(logPath)), confirm_(confirm), refuse_(refuse) {}
 
     QString introspect(const QString&) const override { return {}; }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         log(message.member());
         const QString member = message.member();
-        if (member == QLatin1String("Lock")) {
+        if (member == QLatin1String("Lock") && refuse_) {
+            connection.send(message.createErrorReply(QDBusError::AccessDenied, member));
+        } else if (member == QLatin1String("Lock")) {
             locked_ = confirm_;
             connection.send(message.createReply());
         } else if (member == QLatin1String("GetActive")) {
@@ -48,6 +51,7 @@ class FakeLocker final : public QDBusVirtualObject {
 
     QString logPath_;
     bool confirm_;
+    bool refuse_;
     bool locked_ = false;
 };
 
@@ -64,7 +68,7 @@ int main(int argc, char** argv) {
     const QString logPath = args.at(3);
     const bool confirm = args.contains(QStringLiteral("--confirm"));
     QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake"));
-    FakeLocker locker(logPath, confirm);
+    FakeLocker locker(logPath, confirm, args.contains(QStringLiteral("--refuse")));
     if (!bus.isConnected() || !bus.registerVirtualObject(QStringLiteral("/"), &locker, QDBusConnection::SubPath) ||
         !bus.registerService(name)) {
         return 1;

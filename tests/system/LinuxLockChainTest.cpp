@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "platform/linux/LinuxLockChain.h"
 #include "runtime/SerialQueue.h"
 #include "support/ChildProcess.h"
+#include "support/LockerSession.h"
 #include "support/ThreadedMainQueue.h"
 #include "system/ScreenLock.h"
 
@@ -20,45 +18,36 @@ namespace {
 
 namespace fs = std::filesystem;
 
-pid_t spawn(const std::vector<std::string>& command, int stdoutFd = -1) {
-    return testing::spawnChild(command, {.stdoutFd = stdoutFd, .display = std::nullopt, .quietStderr = false});
-}
+struct Result {
+    int calls = 0;
+    bool onMain = false, ok = false;
+    std::optional<std::string> text;
+};
 
-void stop(pid_t pid) {
-    testing::stopChild(pid);
+// lockNow as the application runs it: the chain on a worker of its own, the answer on main. The
+// session's bus stands in for the system bus as well, so logind can be faked on it.
+Result lockNow(const testing::LockerSession& session, LinuxLockOptions options = {}) {
+    if (options.xflock4.find('/') == std::string::npos) {
+        options.xflock4 = (session.folder() / "none").string();  // never the machine's own
+    }
+    auto main = std::make_shared<testing::ThreadedMainQueue>();
+    auto worker = std::make_shared<runtime::SerialQueue>("tovak.lock");
+    Result result;
+    system::ScreenLock(main, linuxLockChain(session.bus(), session.bus(), options), worker)
+        .lockNow([&](bool ok, std::optional<std::string> text) {
+            result = {result.calls + 1, main->isCurrent(), ok, std::move(text)};
+        });
+    worker->shutdown();
+    main->flush();
+    EXPECT_EQ(result.calls, 1);
+    return result;
 }
 
 // A private session bus (dbus-daemon of its own) with stand-in lockers on it.
 class PrivateBus : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_linux_lock";
-        static char* argv[] = {name, nullptr};
-        if (QCoreApplication::instance() == nullptr) {
-            new QCoreApplication(argc, argv);  // lives until the process ends, as Qt expects
-        }
-    }
-
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tovak-bus-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        daemon_ = spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, fds[1]);
-        ::close(fds[1]);
-        ASSERT_GT(daemon_, 0) << "dbus-daemon did not start";
-        std::string address;
-        char c = 0;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
-            address += c;
-        }
-        ::close(fds[0]);
-        ASSERT_FALSE(address.empty());
-        address_ = QString::fromStdString(address);
-        connectionName_ = QStringLiteral("test-%1").arg(++connections_);
-        bus_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, connectionName_));
-        ASSERT_TRUE(bus_->isConnected());
+        ASSERT_TRUE(session_.bus().isConnected());
         options_.xflock4 = (folder_ / "no-xflock4").string();
         options_.sessionId = "7";
         options_.confirmSeconds = 0.3;
@@ -66,28 +55,15 @@ class PrivateBus : public ::testing::Test {
 
     void TearDown() override {
         for (pid_t pid : fakes_) {
-            stop(pid);
+            testing::stopChild(pid);
         }
-        bus_.reset();
-        QDBusConnection::disconnectFromBus(connectionName_);
-        stop(daemon_);
-        fs::remove_all(folder_);
     }
 
     // Starts a stand-in that owns name; its calls are logged under the name.
-    void fake(const std::string& name, bool confirm) {
-        std::vector<std::string> command = {TOVAK_FAKE_LOCKER, address_.toStdString(), name, log(name).string()};
-        if (confirm) {
-            command.push_back("--confirm");
-        }
-        pid_t pid = spawn(command);
-        ASSERT_GT(pid, 0);
-        fakes_.push_back(pid);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!bus_->interface()->isServiceRegistered(QString::fromStdString(name))) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << name << " never appeared on the bus";
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+    void fake(const std::string& name, const char* mode) {
+        fakes_.push_back(
+            testing::spawnChild({TOVAK_FAKE_LOCKER, session_.address().toStdString(), name, log(name).string(), mode}));
+        ASSERT_TRUE(session_.waitForName(QString::fromStdString(name))) << name << " never appeared on the bus";
     }
     fs::path log(const std::string& name) const { return folder_ / (name + ".log"); }
     std::vector<std::string> calls(const std::string& name) const {
@@ -109,91 +85,62 @@ class PrivateBus : public ::testing::Test {
     system::ScreenLock::Outcome lock() const {
         // The private bus stands in for the system bus as well, so logind can be faked on it.
         system::ScreenLock screenLock(std::make_shared<testing::ThreadedMainQueue>(),
-                                      linuxLockChain(*bus_, *bus_, options_));
+                                      linuxLockChain(session_.bus(), session_.bus(), options_));
         return screenLock.runChain();
     }
 
-    static inline int connections_ = 0;
-    fs::path folder_;
-    pid_t daemon_ = -1;
+    testing::LockerSession session_;
+    const fs::path& folder_ = session_.folder();
     std::vector<pid_t> fakes_;
-    QString address_, connectionName_;
-    std::unique_ptr<QDBusConnection> bus_;
     LinuxLockOptions options_;
 };
 
 TEST_F(PrivateBus, NoLockerAnywhereIsAFailureWithTheLinuxMessage) {
-    auto main = std::make_shared<testing::ThreadedMainQueue>();
-    system::ScreenLock screenLock(main, linuxLockChain(*bus_, *bus_, options_),
-                                  std::make_shared<runtime::SerialQueue>("tovak.lock"));
-    std::atomic<int> calls{0};
-    std::atomic<bool> onMain{false};
-    bool success = true;
-    std::optional<std::string> message;
-    screenLock.lockNow([&](bool ok, std::optional<std::string> text) {
-        ++calls;
-        onMain = main->isCurrent();
-        success = ok;
-        message = std::move(text);
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (calls == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    main->flush();
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(onMain);
-    EXPECT_FALSE(success);
-    EXPECT_EQ(message,
+    const Result result = lockNow(session_, options_);
+    EXPECT_TRUE(result.onMain);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.text,
               "Блокировка не сработала: не найдена служба блокировки экрана (KDE, GNOME, Cinnamon, MATE, "
               "Xfce, logind).");
 }
 
-TEST_F(PrivateBus, ConfirmedFreedesktopScreenSaverLocks) {
-    fake("org.freedesktop.ScreenSaver", true);
+TEST_F(PrivateBus, FirstConfirmedLockerInOrderLocks) {
+    fake("org.freedesktop.ScreenSaver", "");
+    fake("org.cinnamon.ScreenSaver", "--confirm");
+    fake("org.gnome.ScreenSaver", "--confirm");
     system::ScreenLock::Outcome outcome = lock();
     EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(outcome.method, "org.freedesktop.ScreenSaver");
-    EXPECT_EQ(calls("org.freedesktop.ScreenSaver"), (std::vector<std::string>{"Lock", "GetActive"}));
+    EXPECT_EQ(outcome.method, "GNOME");
+    EXPECT_EQ(calls("org.freedesktop.ScreenSaver").front(), "Lock") << "the unconfirmed row was asked first";
+    EXPECT_EQ(calls("org.gnome.ScreenSaver"), (std::vector<std::string>{"Lock", "GetActive"}));
+    EXPECT_TRUE(calls("org.cinnamon.ScreenSaver").empty()) << "the chain stops at the first confirmed lock";
 }
 
-TEST_F(PrivateBus, LockThatIsNotConfirmedIsNeverASuccess) {
-    fake("org.freedesktop.ScreenSaver", false);
+TEST_F(PrivateBus, LockThatIsNotConfirmedIsNeverASuccessAndNamesTheLocker) {
+    // Answered "done" and never active: asked until the window ends. Refused: the row ends at once.
+    fake("org.freedesktop.ScreenSaver", "");
+    fake("org.gnome.ScreenSaver", "--refuse");
+    fake("org.freedesktop.login1", "");
     system::ScreenLock::Outcome outcome = lock();
     EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.unconfirmed, (std::vector<std::string>{"KDE", "GNOME", "logind"}));
     const std::vector<std::string> asked = calls("org.freedesktop.ScreenSaver");
-    ASSERT_GE(asked.size(), 2u);
-    EXPECT_EQ(asked.front(), "Lock");
-    EXPECT_EQ(asked.back(), "GetActive");
-}
-
-TEST_F(PrivateBus, UnconfirmedLockerFallsThroughToTheNextConfirmedOne) {
-    fake("org.freedesktop.ScreenSaver", false);
-    fake("org.mate.ScreenSaver", true);
-    fake("org.xfce.ScreenSaver", true);
-    system::ScreenLock::Outcome outcome = lock();
-    EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(outcome.method, "org.mate.ScreenSaver");
-    EXPECT_EQ(calls("org.freedesktop.ScreenSaver").front(), "Lock");
-    EXPECT_TRUE(calls("org.xfce.ScreenSaver").empty()) << "the chain stops at the first confirmed lock";
-}
-
-TEST_F(PrivateBus, GnomeComesBeforeCinnamon) {
-    fake("org.cinnamon.ScreenSaver", true);
-    fake("org.gnome.ScreenSaver", true);
-    EXPECT_EQ(lock().method, "org.gnome.ScreenSaver");
-    EXPECT_TRUE(calls("org.cinnamon.ScreenSaver").empty());
+    EXPECT_TRUE(asked.size() >= 3 && asked.front() == "Lock" && asked.back() == "GetActive") << asked.size();
+    EXPECT_EQ(calls("org.gnome.ScreenSaver"), (std::vector<std::string>{"Lock"}));
+    EXPECT_EQ(calls("org.freedesktop.login1").at(2), "Lock");
+    EXPECT_EQ(linuxUnconfirmedLockMessage(outcome.unconfirmed),
+              "Блокировка не сработала: KDE, GNOME и logind не подтвердили блокировку.");
 }
 
 TEST_F(PrivateBus, Xflock4ExitingZeroLocksBeforeLogindIsAsked) {
-    fake("org.freedesktop.login1", true);
+    fake("org.freedesktop.login1", "--confirm");
     options_.xflock4 = tool(0);
     EXPECT_EQ(lock().method, "xflock4");
     EXPECT_TRUE(calls("org.freedesktop.login1").empty());
 }
 
 TEST_F(PrivateBus, LogindLocksTheNamedSessionAndWaitsForLockedHint) {
-    fake("org.freedesktop.login1", true);
+    fake("org.freedesktop.login1", "--confirm");
     options_.xflock4 = tool(1);
     system::ScreenLock::Outcome outcome = lock();
     EXPECT_TRUE(outcome.success);
@@ -203,7 +150,7 @@ TEST_F(PrivateBus, LogindLocksTheNamedSessionAndWaitsForLockedHint) {
 }
 
 TEST_F(PrivateBus, LogindAsksForThisProcessSessionWhenNoneIsNamed) {
-    fake("org.freedesktop.login1", true);
+    fake("org.freedesktop.login1", "--confirm");
     options_.sessionId.reset();
     EXPECT_TRUE(lock().success);
     const std::vector<std::string> asked = calls("org.freedesktop.login1");
@@ -212,11 +159,42 @@ TEST_F(PrivateBus, LogindAsksForThisProcessSessionWhenNoneIsNamed) {
     EXPECT_EQ(asked[1], std::to_string(::getpid()));
 }
 
-TEST_F(PrivateBus, LogindWithoutLockedHintIsAFailure) {
-    fake("org.freedesktop.login1", false);
-    system::ScreenLock::Outcome outcome = lock();
-    EXPECT_FALSE(outcome.success);
-    EXPECT_EQ(calls("org.freedesktop.login1").at(2), "Lock");
+// Real lockers from Debian packages, each on an X server and a bus of its own (ctest label locker).
+class RealLocker : public ::testing::TestWithParam<testing::LockerSession::Locker> {};
+
+// MATE locks without ever answering Lock; GNOME answers.
+TEST_P(RealLocker, LocksAndIsConfirmedWhetherOrNotTheLockRequestIsAnswered) {
+    testing::LockerSession session;
+    if (std::string why = session.startLocker(GetParam()); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    ASSERT_FALSE(session.active());
+    const Result result = lockNow(session);
+    EXPECT_TRUE(result.ok) << result.text.value_or("");
+    EXPECT_EQ(result.text, std::nullopt);
+    EXPECT_TRUE(session.active()) << "the locker itself reports the lock";
+}
+INSTANTIATE_TEST_SUITE_P(Debian, RealLocker,
+                         ::testing::Values(testing::LockerSession::mate, testing::LockerSession::gnome),
+                         [](const auto& row) { return std::string(row.param.program).substr(0, 4); });
+
+TEST(RealMateLocker, KilledIsNotFoundAndFrozenIsNamedAsNotConfirming) {
+    for (const auto& [signal, text] :
+         {std::pair{SIGKILL,
+                    "Блокировка не сработала: не найдена служба блокировки экрана (KDE, GNOME, Cinnamon, "
+                    "MATE, Xfce, logind)."},
+          std::pair{SIGSTOP, "Блокировка не сработала: MATE не подтвердил блокировку."}}) {
+        SCOPED_TRACE(signal);
+        testing::LockerSession session;
+        if (std::string why = session.startLocker(testing::LockerSession::mate); !why.empty()) {
+            GTEST_SKIP() << why;
+        }
+        ::kill(session.lockerPid(), signal);
+        ASSERT_TRUE(session.waitForName(QStringLiteral("org.mate.ScreenSaver"), signal == SIGSTOP));
+        const Result result = lockNow(session);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.text, text);
+    }
 }
 
 }  // namespace
