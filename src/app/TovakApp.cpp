@@ -30,6 +30,7 @@
 #include "trigger/BundledResources.h"
 #include "trigger/PlatformDocumentCloser.h"
 #include "trigger/PosixFileSystem.h"
+#include "trigger/RaisingWorkspace.h"
 #include "windows/FullscreenFaceController.h"
 #include "windows/PiPWindowController.h"
 
@@ -106,7 +107,8 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.mainQueue = main_;
     deps.sessionQueue = std::make_shared<runtime::SerialQueue>("tovak.session");
     deps.backgroundQueue = std::make_shared<runtime::SerialQueue>("tovak.background");
-    deps.clock = std::make_shared<runtime::SystemClock>();
+    auto clock = std::make_shared<runtime::SystemClock>();
+    deps.clock = clock;
     deps.session = camera;
     // A missing model does not stop the window: "Старт" then says the detector failed.
     deps.faceDetector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
@@ -120,7 +122,8 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.settings = std::make_shared<platform::QtSettingsStore>();
     deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
     deps.resources = std::make_shared<trigger::BundledResources>();
-    deps.workspace = std::make_shared<platform::QtWorkspace>();
+    deps.workspace = std::make_shared<trigger::RaisingWorkspace>(trigger::makePlatformDocumentRaiser(),
+                                                                 std::make_shared<platform::QtWorkspace>(), clock);
     deps.documentCloser = trigger::makePlatformDocumentCloser();
     deps.fileChooser = std::make_shared<platform::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();

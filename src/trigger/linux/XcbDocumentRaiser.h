@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "trigger/DocumentRaiser.h"
+
+namespace tovak::trigger {
+
+// Brings forward the top-level X window whose title contains the document's file name (the newest
+// when there are several): through the window manager with _NET_ACTIVE_WINDOW, as a pager asks,
+// which window managers honour without focus-stealing prevention, restoring it when minimised;
+// without an EWMH window manager by mapping and stacking it on top. X11 and XWayland windows.
+class XcbDocumentRaiser final : public DocumentRaiser {
+  public:
+    // The display to reach; empty means the one in $DISPLAY.
+    explicit XcbDocumentRaiser(std::string display = {}) : display_(std::move(display)) {}
+
+    bool raiseDocument(const std::string& path) override;
+    // False when no window's title contains fileName; an empty name matches nothing.
+    [[nodiscard]] bool raiseWindowTitled(const std::string& fileName) const;
+
+  private:
+    std::string display_;
+};
+
+}  // namespace tovak::trigger
