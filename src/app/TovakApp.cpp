@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <future>
 
+#include "app/Autostart.h"
 #include "app/ContentView.h"
 #include "app/Icons.h"
 #include "app/SourcePacer.h"
@@ -171,6 +172,16 @@ QMainWindow& TovakApp::showMainWindow() {
     return *window_;
 }
 
+void TovakApp::open(const Options& options) {
+    // Without a tray icon a hidden start would leave the user nothing to reach the program by.
+    if (!options.hidden || tray_ == nullptr) {
+        showMainWindow();
+    }
+    if (options.startMonitoring) {
+        monitor_->start();
+    }
+}
+
 void TovakApp::makeTray() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         return;
@@ -179,6 +190,9 @@ void TovakApp::makeTray() {
     tray_->setToolTip(QStringLiteral("Товак"));
     auto* menu = new QMenu;
     menu->addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
+    Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(*menu, [this] {
+        monitor_->statusLine.set("Автозапуск не сохранился");
+    });
     menu->addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
     tray_->setContextMenu(menu);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
