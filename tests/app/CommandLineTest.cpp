@@ -61,15 +61,5 @@ TEST(CommandLineTest, HelpAndVersion) {
     EXPECT_NE(app::usageText().find("--camera demo|PATH"), std::string::npos);
 }
 
-TEST(CommandLineTest, StartAtLoginFlags) {
-    const auto parsed = parseCommandLine({"--start", "--hidden"});
-    ASSERT_TRUE(parsed.options) << parsed.error;
-    EXPECT_TRUE(parsed.options->startMonitoring);
-    EXPECT_TRUE(parsed.options->hidden);
-    EXPECT_FALSE(parseCommandLine({}).options->startMonitoring || parseCommandLine({}).options->hidden);
-    EXPECT_NE(app::usageText().find("  --start "), std::string::npos);
-    EXPECT_NE(app::usageText().find("  --hidden "), std::string::npos);
-}
-
 }  // namespace
 }  // namespace tovak::testing

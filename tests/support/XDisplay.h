@@ -20,14 +20,6 @@ namespace tovak::testing {
 
 using Clock = std::chrono::steady_clock;
 
-inline pid_t spawnWith(const std::vector<std::string>& command, const std::string& display) {
-    return spawnChild(command, {.stdoutFd = -1, .display = display, .quietStderr = true});
-}
-
-inline void stop(pid_t pid) {
-    stopChild(pid);
-}
-
 inline xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     xcb_intern_atom_reply_t* reply =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
@@ -45,8 +37,9 @@ class XDisplay {
         if (::pipe(fds) != 0) {
             return;
         }
-        xvfb_ = spawnWith(
-            {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x480x24", "-nolisten", "tcp"}, "");
+        xvfb_ =
+            spawnChild({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+                       {.display = "", .quietStderr = true});
         ::close(fds[1]);
         std::string number;
         char ch = 0;
@@ -68,7 +61,7 @@ class XDisplay {
         netWmName_ = atom(c_, "_NET_WM_NAME");
         utf8_ = atom(c_, "UTF8_STRING");
         if (windowManager) {
-            openbox_ = spawnWith({"openbox", "--sm-disable"}, name_);
+            openbox_ = spawnChild({"openbox", "--sm-disable"}, {.display = name_, .quietStderr = true});
             const xcb_atom_t check = atom(c_, "_NET_SUPPORTING_WM_CHECK");
             const auto deadline = Clock::now() + std::chrono::seconds(20);
             // The client list is the last thing openbox publishes as it starts; windows mapped
@@ -85,8 +78,8 @@ class XDisplay {
         if (c_ != nullptr) {
             xcb_disconnect(c_);
         }
-        stop(openbox_);
-        stop(xvfb_);
+        stopChild(openbox_);
+        stopChild(xvfb_);
     }
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
@@ -185,11 +178,6 @@ class XDisplay {
         return asked;
     }
 
-    // The active window by the window manager's word, 0 when none.
-    xcb_window_t activeWindow() { return findWord(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, 0); }
-    bool minimised(xcb_window_t window) {
-        return findWord(window, "_NET_WM_STATE", XCB_ATOM_ATOM, atom(c_, "_NET_WM_STATE_HIDDEN")) != 0;
-    }
     // Asks the window manager to minimise the window, as its application would (ICCCM).
     void minimise(xcb_window_t window) {
         xcb_client_message_event_t event{};
@@ -201,14 +189,6 @@ class XDisplay {
         xcb_send_event(c_, 0, root_, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                        reinterpret_cast<const char*>(&event));
         xcb_flush(c_);
-    }
-    // The child of the root on top of the stacking order.
-    xcb_window_t topmost() {
-        xcb_query_tree_reply_t* reply = xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr);
-        const int count = reply != nullptr ? xcb_query_tree_children_length(reply) : 0;
-        const xcb_window_t top = count > 0 ? xcb_query_tree_children(reply)[count - 1] : 0;
-        std::free(reply);
-        return top;
     }
     static bool waitUntil(const std::function<bool()>& condition) {
         const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -225,20 +205,6 @@ class XDisplay {
     }
 
   private:
-    // The first word of a 32-bit property, or the word `wanted` when it is among them; 0 when absent.
-    xcb_window_t findWord(xcb_window_t window, const char* property, xcb_atom_t type, std::uint32_t wanted) {
-        xcb_get_property_reply_t* reply =
-            xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, atom(c_, property), type, 0, 64), nullptr);
-        std::uint32_t found = 0;
-        if (reply != nullptr && reply->format == 32) {
-            const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-            for (int i = 0; i < xcb_get_property_value_length(reply) / 4 && found == 0; ++i) {
-                found = wanted == 0 || values[i] == wanted ? values[i] : 0;
-            }
-        }
-        std::free(reply);
-        return found;
-    }
     bool hasProperty(xcb_window_t window, xcb_atom_t property) {
         xcb_get_property_reply_t* reply =
             xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, XCB_ATOM_ANY, 0, 1), nullptr);

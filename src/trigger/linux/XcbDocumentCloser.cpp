@@ -30,8 +30,7 @@ XcbDocumentCloser::Report XcbDocumentCloser::closeWindowsTitled(const std::strin
     // A window that does not take WM_DELETE_WINDOW could only be destroyed (a window manager
     // answers _NET_CLOSE_WINDOW for it by killing its client), losing its application's work: it
     // is left alone.
-    for (const XcbWindows::Titled& match : x->windowsTitled(fileName, report.throughWindowManager)) {
-        const xcb_window_t window = match.client;
+    for (const xcb_window_t window : x->windowsTitled(fileName, report.throughWindowManager)) {
         if (!x->hasWord(window, x->atom(XcbWindows::kWmProtocols), XCB_ATOM_ATOM,
                         x->atom(XcbWindows::kWmDeleteWindow))) {
             continue;

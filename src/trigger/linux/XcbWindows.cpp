@@ -131,16 +131,15 @@ std::vector<xcb_window_t> XcbWindows::children(xcb_window_t window) const {
     return std::vector<xcb_window_t>(list, list + xcb_query_tree_children_length(reply.get()));
 }
 
-std::vector<XcbWindows::Titled> XcbWindows::windowsTitled(const std::string& fileName,
-                                                          bool throughWindowManager) const {
-    std::vector<Titled> found;
+std::vector<xcb_window_t> XcbWindows::windowsTitled(const std::string& fileName, bool throughWindowManager) const {
+    std::vector<xcb_window_t> found;
     if (fileName.empty()) {
         return found;
     }
     if (throughWindowManager) {
         for (xcb_window_t window : words(root_, atom(kNetClientList), XCB_ATOM_WINDOW)) {
             if (titleMatches(title(window), fileName)) {
-                found.push_back({window, window});
+                found.push_back(window);
             }
         }
         return found;
@@ -153,7 +152,7 @@ std::vector<XcbWindows::Titled> XcbWindows::windowsTitled(const std::string& fil
         }
         for (xcb_window_t window : candidates) {
             if (titleMatches(title(window), fileName)) {
-                found.push_back({window, child});
+                found.push_back(window);
             }
         }
     }

@@ -43,15 +43,10 @@ class XcbWindows {
     // property left by one that has exited names a window that is gone.
     [[nodiscard]] bool ewmhWindowManagerRuns() const;
 
-    struct Titled {
-        // The application's window, and the child of the root that holds it (its frame, or itself).
-        xcb_window_t client;
-        xcb_window_t topLevel;
-    };
     // The top-level windows whose title contains fileName: the window manager's clients in its
     // order when it follows EWMH, else the children of the root from bottom to top. An empty name
     // matches nothing.
-    [[nodiscard]] std::vector<Titled> windowsTitled(const std::string& fileName, bool throughWindowManager) const;
+    [[nodiscard]] std::vector<xcb_window_t> windowsTitled(const std::string& fileName, bool throughWindowManager) const;
 
     // The values of a 32-bit property (windows or atoms), empty when absent.
     [[nodiscard]] std::vector<std::uint32_t> words(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const;
