@@ -42,8 +42,13 @@ class CameraPreviewView final : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // Narrows the box to the picture it shows when the height is what limits the picture, so
+    // that the picture, not a centred one, starts at the column's leading edge.
+    void fitWidthToPicture();
+
     monitor::PrivacyMonitor& monitor_;
     QImage image_;
     std::vector<monitor::PreviewFaceItem> items_;

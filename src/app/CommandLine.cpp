@@ -13,6 +13,8 @@ std::string usageText() {
            "  --headless         no windows: one JSON object per line on standard output per event\n"
            "  --lock dry-run     report the session lock as done instead of locking\n"
            "  --max-seconds N    stop after N seconds of source time\n"
+           "  --start            start monitoring at once\n"
+           "  --hidden           only the tray icon, no window (the window when there is no tray)\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -40,6 +42,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
+        } else if (name == "--start") {
+            options.startMonitoring = true;
+        } else if (name == "--hidden") {
+            options.hidden = true;
         } else if (name == "--headless") {
             options.headless = true;
         } else if (name == "--camera") {

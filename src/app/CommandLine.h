@@ -15,6 +15,9 @@ struct Options {
     bool lockDryRun = false;
     // Stop after this many seconds of source time.
     std::optional<double> maxSeconds;
+    // Start monitoring at once; show only the tray icon (the window when there is no tray).
+    bool startMonitoring = false;
+    bool hidden = false;
     bool help = false;
     bool version = false;
 };

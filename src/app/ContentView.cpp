@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -25,6 +26,25 @@ void makeLarge(QPushButton* button) {
     QFont font = button->font();
     font.setPointSizeF(font.pointSizeF() * 1.1);
     button->setFont(font);
+}
+
+// The secondary label style, which Qt's palette lacks: between the primary text and the dimmest
+// (placeholder) text, the tertiary style of the status line.
+QColor secondaryText(const QPalette& palette) {
+    const QColor primary = palette.color(QPalette::WindowText);
+    const QColor tertiary = palette.color(QPalette::PlaceholderText);
+    return QColor::fromRgbF((primary.redF() + tertiary.redF()) / 2, (primary.greenF() + tertiary.greenF()) / 2,
+                            (primary.blueF() + tertiary.blueF()) / 2, (primary.alphaF() + tertiary.alphaF()) / 2);
+}
+
+QPixmap withOpacity(const QPixmap& source, double opacity) {
+    QPixmap result(source.size());
+    result.setDevicePixelRatio(source.devicePixelRatio());
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.setOpacity(opacity);
+    painter.drawPixmap(0, 0, source);
+    return result;
 }
 
 const char* kProminent =
@@ -78,13 +98,16 @@ ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()>
     summaryLayout->setContentsMargins(0, 0, 0, 0);
     summaryLayout->setSpacing(6);
     auto* docIcon = new QLabel(summaryBlock);
-    docIcon->setPixmap(icon(IconName::document).pixmap(16, 16));
+    const QColor secondary = secondaryText(palette());
+    docIcon->setPixmap(withOpacity(icon(IconName::document).pixmap(16, 16), secondary.alphaF()));
     summary_ = new ElidedLabel(Qt::ElideRight, 0.75, summaryBlock);
     summary_->setObjectName("triggerSummary");
     QFont caption = summary_->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.9);
     summary_->setFont(caption);
-    summary_->setForegroundRole(QPalette::WindowText);
+    QPalette summaryPalette = summary_->palette();
+    summaryPalette.setColor(QPalette::WindowText, secondary);
+    summary_->setPalette(summaryPalette);
     summaryLayout->addWidget(docIcon);
     summaryLayout->addWidget(summary_, 1);
     auto* pick = makeButton(QStringLiteral("Файл"), IconName::folder, "pickButton", this);

@@ -29,7 +29,7 @@ int runGui(int& argc, char** argv, const Options& options) {
         return 2;
     }
     app.listenForOtherInstances();
-    app.showMainWindow();
+    app.open(options);
     return QApplication::exec();
 }
 

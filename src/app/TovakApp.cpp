@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <future>
 
+#include "app/Autostart.h"
 #include "app/ContentView.h"
 #include "app/Icons.h"
 #include "app/SourcePacer.h"
@@ -30,6 +31,7 @@
 #include "trigger/BundledResources.h"
 #include "trigger/PlatformDocumentCloser.h"
 #include "trigger/PosixFileSystem.h"
+#include "trigger/RaisingWorkspace.h"
 #include "windows/FullscreenFaceController.h"
 #include "windows/PiPWindowController.h"
 
@@ -106,7 +108,8 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.mainQueue = main_;
     deps.sessionQueue = std::make_shared<runtime::SerialQueue>("tovak.session");
     deps.backgroundQueue = std::make_shared<runtime::SerialQueue>("tovak.background");
-    deps.clock = std::make_shared<runtime::SystemClock>();
+    auto clock = std::make_shared<runtime::SystemClock>();
+    deps.clock = clock;
     deps.session = camera;
     // A missing model does not stop the window: "Старт" then says the detector failed.
     deps.faceDetector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
@@ -120,7 +123,8 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.settings = std::make_shared<platform::QtSettingsStore>();
     deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
     deps.resources = std::make_shared<trigger::BundledResources>();
-    deps.workspace = std::make_shared<platform::QtWorkspace>();
+    deps.workspace = std::make_shared<trigger::RaisingWorkspace>(trigger::makePlatformDocumentRaiser(),
+                                                                 std::make_shared<platform::QtWorkspace>(), clock);
     deps.documentCloser = trigger::makePlatformDocumentCloser();
     deps.fileChooser = std::make_shared<platform::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
@@ -168,6 +172,16 @@ QMainWindow& TovakApp::showMainWindow() {
     return *window_;
 }
 
+void TovakApp::open(const Options& options) {
+    // Without a tray icon a hidden start would leave the user nothing to reach the program by.
+    if (!options.hidden || tray_ == nullptr) {
+        showMainWindow();
+    }
+    if (options.startMonitoring) {
+        monitor_->start();
+    }
+}
+
 void TovakApp::makeTray() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         return;
@@ -176,6 +190,9 @@ void TovakApp::makeTray() {
     tray_->setToolTip(QStringLiteral("Товак"));
     auto* menu = new QMenu;
     menu->addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
+    Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(*menu, [this] {
+        monitor_->statusLine.set("Автозапуск не сохранился");
+    });
     menu->addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
     tray_->setContextMenu(menu);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -143,3 +143,25 @@ TEST_F(ContentViewTest, EscapeLeavesAwayModeOnlyWhileItIsOn) {
     EXPECT_FALSE(h.state().awayModeProcess);
     EXPECT_FALSE(view->escapeMonitor().isInstalled());
 }
+
+TEST_F(ContentViewTest, PreviewStartsAtTheColumnsLeadingEdgeAndTheSummaryIsDimmed) {
+    // A wide window too short for the whole preview: the placeholder starts at the 16-point padding,
+    // like every other row.
+    view->resize(1000, 420);
+    settle();
+    const QImage shot = view->grab().toImage();
+    const int row = view->findChild<QWidget*>("cameraPreview")->geometry().center().y();
+    int left = 0;
+    while (left < shot.width() && shot.pixel(left, row) == shot.pixel(0, row)) {
+        ++left;
+    }
+    EXPECT_EQ(left, 16);
+
+    // The summary (secondary) is drawn dimmer than the title (primary), brighter than the status line.
+    const auto alpha = [&](const char* name) {
+        const auto* label = view->findChild<QWidget*>(name);
+        return label->palette().color(label->foregroundRole()).alphaF();
+    };
+    EXPECT_LT(alpha("triggerSummary"), alpha("title") - 0.1);
+    EXPECT_GT(alpha("triggerSummary"), alpha("statusLine") + 0.1);
+}

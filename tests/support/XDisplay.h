@@ -1,0 +1,245 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ChildProcess.h"
+
+namespace tovak::testing {
+
+using Clock = std::chrono::steady_clock;
+
+inline xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    xcb_atom_t result = reply != nullptr ? reply->atom : 0;
+    std::free(reply);
+    return result;
+}
+
+// An X server of the test's own (Xvfb), with or without a window manager, and a client on it that
+// owns the test windows and hears what they are asked.
+class XDisplay {
+  public:
+    explicit XDisplay(bool windowManager) {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            return;
+        }
+        xvfb_ =
+            spawnChild({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+                       {.display = "", .quietStderr = true});
+        ::close(fds[1]);
+        std::string number;
+        char ch = 0;
+        while (::read(fds[0], &ch, 1) == 1 && ch != '\n') {
+            number += ch;
+        }
+        ::close(fds[0]);
+        if (number.empty()) {
+            return;
+        }
+        name_ = ":" + number;
+        c_ = xcb_connect(name_.c_str(), nullptr);
+        if (xcb_connection_has_error(c_) != 0) {
+            return;
+        }
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        wmProtocols_ = atom(c_, "WM_PROTOCOLS");
+        wmDelete_ = atom(c_, "WM_DELETE_WINDOW");
+        netWmName_ = atom(c_, "_NET_WM_NAME");
+        utf8_ = atom(c_, "UTF8_STRING");
+        if (windowManager) {
+            openbox_ = spawnChild({"openbox", "--sm-disable"}, {.display = name_, .quietStderr = true});
+            const xcb_atom_t check = atom(c_, "_NET_SUPPORTING_WM_CHECK");
+            const auto deadline = Clock::now() + std::chrono::seconds(20);
+            // The client list is the last thing openbox publishes as it starts; windows mapped
+            // before then may be missed.
+            const xcb_atom_t clients = atom(c_, "_NET_CLIENT_LIST");
+            while (!(hasProperty(root_, check) && hasProperty(root_, clients)) && Clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            wmReady_ = hasProperty(root_, check) && hasProperty(root_, clients);
+        }
+        ready_ = true;
+    }
+    ~XDisplay() {
+        if (c_ != nullptr) {
+            xcb_disconnect(c_);
+        }
+        stopChild(openbox_);
+        stopChild(xvfb_);
+    }
+    XDisplay(const XDisplay&) = delete;
+    XDisplay& operator=(const XDisplay&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] bool windowManagerReady() const { return wmReady_; }
+    [[nodiscard]] const std::string& name() const { return name_; }
+
+    // A mapped top-level window with this title (in _NET_WM_NAME, or only in WM_NAME).
+    xcb_window_t window(const std::string& title, bool netWmName = true, bool acceptsDelete = true) {
+        const xcb_window_t id = xcb_generate_id(c_);
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, root_, 10, 10, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual, 0, nullptr);
+        if (netWmName) {
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, netWmName_, utf8_, 8,
+                                static_cast<std::uint32_t>(title.size()), title.data());
+        } else {
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                                static_cast<std::uint32_t>(title.size()), title.data());
+        }
+        if (acceptsDelete) {
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, wmProtocols_, XCB_ATOM_ATOM, 32, 1, &wmDelete_);
+        }
+        xcb_map_window(c_, id);
+        xcb_flush(c_);
+        windows_.push_back(id);
+        return id;
+    }
+
+    // Waits until the window manager lists every test window as a client.
+    bool managed() {
+        const xcb_atom_t clientList = atom(c_, "_NET_CLIENT_LIST");
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        auto nextRemap = Clock::now() + std::chrono::seconds(1);
+        while (Clock::now() < deadline) {
+            std::set<xcb_window_t> listed;
+            xcb_get_property_reply_t* reply = xcb_get_property_reply(
+                c_, xcb_get_property(c_, 0, root_, clientList, XCB_ATOM_WINDOW, 0, 1024), nullptr);
+            if (reply != nullptr) {
+                const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+                listed.insert(ids, ids + xcb_get_property_value_length(reply) / 4);
+                std::free(reply);
+            }
+            bool all = true;
+            for (xcb_window_t w : windows_) {
+                all = all && listed.count(w) > 0;
+            }
+            if (all) {
+                return true;
+            }
+            // A window mapped while openbox is still settling can slip past it; mapping it again
+            // hands it over, as it would for an application that shows its window a second time.
+            if (Clock::now() >= nextRemap) {
+                for (xcb_window_t w : windows_) {
+                    if (listed.count(w) == 0) {
+                        xcb_unmap_window(c_, w);
+                        xcb_map_window(c_, w);
+                    }
+                }
+                xcb_flush(c_);
+                nextRemap = Clock::now() + std::chrono::seconds(1);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    // The windows that were asked to close (WM_DELETE_WINDOW), waiting until `expected` is among
+    // them and then a little longer for any stray request.
+    std::set<xcb_window_t> askedToClose(xcb_window_t expected) {
+        std::set<xcb_window_t> asked;
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        bool seen = expected == 0;
+        if (seen) {
+            deadline = Clock::now() + std::chrono::milliseconds(500);
+        }
+        while (Clock::now() < deadline) {
+            xcb_generic_event_t* event = xcb_poll_for_event(c_);
+            if (event == nullptr) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+                auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+                if (message->type == wmProtocols_ && message->data.data32[0] == wmDelete_) {
+                    asked.insert(message->window);
+                    if (message->window == expected && !seen) {
+                        seen = true;
+                        deadline = Clock::now() + std::chrono::milliseconds(500);
+                    }
+                }
+            }
+            std::free(event);
+        }
+        return asked;
+    }
+
+    // Asks the window manager to minimise the window, as its application would (ICCCM).
+    void minimise(xcb_window_t window) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = atom(c_, "WM_CHANGE_STATE");
+        event.data.data32[0] = 3;  // IconicState
+        xcb_send_event(c_, 0, root_, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&event));
+        xcb_flush(c_);
+    }
+    static bool waitUntil(const std::function<bool()>& condition) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!condition() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return condition();
+    }
+
+    bool exists(xcb_window_t window) {
+        xcb_get_geometry_reply_t* reply = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, window), nullptr);
+        std::free(reply);
+        return reply != nullptr;
+    }
+
+  private:
+    bool hasProperty(xcb_window_t window, xcb_atom_t property) {
+        xcb_get_property_reply_t* reply =
+            xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, XCB_ATOM_ANY, 0, 1), nullptr);
+        const bool present = reply != nullptr && reply->type != 0;
+        std::free(reply);
+        return present;
+    }
+
+    pid_t xvfb_ = -1;
+    pid_t openbox_ = -1;
+    std::string name_;
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t root_ = 0;
+    xcb_atom_t wmProtocols_ = 0, wmDelete_ = 0, netWmName_ = 0, utf8_ = 0;
+    std::vector<xcb_window_t> windows_;
+    bool ready_ = false;
+    bool wmReady_ = false;
+};
+
+class WithWindowManager : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        x_ = std::make_unique<XDisplay>(true);
+        ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
+        ASSERT_TRUE(x_->windowManagerReady()) << "openbox did not start";
+    }
+    std::unique_ptr<XDisplay> x_;
+};
+
+class WithoutWindowManager : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        x_ = std::make_unique<XDisplay>(false);
+        ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
+    }
+    std::unique_ptr<XDisplay> x_;
+};
+}  // namespace tovak::testing
