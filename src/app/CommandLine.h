@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/Geometry.h"
+
 namespace tovak::app {
 
 // What the tovak command was asked to do.
@@ -15,6 +17,9 @@ struct Options {
     bool lockDryRun = false;
     // Stop after this many seconds of source time.
     std::optional<double> maxSeconds;
+    // Faces to take as scenery in a headless run: normalised boxes of the upright frame, origin at
+    // the lower left, as the detector gives them.
+    std::vector<imaging::Rect> ignoredFaces;
     bool help = false;
     bool version = false;
 };
