@@ -25,15 +25,6 @@ TEST(CommandLineTest, ValuesMayFollowAnEqualsSign) {
     EXPECT_EQ(parsed.options->maxSeconds, 3.0);
 }
 
-TEST(CommandLineTest, IgnoredFacesRepeatForHeadlessRunsOnly) {
-    const auto parsed =
-        parseCommandLine({"--ignore-face", "0.7,0.6,0.12,0.16", "--headless", "--ignore-face=0.1, 0.2, 0.3, 0.4"});
-    ASSERT_TRUE(parsed.options) << parsed.error;
-    EXPECT_EQ(parsed.options->ignoredFaces, (std::vector<imaging::Rect>{{0.7, 0.6, 0.12, 0.16}, {0.1, 0.2, 0.3, 0.4}}));
-    EXPECT_EQ(parseCommandLine({"--ignore-face", "0.7,0.6,0.12,0.16"}).error,
-              "--ignore-face works with --headless only");
-}
-
 TEST(CommandLineTest, NothingGivenMeansTheCameraTheWindowAndARealLock) {
     const auto parsed = parseCommandLine({});
     ASSERT_TRUE(parsed.options);
@@ -54,10 +45,9 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
                                                       {"--max-seconds", "ten"},
                                                       {"--max-seconds", "5s"},
                                                       {"--max-seconds", "inf"},
-                                                      {"--headless", "--ignore-face"},
-                                                      {"--headless", "--ignore-face", "0.1,0.2,0.3"},
                                                       {"--headless", "--ignore-face", "0,1;0,2;0,3;0,4"},
                                                       {"--headless", "--ignore-face", "0.1,0.2,0,0.4"},
+                                                      {"--ignore-face", "0.1,0.2,0.3,0.4"},
                                                       {"--frobnicate"},
                                                       {"demo"}};
     for (const auto& arguments : wrong) {
