@@ -1,5 +1,6 @@
 #include "app/CameraPreviewView.h"
 
+#include <QContextMenuEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -36,12 +37,14 @@ CameraPreviewView::CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* 
     };
     imageToken_ = monitor_.previewImage.observe(later);
     itemsToken_ = monitor_.previewFaceRects.observe(later);
+    ignoredToken_ = monitor_.ignoredFaces.observe(later);
     refresh();
 }
 
 CameraPreviewView::~CameraPreviewView() {
     monitor_.previewImage.removeObserver(imageToken_);
     monitor_.previewFaceRects.removeObserver(itemsToken_);
+    monitor_.ignoredFaces.removeObserver(ignoredToken_);
 }
 
 void CameraPreviewView::refresh() {
@@ -50,6 +53,7 @@ void CameraPreviewView::refresh() {
     image_ = image ? toQImage(*image) : QImage();
     items_ = monitor_.previewFaceRects.get();
     fitWidthToPicture();
+    ignored_ = monitor_.ignoredFaces.get();
     update();
 }
 
@@ -74,6 +78,30 @@ QColor CameraPreviewView::primaryColour() {
 }
 QColor CameraPreviewView::otherColour() {
     return QColor(255, 149, 0);
+}
+
+QColor CameraPreviewView::ignoredColour() {
+    return QColor(142, 142, 147);
+}
+
+std::unique_ptr<QMenu> CameraPreviewView::contextMenuAt(QPointF pos) {
+    auto menu = std::make_unique<QMenu>(this);
+    // The outline drawn last lies on top, so it is the one under the pointer.
+    for (auto item = items_.rbegin(); !image_.isNull() && item != items_.rend(); ++item) {
+        if (outlineRect(item->rect, size()).contains(pos)) {
+            menu->addAction(QStringLiteral("Не замечать это лицо"), this,
+                            [this, box = item->rect] { monitor_.ignoreFace(box); });
+            break;
+        }
+    }
+    QAction* forget =
+        menu->addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_.setIgnoredFaces({}); });
+    forget->setEnabled(!ignored_.empty());
+    return menu;
+}
+
+void CameraPreviewView::contextMenuEvent(QContextMenuEvent* event) {
+    contextMenuAt(event->pos())->exec(event->globalPos());
 }
 
 QRectF CameraPreviewView::outlineRect(const imaging::Rect& r, QSizeF box) {
@@ -116,7 +144,14 @@ void CameraPreviewView::paintEvent(QPaintEvent*) {
     painter.drawImage(fittedRect(image_.size(), area), image_);
     painter.restore();
 
-    // The outlines are not clipped, so one at the edge is drawn whole.
+    // The outlines are not clipped, so one at the edge is drawn whole. Marked regions go beneath
+    // the faces: a face outlined over one did not match it and still counts.
+    QPen dashed(ignoredColour(), outlineWidth, Qt::DashLine, Qt::FlatCap, Qt::MiterJoin);
+    painter.setPen(dashed);
+    painter.setBrush(Qt::NoBrush);
+    for (const auto& region : ignored_) {
+        painter.drawRect(outlineRect(region, area));
+    }
     for (const auto& item : items_) {
         QPen pen(item.isPrimary ? primaryColour() : otherColour(), outlineWidth, Qt::SolidLine, Qt::FlatCap,
                  Qt::MiterJoin);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMenu>
 #include <QRectF>
 #include <QWidget>
 #include <memory>
@@ -33,6 +34,12 @@ class CameraPreviewView final : public QWidget {
 
     static QColor primaryColour();
     static QColor otherColour();
+    // Regions of faces marked as scenery: dashed, in this grey.
+    static QColor ignoredColour();
+
+    // The context menu for a click at pos: "Не замечать это лицо" over a face outline, and
+    // "Снова замечать все лица", enabled while any face is marked.
+    [[nodiscard]] std::unique_ptr<QMenu> contextMenuAt(QPointF pos);
 
     [[nodiscard]] bool showsPlaceholder() const { return image_.isNull(); }
     [[nodiscard]] QSize sizeHint() const override { return {maxWidth, maxHeight}; }
@@ -43,6 +50,7 @@ class CameraPreviewView final : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     // Narrows the box to the picture it shows when the height is what limits the picture, so
@@ -52,8 +60,10 @@ class CameraPreviewView final : public QWidget {
     monitor::PrivacyMonitor& monitor_;
     QImage image_;
     std::vector<monitor::PreviewFaceItem> items_;
+    std::vector<imaging::Rect> ignored_;
     runtime::Published<std::optional<imaging::Image>>::Token imageToken_ = 0;
     runtime::Published<std::vector<monitor::PreviewFaceItem>>::Token itemsToken_ = 0;
+    runtime::Published<std::vector<imaging::Rect>>::Token ignoredToken_ = 0;
     bool refreshQueued_ = false;
 };
 

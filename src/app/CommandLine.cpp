@@ -3,10 +3,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "monitor/IgnoredFaces.h"
+
 namespace tovak::app {
 
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
+           "             [--ignore-face X,Y,W,H]...\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
            "  --camera PATH      a video file or a folder of images as the camera\n"
@@ -15,6 +18,10 @@ std::string usageText() {
            "  --max-seconds N    stop after N seconds of source time\n"
            "  --start            start monitoring at once\n"
            "  --hidden           only the tray icon, no window (the window when there is no tray)\n"
+           "  --ignore-face X,Y,W,H\n"
+           "                     with --headless: a face whose box matches this one is not a person\n"
+           "                     (a poster, a photograph); fractions of the upright picture, X,Y its\n"
+           "                     lower-left corner counted from the picture's lower left; repeatable\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -71,9 +78,21 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail("--max-seconds needs a positive number of seconds, not \"" + *text + "\"");
             }
             options.maxSeconds = seconds;
+        } else if (name == "--ignore-face") {
+            const auto text = takeValue();
+            const auto region = text ? monitor::ignored_faces::parseRegion(*text) : std::nullopt;
+            if (!region) {
+                return fail("--ignore-face needs X,Y,W,H: four fractions of the picture, W and H above 0, not \"" +
+                            text.value_or("") + "\"");
+            }
+            options.ignoredFaces.push_back(*region);
         } else {
             return fail("unknown argument \"" + arguments[i] + "\"");
         }
+    }
+    if (!options.ignoredFaces.empty() && !options.headless) {
+        // The window keeps its marked faces in the settings; marking is done there.
+        return fail("--ignore-face works with --headless only");
     }
     return ParsedCommandLine{options, {}};
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/Geometry.h"
+
 namespace tovak::app {
 
 // What the tovak command was asked to do.
@@ -18,6 +20,9 @@ struct Options {
     // Start monitoring at once; show only the tray icon (the window when there is no tray).
     bool startMonitoring = false;
     bool hidden = false;
+    // Faces to take as scenery in a headless run: normalised boxes of the upright frame, origin at
+    // the lower left, as the detector gives them.
+    std::vector<imaging::Rect> ignoredFaces;
     bool help = false;
     bool version = false;
 };

@@ -107,6 +107,7 @@ int replay(std::unique_ptr<platform::FrameSource> source, const Options& options
     std::shared_ptr<PrivacyMonitor> monitor = PrivacyMonitor::create(std::move(deps));
     sim.drain();
     reportPublished(*monitor, log);
+    sim.main.async([&] { monitor->setIgnoredFaces(options.ignoredFaces); });
 
     monitor->start();
     sim.drain();
@@ -147,6 +148,7 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     std::string failure;
     main->async([&] {
         reportPublished(*monitor, log);
+        monitor->setIgnoredFaces(options.ignoredFaces);
         monitor->statusLine.observe([&](const std::string& next) {
             if (failedStart(next)) {
                 failure = next;

@@ -114,7 +114,8 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     // A missing model does not stop the window: "Старт" then says the detector failed.
     deps.faceDetector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
                                                                       platform::BlazeFaceDetector::defaultModel);
-    deps.pip = windows::PiPWindowController::create(main_);
+    auto pip = windows::PiPWindowController::create(main_);
+    deps.pip = pip;
     deps.fullscreen = windows::FullscreenFaceController::create(main_);
     deps.screenLock =
         options.lockDryRun
@@ -129,6 +130,11 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.fileChooser = std::make_shared<platform::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
+    pip->setOnIgnore([weak = std::weak_ptr(monitor_)](const imaging::Rect& box) {
+        if (const auto monitor = weak.lock()) {
+            monitor->ignoreFace(box);
+        }
+    });
 
     QApplication::setQuitOnLastWindowClosed(false);
     makeTray();
@@ -193,6 +199,7 @@ void TovakApp::makeTray() {
     Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(*menu, [this] {
         monitor_->statusLine.set("Автозапуск не сохранился");
     });
+    menu->addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_->setIgnoredFaces({}); });
     menu->addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
     tray_->setContextMenu(menu);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

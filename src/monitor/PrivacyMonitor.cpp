@@ -32,6 +32,7 @@ std::shared_ptr<PrivacyMonitor> PrivacyMonitor::create(Dependencies dependencies
         });
     }
     monitor->refreshTriggerSummary();
+    monitor->loadIgnoredFaces();
     return monitor;
 }
 
@@ -42,6 +43,7 @@ PrivacyMonitor::PrivacyMonitor(Dependencies dependencies)
       awayMode(false, *dependencies.mainQueue),
       previewImage(std::nullopt, *dependencies.mainQueue),
       previewFaceRects({}, *dependencies.mainQueue),
+      ignoredFaces({}, *dependencies.mainQueue),
       deps_(std::move(dependencies)),
       main_(deps_.mainQueue),
       sessionQueue_(deps_.sessionQueue) {
@@ -161,7 +163,9 @@ void PrivacyMonitor::process(const PixelBufferPtr& pixelBuffer, const CaptureCon
     std::vector<FaceObservation> sorted;
     sorted.reserve(faces.size());
     for (auto& face : faces) {
-        if (face.boundingBox.area() >= minFaceNormalizedArea) {
+        // A face marked as scenery goes the way of one too small to count.
+        if (face.boundingBox.area() >= minFaceNormalizedArea &&
+            !ignored_faces::matchesAny(face.boundingBox, ignoredRegions_)) {
             sorted.push_back(std::move(face));
         }
     }

@@ -17,6 +17,7 @@
 #include "monitor/FaceDetector.h"
 #include "monitor/FaceObservation.h"
 #include "monitor/FacePresenter.h"
+#include "monitor/IgnoredFaces.h"
 #include "monitor/Services.h"
 #include "runtime/Clock.h"
 #include "runtime/Published.h"
@@ -60,6 +61,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     };
 
     static constexpr const char* customTriggerPathKey = "ruzered.triggerFilePath";
+    // The faces marked as scenery, as readable text (see IgnoredFaces.h).
+    static constexpr const char* ignoredFacesKey = "tovak.ignoredFaces";
 
     // Settings, fixed for the monitor's life.
     static constexpr std::int64_t confirmNeeded = 3;
@@ -91,6 +94,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     runtime::Published<bool> awayMode;
     runtime::Published<std::optional<imaging::Image>> previewImage;
     runtime::Published<std::vector<PreviewFaceItem>> previewFaceRects;
+    // Regions whose faces are dropped at intake, for the preview to draw.
+    runtime::Published<std::vector<imaging::Rect>> ignoredFaces;
 
     // Monitoring on and off; main thread, return at once.
     void start();
@@ -99,6 +104,11 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void setAwayMode(bool on);
     // The user closed the panel; any thread, returns at once.
     void userClosedPiP();
+
+    // Faces marked as scenery; main thread. Kept in the settings where there are any; the session
+    // queue gets a copy of its own, effective from the next frame it analyses.
+    void setIgnoredFaces(std::vector<imaging::Rect> regions);
+    void ignoreFace(const imaging::Rect& box);
 
     // Trigger file choice; main thread.
     void pickTriggerFile();
@@ -179,6 +189,10 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void stopOnSessionQueue();
     void stopOnMain(bool onlookerWasConfirmed);
 
+    // Reads the marked faces from the settings at creation.
+    void loadIgnoredFaces();
+    void handIgnoredFacesToSessionQueue(std::vector<imaging::Rect> regions);
+
     // Trigger document.
     void refreshTriggerSummary();
     void bringTriggerDocumentToFront();
@@ -209,6 +223,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     std::optional<double> absenceForAutoAwayStartedAt_;
     double lastPreviewPublish_ = 0;
     std::int64_t visionFrameCounter_ = 0;
+    // The session queue's own copy of ignoredFaces.
+    std::vector<imaging::Rect> ignoredRegions_;
 };
 
 }  // namespace tovak::monitor

@@ -1,5 +1,6 @@
 #include "windows/PiPContentView.h"
 
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QWindow>
@@ -33,6 +34,16 @@ PiPContentView::PiPContentView(QWidget* parent)
 
 void PiPContentView::closeTapped() {
     onClose();
+}
+
+std::unique_ptr<QMenu> PiPContentView::contextMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    menu->addAction(QStringLiteral("Это не человек — не замечать"), this, [this] { onIgnore(); });
+    return menu;
+}
+
+void PiPContentView::contextMenuEvent(QContextMenuEvent* event) {
+    contextMenu()->exec(event->globalPos());
 }
 
 void PiPContentView::resizeEvent(QResizeEvent* event) {

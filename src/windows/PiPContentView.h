@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QMenu>
 #include <QPoint>
 #include <QToolButton>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "windows/FaceImageView.h"
@@ -29,11 +31,16 @@ class PiPContentView final : public QWidget {
     // The close button's action: only reports the click, hides nothing itself.
     void closeTapped();
 
+    // "Это не человек — не замечать": the face shown is scenery. GUI thread; does nothing until set.
+    std::function<void()> onIgnore = [] {};
+    [[nodiscard]] std::unique_ptr<QMenu> contextMenu();
+
   protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     void layoutChildren();

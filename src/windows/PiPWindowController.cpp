@@ -56,10 +56,11 @@ void PiPWindowController::update(const imaging::PixelBufferPtr& pixelBuffer, con
     if (!picture) {
         return;
     }
-    onMain([picture = std::move(*picture)](PiPWindowController& self) {
+    onMain([picture = std::move(*picture), box = normalizedBox](PiPWindowController& self) {
         self.ensurePanel();
         if (self.content_ != nullptr) {
             self.content_->imageView()->setImage(picture);
+            self.shownBox_ = box;
         }
     });
 }
@@ -82,6 +83,18 @@ void PiPWindowController::ensurePanel() {
     content->onClose = [weak = weak_from_this()] {
         const auto self = weak.lock();
         if (self && self->onClose_) {
+            self->onClose_();
+        }
+    };
+    content->onIgnore = [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (self->onIgnore_ && self->shownBox_) {
+            self->onIgnore_(*self->shownBox_);
+        }
+        if (self->onClose_) {
             self->onClose_();
         }
     };

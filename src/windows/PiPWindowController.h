@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "monitor/FacePresenter.h"
 #include "runtime/TaskQueue.h"
@@ -32,6 +33,9 @@ class PiPWindowController final : public monitor::PiPPresenter,
                 imaging::Renderer& ciContext) override;
     // GUI thread.
     void setOnClose(std::function<void()> onClose) override { onClose_ = std::move(onClose); }
+    // GUI thread. Called with the box of the face in the picture when the user says it is not a
+    // person; the panel then goes as if its close button had been pressed.
+    void setOnIgnore(std::function<void(const imaging::Rect& box)> onIgnore) { onIgnore_ = std::move(onIgnore); }
 
     // GUI thread; null until the panel is first needed.
     [[nodiscard]] QWidget* panel() const { return panel_.get(); }
@@ -47,6 +51,9 @@ class PiPWindowController final : public monitor::PiPPresenter,
     ScreenSource screens_;
     // Everything below belongs to the GUI thread.
     std::function<void()> onClose_;
+    std::function<void(const imaging::Rect&)> onIgnore_;
+    // The face box of the picture on show, none before the first.
+    std::optional<imaging::Rect> shownBox_;
     std::unique_ptr<QWidget> panel_;
     PiPContentView* content_ = nullptr;  // owned by panel_
 };

@@ -45,6 +45,9 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
                                                       {"--max-seconds", "ten"},
                                                       {"--max-seconds", "5s"},
                                                       {"--max-seconds", "inf"},
+                                                      {"--headless", "--ignore-face", "0,1;0,2;0,3;0,4"},
+                                                      {"--headless", "--ignore-face", "0.1,0.2,0,0.4"},
+                                                      {"--ignore-face", "0.1,0.2,0.3,0.4"},
                                                       {"--frobnicate"},
                                                       {"demo"}};
     for (const auto& arguments : wrong) {

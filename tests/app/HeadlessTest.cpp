@@ -5,14 +5,17 @@
 #include <fstream>
 #include <map>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <regex>
 #include <sstream>
 
 #include "app/HeadlessRunner.h"
 #include "app/ScreenLockerFactory.h"
+#include "monitor/IgnoredFaces.h"
 #include "platform/demo/DemoScene.h"
 #include "platform/headless/EventLog.h"
 #include "platform/headless/ReportingAdapters.h"
+#include "platform/opencv/BlazeFaceDetector.h"
 #include "platform/opencv/DataDirectory.h"
 #include "runtime/Simulation.h"
 
@@ -335,6 +338,49 @@ TEST(HeadlessTest, AFolderOfImagesReplaysAnOnlooker) {
     EXPECT_NE(events[1].line.find(folder.filename().string()), std::string::npos) << events[1].line;
     // Stopping with the onlooker confirmed closes the document.
     EXPECT_TRUE(find(events, "trigger.close"));
+}
+
+TEST(HeadlessTest, AFaceOnTheWallIsAnOnlookerUntilMarkedThenOnlyTheRealOneIs) {
+    // The user, a portrait on the wall, and from frame 30 to 59 somebody behind the user.
+    const std::string demo = platform::dataFile("demo") + "/";
+    const cv::Mat astronaut = cv::imread(demo + "astronaut.png")(cv::Rect(120, 20, 210, 270));
+    const cv::Mat cameraman = cv::imread(demo + "camera.png")(cv::Rect(140, 60, 180, 240));
+    const fs::path folder = fs::temp_directory_path() / ("tovak-poster-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    for (int i = 0; i < 70; ++i) {
+        cv::Mat frame;
+        cv::resize(cv::imread(demo + "brick.png"), frame, cv::Size(640, 480));
+        frame(cv::Rect(445, 25, 130, 170)).setTo(cv::Scalar(240, 240, 240));
+        cv::resize(cameraman, frame(cv::Rect(460, 40, 100, 133)), cv::Size(100, 133));
+        cv::resize(astronaut, frame(cv::Rect(90, 170, 190, 245)), cv::Size(190, 245));
+        if (i >= 30 && i < 60) {
+            cv::resize(cameraman, frame(cv::Rect(330, 250, 110, 147)), cv::Size(110, 147));
+        }
+        cv::imwrite((folder / cv::format("f%03d.png", i)).string(), frame);
+    }
+    // The portrait's box as the detector sees it (the smaller face), typed in as a user would.
+    platform::BlazeFaceDetector detector(platform::BlazeFaceDetector::installedPath(),
+                                         platform::BlazeFaceDetector::defaultModel);
+    auto found = detector
+                     .makeHandler(imaging::PixelBuffer::fromBgr(cv::imread((folder / "f000.png").string())),
+                                  imaging::Orientation::up)
+                     ->performFaceRectangles();
+    ASSERT_TRUE(found && found->size() == 2U);
+    const imaging::Rect poster = std::min((*found)[0].boundingBox, (*found)[1].boundingBox,
+                                          [](auto& a, auto& b) { return a.area() < b.area(); });
+    const auto confirmations = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), {"--headless", "--camera", folder.string(), "--lock", "dry-run"});
+        std::vector<long> frames;
+        for (const Event& e : parse(tovak(*app::parseCommandLine(arguments).options).out)) {
+            if (e.name == "presence.confirmed") {
+                frames.push_back(e.frame);
+            }
+        }
+        return frames;
+    };
+    EXPECT_EQ(confirmations({}), std::vector<long>{2});
+    EXPECT_EQ(confirmations({"--ignore-face", monitor::ignored_faces::format({poster})}), std::vector<long>{32});
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -159,6 +159,16 @@ TEST_F(TriggerSettings, ClearingWithNothingStoredRefreshesTheSummaryOnly) {
     EXPECT_EQ(m.statusLine.get(), "Готов");
 }
 
+TEST_F(TriggerSettings, HandWrittenValuesWithCommasReadAsTyped) {
+    const fs::path document = folder_ / "a,b.csv";
+    std::ofstream(document) << "x";
+    std::ofstream(settingsFile_) << "[General]\nruzered.triggerFilePath=" << document.string()
+                                 << "\ntovak.ignoredFaces=0.7,0.6,0.12,0.16\n";
+    PrivacyMonitor& m = launch();
+    EXPECT_EQ(m.triggerFileSummary.get(), "a,b.csv");
+    EXPECT_EQ(m.ignoredFaces.get(), (std::vector<imaging::Rect>{{0.7, 0.6, 0.12, 0.16}}));
+}
+
 TEST_F(TriggerSettings, UnwritableSettingsAreReportedNotLost) {
     // A folder that is a file: no one, not even root, can create the settings file under it.
     std::ofstream(folder_ / "blocker") << "x";

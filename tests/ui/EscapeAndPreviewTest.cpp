@@ -114,3 +114,41 @@ TEST(CameraPreviewView, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholde
     QCoreApplication::processEvents();
     EXPECT_TRUE(view.showsPlaceholder());
 }
+
+TEST(CameraPreviewView, MarkedFacesAreDashedGreyAndTheMenuMarksAndForgetsThem) {
+    MonitorHarness h;
+    CameraPreviewView view(*h.monitor);
+    view.resize(480, 360);
+    const imaging::Rect onlooker{0.5, 0.5, 0.25, 0.25};
+    h.monitor->previewFaceRects.set({{{0.1, 0.1, 0.3, 0.3}, true}, {onlooker, false}});
+    QCoreApplication::processEvents();
+    auto bitmap = std::make_shared<imaging::PixelBuffer>(64, 48);
+    bitmap->mutableMat().setTo(cv::Scalar(255, 255, 255, 255));
+    h.monitor->previewImage.set(imaging::Image{bitmap, 64, 48});
+    QCoreApplication::processEvents();
+    // (300, 130) is inside the orange outline (240..360, 90..180).
+    auto menu = view.contextMenuAt({300, 130});
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Не замечать это лицо");
+    EXPECT_FALSE(menu->actions()[1]->isEnabled());
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(h.monitor->ignoredFaces.get(), std::vector<imaging::Rect>{onlooker});
+
+    // The region's top edge, y 90 from 240 to 360: grey dashes with gaps.
+    h.monitor->previewFaceRects.set({});
+    QCoreApplication::processEvents();
+    const QImage shot = view.grab().toImage();
+    int grey = 0;
+    for (int x = 240; x < 360; ++x) {
+        grey += shot.pixelColor(x, 90).rgb() == CameraPreviewView::ignoredColour().rgb() ? 1 : 0;
+    }
+    EXPECT_GT(grey, 40);
+    EXPECT_LT(grey, 110);
+
+    menu = view.contextMenuAt({300, 130});
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Снова замечать все лица");
+    EXPECT_TRUE(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    EXPECT_TRUE(h.monitor->ignoredFaces.get().empty());
+}

@@ -114,5 +114,18 @@ TEST_F(PiPWindow, TheCloseButtonOnlyReportsTheClick) {
     EXPECT_TRUE(pip->panel()->isVisible());
 }
 
+TEST_F(PiPWindow, NotAPersonNamesTheFaceShownAndClosesAsTheButtonWould) {
+    std::vector<imaging::Rect> ignored;
+    int closes = 0;
+    pip->setOnIgnore([&](const imaging::Rect& box) { ignored.push_back(box); });
+    pip->setOnClose([&] { ++closes; });
+    update({0.3, 0.2, 0.25, 0.3});
+    auto menu = pip->content()->contextMenu();
+    EXPECT_EQ(menu->actions().at(0)->text(), QStringLiteral("Это не человек — не замечать"));
+    menu->actions().at(0)->trigger();
+    EXPECT_EQ(ignored, (std::vector<imaging::Rect>{{0.3, 0.2, 0.25, 0.3}}));
+    EXPECT_EQ(closes, 1);
+}
+
 }  // namespace
 }  // namespace tovak::windows

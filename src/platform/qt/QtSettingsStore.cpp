@@ -20,7 +20,12 @@ std::optional<std::string> QtSettingsStore::string(const std::string& key) const
     if (!settings->contains(qtKey)) {
         return std::nullopt;
     }
-    return settings->value(qtKey).toString().toStdString();
+    const QVariant value = settings->value(qtKey);
+    // A value written by hand with commas and no quotes reads as a list: put the commas back.
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QLatin1Char(',')).toStdString();
+    }
+    return value.toString().toStdString();
 }
 
 bool QtSettingsStore::setString(const std::string& key, const std::string& value) {
