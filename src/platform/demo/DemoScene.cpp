@@ -32,8 +32,8 @@ bool during(double t, double from, double to) {
 }  // namespace
 
 // Where a person is in a portrait: the outline of head and shoulders, the centre of the face, and
-// the row below which the portrait is continued with its last clean row, for a person standing
-// whose body reaches below the photograph's edge.
+// the last row taken from the photograph; below it, down to extendedHeight, the body goes on as
+// plain cloth, for a person standing whose body reaches below the photograph's edge.
 struct DemoScene::Cut {
     std::vector<cv::Point> outline;
     cv::Point2d face;
