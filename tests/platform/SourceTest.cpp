@@ -4,6 +4,8 @@
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
+#include <string>
+#include <vector>
 
 #include "TestData.h"
 #include "platform/demo/DemoScene.h"
@@ -152,6 +154,31 @@ TEST(DemoSceneTest, MissingPhotographsAreAnError) {
     std::string error;
     EXPECT_EQ(DemoScene::load("/nonexistent", error), nullptr);
     EXPECT_NE(error.find("astronaut.png"), std::string::npos) << error;
+}
+
+TEST(DemoSceneTest, EachMissingOrUnreadablePhotographIsNamed) {
+    const std::vector<std::string> photos{"astronaut.png", "grace_hopper.jpg", "motorcycle_left.png"};
+    for (const std::string& broken : photos) {
+        SCOPED_TRACE(broken);
+        TempFolder folder;
+        for (const std::string& photo : photos) {
+            fs::copy_file(demoPhoto(photo), folder.file(photo));
+        }
+        std::ofstream(folder.file(broken), std::ios::trunc) << "not a picture";
+        std::string error;
+        EXPECT_EQ(DemoScene::load(folder.path(), error), nullptr);
+        EXPECT_NE(error.find(broken), std::string::npos) << error;
+    }
+}
+
+// A normal start says nothing: libpng, for one, warns on standard error about colour profiles.
+TEST(DemoSceneTest, LoadingAndRenderingPrintNothing) {
+    std::string error;
+    ::testing::internal::CaptureStderr();
+    auto scene = DemoScene::load(demoPhoto(""), error);
+    const bool rendered = scene && scene->render(300) != nullptr;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(rendered) << error;
 }
 
 class OneFrameSource final : public platform::FrameSource {

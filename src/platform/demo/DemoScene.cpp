@@ -11,15 +11,15 @@ namespace tovak::platform {
 
 namespace {
 
-// Where the heads are in the photographs (pixels of the 512 x 512 originals).
-const cv::Rect kAstronautHead(120, 20, 210, 270);
-const cv::Rect kCameramanHead(140, 60, 180, 240);
+// The room behind the desk: the shelves of a garage, as a webcam at desk height sees them; pixels
+// of the 741 x 500 photograph.
+const cv::Rect kRoomView(290, 0, 440, 330);
 
-// Sizes chosen so that the user's face is about 150 px wide, the onlooker's about 60 px (a person
+// Sizes chosen so that the user's face is about 120 px wide, the onlooker's about 62 px (a person
 // a step or two behind), and the stranger's, sitting where the user sat, about 140 px.
-constexpr double kUserScale = 1.6;
-constexpr double kOnlookerScale = 0.69;
-constexpr double kStrangerScale = 1.6;
+constexpr double kUserScale = 1.35;
+constexpr double kOnlookerScale = 0.36;
+constexpr double kStrangerScale = 0.8;
 
 double wave(double t, double period, double amplitude, double phase = 0) {
     return amplitude * std::sin(2 * std::numbers::pi * t / period + phase);
@@ -31,45 +31,115 @@ bool during(double t, double from, double to) {
 
 }  // namespace
 
+// Where a person is in a portrait: the outline of head and shoulders, the centre of the face, and
+// the last row taken from the photograph; below it, down to extendedHeight, the body goes on as
+// plain cloth, for a person standing whose body reaches below the photograph's edge.
+struct DemoScene::Cut {
+    std::vector<cv::Point> outline;
+    cv::Point2d face;
+    int lastCleanRow;
+    int extendedHeight;
+};
+
+namespace {
+
+const std::vector<cv::Point> kAstronautOutline{
+    {158, 60},  {170, 32},  {200, 15},  {240, 12},  {275, 22},  {295, 45},  {302, 80},  {298, 110},
+    {290, 128}, {276, 150}, {273, 164}, {287, 172}, {300, 190}, {306, 220}, {312, 250}, {345, 262},
+    {358, 290}, {364, 511}, {30, 511},  {40, 330},  {50, 280},  {70, 250},  {108, 232}, {112, 200},
+    {125, 175}, {150, 154}, {166, 150}, {180, 141}, {162, 130}, {152, 110}, {152, 90}};
+
+std::vector<cv::Point> hopperOutline(int bottom) {
+    return {{160, 95},     {168, 60},    {190, 38},  {230, 25},  {270, 22},  {310, 30},  {340, 45},
+            {355, 70},     {368, 100},   {372, 135}, {365, 175}, {360, 220}, {352, 260}, {345, 295},
+            {335, 320},    {380, 335},   {430, 350}, {470, 368}, {495, 395}, {505, 430}, {500, 620},
+            {470, bottom}, {50, bottom}, {22, 620},  {20, 470},  {30, 410},  {60, 375},  {110, 350},
+            {165, 325},    {170, 300},   {160, 255}, {152, 210}, {150, 170}, {155, 130}};
+}
+
+}  // namespace
+
 std::unique_ptr<DemoScene> DemoScene::load(const std::string& photoDirectory, std::string& error) {
-    const auto read = [&](const char* file, int flags) {
+    const auto read = [&](const char* file, cv::Size least) {
         const std::string path = (std::filesystem::path(photoDirectory) / file).string();
-        cv::Mat image = cv::imread(path, flags);
+        cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
         // The first missing photograph is the one named.
-        if ((image.empty() || image.cols < 512 || image.rows < 512) && error.empty()) {
+        if ((image.empty() || image.cols < least.width || image.rows < least.height) && error.empty()) {
             error = "demo photograph missing or unreadable: " + path;
         }
         return image;
     };
-    const cv::Mat astronaut = read("astronaut.png", cv::IMREAD_COLOR);
-    const cv::Mat cameraman = read("camera.png", cv::IMREAD_COLOR);
-    const cv::Mat brick = read("brick.png", cv::IMREAD_COLOR);
+    const cv::Mat astronaut = read("astronaut.png", cv::Size(512, 512));
+    const cv::Mat hopper = read("grace_hopper.jpg", cv::Size(512, 600));
+    const cv::Mat garage = read("motorcycle_left.png", cv::Size(741, 500));
     if (!error.empty()) {
         return nullptr;
     }
     std::unique_ptr<DemoScene> scene(new DemoScene());
-    // A warm, dim wall behind the desk.
-    cv::Mat wall;
-    cv::resize(brick, wall, cv::Size(width, width), 0, 0, cv::INTER_AREA);
-    wall = wall(cv::Rect(0, (width - height) / 2, width, height)).clone();
-    wall.convertTo(wall, CV_32FC3);
-    cv::multiply(wall, cv::Scalar(0.62, 0.72, 0.85), wall);
-    wall.convertTo(wall, CV_8UC3);
-    cv::cvtColor(wall, scene->wall_, cv::COLOR_BGR2BGRA);
-    scene->user_ = cutHead(astronaut, kAstronautHead);
-    scene->onlooker_ = cutHead(cameraman, kCameramanHead);
-    scene->stranger_ = scene->onlooker_;
+    // The room is out of focus behind the sitter and a little darker towards the corners, as a
+    // webcam's wide lens and small sensor show it.
+    cv::Mat room;
+    cv::resize(garage(kRoomView), room, cv::Size(width, height), 0, 0, cv::INTER_CUBIC);
+    cv::GaussianBlur(room, room, cv::Size(0, 0), 2.2);
+    room.convertTo(room, CV_32FC3);
+    cv::Mat vignette(height, width, CV_32F);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double dx = (x - width / 2.0) / width;
+            const double dy = (y - height / 2.0) / height;
+            vignette.at<float>(y, x) = static_cast<float>(0.82 - 0.9 * (dx * dx + dy * dy));
+        }
+    }
+    cv::Mat vignette3;
+    cv::merge(std::vector<cv::Mat>{vignette, vignette, vignette}, vignette3);
+    cv::multiply(room, vignette3, room);
+    room.convertTo(room, CV_8UC3);
+    cv::cvtColor(room, scene->room_, cv::COLOR_BGR2BGRA);
+
+    const Cut user{kAstronautOutline, {228, 108}, 511, 512};
+    // The onlooker stands, so the portrait goes on below its lower edge; the stranger sits.
+    const Cut standing{hopperOutline(1199), {265, 235}, 559, 1200};
+    const Cut sitting{hopperOutline(599), {265, 235}, 599, 600};
+    scene->user_ = cutPerson(astronaut, user, kUserScale, 7);
+    scene->onlooker_ = cutPerson(hopper, standing, kOnlookerScale, 2.5);
+    scene->stranger_ = cutPerson(hopper, sitting, kStrangerScale, 5);
     return scene;
 }
 
-DemoScene::Sprite DemoScene::cutHead(const cv::Mat& photo, const cv::Rect& region) {
+DemoScene::Sprite DemoScene::cutPerson(const cv::Mat& photo, const Cut& cut, double scale, double featherPixels) {
+    cv::Mat portrait = photo.rowRange(0, cut.lastCleanRow + 1);
+    cv::copyMakeBorder(portrait, portrait, 0, cut.extendedHeight - portrait.rows, 0, 0, cv::BORDER_REPLICATE);
+    if (cut.extendedHeight > cut.lastCleanRow + 1) {
+        // The continued body is cloth of the last row's mean colour, so that buttons and seams do
+        // not streak down, shaded darker towards the sides as a body is.
+        cv::Mat below = portrait.rowRange(cut.lastCleanRow + 1, cut.extendedHeight);
+        below.setTo(cv::mean(photo.row(cut.lastCleanRow)));
+        cv::Mat shade(1, below.cols, CV_32FC3);
+        for (int x = 0; x < below.cols; ++x) {
+            const double across = std::sin(std::numbers::pi * x / (below.cols - 1));
+            shade.at<cv::Vec3f>(0, x) = cv::Vec3f::all(static_cast<float>(0.55 + 0.45 * across));
+        }
+        cv::Mat shaded;
+        below.convertTo(shaded, CV_32FC3);
+        cv::multiply(shaded, cv::repeat(shade, below.rows, 1), shaded);
+        shaded.convertTo(below, CV_8UC3);
+    }
+    cv::Mat mask(portrait.size(), CV_8U, cv::Scalar(0));
+    cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{cut.outline}, cv::Scalar(255), cv::LINE_AA);
     Sprite sprite;
-    sprite.bgr = photo(region).clone();
-    // An oval with a soft edge, so the cut-out has no hard border for the detector to latch on.
-    cv::Mat mask(region.size(), CV_32F, cv::Scalar(0));
-    cv::ellipse(mask, cv::Point(region.width / 2, region.height / 2),
-                cv::Size(region.width / 2 - 8, region.height / 2 - 8), 0, 0, 360, cv::Scalar(1), cv::FILLED);
-    cv::GaussianBlur(mask, sprite.alpha, cv::Size(0, 0), 6);
+    cv::resize(portrait, sprite.bgr, cv::Size(), scale, scale, cv::INTER_AREA);
+    // A webcam's softness and its warmer light; a person further back is a little out of focus.
+    cv::GaussianBlur(sprite.bgr, sprite.bgr, cv::Size(0, 0), cut.extendedHeight > photo.rows ? 1.1 : 0.7);
+    cv::multiply(sprite.bgr, cv::Scalar(0.9, 0.96, 1.0), sprite.bgr);
+    cv::resize(mask, mask, sprite.bgr.size(), 0, 0, cv::INTER_AREA);
+    mask.convertTo(sprite.alpha, CV_32F, 1.0 / 255);
+    // The feather falls inside the outline, so no background of the portrait shows around the
+    // person and the edge has nothing hard for the detector to latch on.
+    const int shrink = static_cast<int>(std::lround(featherPixels));
+    cv::erode(sprite.alpha, sprite.alpha,
+              cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * shrink + 1, 2 * shrink + 1)));
+    cv::GaussianBlur(sprite.alpha, sprite.alpha, cv::Size(0, 0), featherPixels / 2);
+    sprite.face = cut.face * scale;
     return sprite;
 }
 
@@ -92,15 +162,15 @@ std::vector<DemoScene::Person> DemoScene::peopleAt(int frameIndex) {
     return people;
 }
 
-void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double centreX, double centreY, double scale) const {
-    const cv::Size size(static_cast<int>(std::lround(sprite.bgr.cols * scale)),
-                        static_cast<int>(std::lround(sprite.bgr.rows * scale)));
+void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor) {
+    const cv::Size size(static_cast<int>(std::lround(sprite.bgr.cols * factor)),
+                        static_cast<int>(std::lround(sprite.bgr.rows * factor)));
     cv::Mat bgr;
     cv::Mat alpha;
     cv::resize(sprite.bgr, bgr, size, 0, 0, cv::INTER_LINEAR);
     cv::resize(sprite.alpha, alpha, size, 0, 0, cv::INTER_LINEAR);
-    const cv::Rect placed(static_cast<int>(std::lround(centreX - size.width / 2.0)),
-                          static_cast<int>(std::lround(centreY - size.height / 2.0)), size.width, size.height);
+    const cv::Rect placed(static_cast<int>(std::lround(faceX - sprite.face.x * factor)),
+                          static_cast<int>(std::lround(faceY - sprite.face.y * factor)), size.width, size.height);
     const cv::Rect visible = placed & cv::Rect(0, 0, frame.cols, frame.rows);
     for (int y = visible.y; y < visible.y + visible.height; ++y) {
         auto* out = frame.ptr<cv::Vec4b>(y);
@@ -109,6 +179,9 @@ void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double centreX, doub
         for (int x = visible.x; x < visible.x + visible.width; ++x) {
             const int sx = x - placed.x;
             const float w = a[sx];
+            if (w <= 0.0F) {
+                continue;
+            }
             for (int c = 0; c < 3; ++c) {
                 out[x][c] = cv::saturate_cast<uchar>(w * in[sx][c] + (1.0F - w) * out[x][c]);
             }
@@ -118,22 +191,20 @@ void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double centreX, doub
 
 imaging::PixelBufferPtr DemoScene::render(int frameIndex) const {
     const double t = frameIndex / fps;
-    cv::Mat frame = wall_.clone();
-    for (Person person : peopleAt(frameIndex)) {
-        // The onlooker stands behind, so it is drawn first.
-        if (person == Person::onlooker) {
-            paste(frame, onlooker_, 505 + wave(t, 4.0, 10), 140 + wave(t, 3.1, 4),
-                  kOnlookerScale * (1 + wave(t, 6.0, 0.05)));
-        }
+    cv::Mat frame = room_.clone();
+    const std::vector<Person> people = peopleAt(frameIndex);
+    // The onlooker stands behind, so it is drawn first.
+    if (std::find(people.begin(), people.end(), Person::onlooker) != people.end()) {
+        paste(frame, onlooker_, 505 + wave(t, 4.0, 10), 150 + wave(t, 3.1, 4), 1 + wave(t, 6.0, 0.05));
     }
-    for (Person person : peopleAt(frameIndex)) {
+    for (Person person : people) {
         if (person == Person::user) {
-            paste(frame, user_, 300 + wave(t, 5.0, 8), 262 + wave(t, 3.3, 4), kUserScale * (1 + wave(t, 7.0, 0.03)));
+            paste(frame, user_, 300 + wave(t, 5.0, 8), 235 + wave(t, 3.3, 4), 1 + wave(t, 7.0, 0.03));
         } else if (person == Person::stranger) {
             // Sits down during the first half second, then settles.
             const double settle = std::min(1.0, (t - strangerArrives) / 0.5);
             paste(frame, stranger_, 330 + wave(t, 4.5, 7, 1.0), 300 - 30 * settle + wave(t, 3.7, 3),
-                  kStrangerScale * (1 + wave(t, 6.5, 0.03)));
+                  1 + wave(t, 6.5, 0.03));
         }
     }
     return std::make_shared<const imaging::PixelBuffer>(std::move(frame));

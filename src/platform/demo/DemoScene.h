@@ -10,10 +10,10 @@
 
 namespace tovak::platform {
 
-// The demo camera: a scripted minute at a desk, composited from real photographs over a wall.
-// The user sits alone; an onlooker appears behind the user's shoulder and later leaves; the user
-// leaves; the room stays empty for more than ten seconds; a stranger sits down and stays. Every
-// frame is a pure function of its index, so a replay is the same every time.
+// The demo camera: a scripted minute at a desk, seen by a webcam: people cut head and shoulders
+// from real portraits, with soft edges, over a photograph of a room. The user sits alone; an onlooker appears behind
+// the user's shoulder and later leaves; the user leaves; the room stays empty for more than ten seconds; a stranger
+// sits down and stays. Every frame is a pure function of its index, so a replay is the same every time.
 class DemoScene final : public FrameSource {
   public:
     static constexpr int width = 640;
@@ -30,8 +30,8 @@ class DemoScene final : public FrameSource {
     // Who is in one frame.
     enum class Person { user, onlooker, stranger };
 
-    // Loads the photographs from the folder (astronaut.png, camera.png, brick.png); none with the
-    // reason in error when one is missing or unreadable.
+    // Loads the photographs from the folder (astronaut.png, grace_hopper.jpg, motorcycle_left.png);
+    // none with the reason in error when one is missing or unreadable.
     static std::unique_ptr<DemoScene> load(const std::string& photoDirectory, std::string& error);
 
     [[nodiscard]] static int frameCount();
@@ -47,15 +47,19 @@ class DemoScene final : public FrameSource {
     [[nodiscard]] double framesPerSecond() const override { return fps; }
 
   private:
-    // A head cut from a photograph: colour and a soft oval mask of the same size.
+    // A person cut from a portrait at the size it is placed: colour, a feathered mask of the same
+    // size, and the centre of the face in it.
     struct Sprite {
         cv::Mat bgr;
         cv::Mat alpha;  // CV_32F, 0 to 1
+        cv::Point2d face;
     };
-    static Sprite cutHead(const cv::Mat& photo, const cv::Rect& region);
-    void paste(cv::Mat& frame, const Sprite& sprite, double centreX, double centreY, double scale) const;
+    struct Cut;
+    static Sprite cutPerson(const cv::Mat& photo, const Cut& cut, double scale, double featherPixels);
+    // Draws the sprite, grown or shrunk by the factor, with its face centre at (faceX, faceY).
+    static void paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor);
 
-    cv::Mat wall_;  // BGRA, frame-sized
+    cv::Mat room_;  // BGRA, frame-sized
     Sprite user_;
     Sprite onlooker_;
     Sprite stranger_;

@@ -1,0 +1,39 @@
+# The Debian package: `cmake --build build/default --target package` (or `cpack -G DEB` in the build
+# folder) makes tovak_<version>_amd64.deb from the install rules, with its dependencies computed
+# from the binary by dpkg-shlibdeps.
+
+# Desktop integration under the one application id, and what Debian wants in every package.
+configure_file(${PROJECT_SOURCE_DIR}/resources/org.tovak.Tovak.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/share/metainfo/org.tovak.Tovak.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/share/metainfo/org.tovak.Tovak.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+configure_file(${PROJECT_SOURCE_DIR}/resources/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
+# Compressed without a name or a time stamp, so the package is the same from the same sources.
+execute_process(COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/debian/changelog
+                OUTPUT_FILE ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovak)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tovak)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Tovak developers <tovak@example.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time, so no linked library names them: the X11 platform plugin and the SVG icon
+# loader.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+# The desktop opener for the trigger document.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "guard against onlookers, watching the camera
+Tovak finds the faces in every camera frame. When a second face looks over
+the user's shoulder, a decoy document comes to the front and a small panel
+shows the onlooker's face; when the user has stepped away, a face at the
+unattended machine is shown full screen and the session is locked a second
+later. The interface is Russian.")
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+include(CPack)
