@@ -7,12 +7,15 @@ namespace tovak::app {
 
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
+           "             [--detector onednn|opencv] [--realtime]\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
            "  --camera PATH      a video file or a folder of images as the camera\n"
            "  --headless         no windows: one JSON object per line on standard output per event\n"
            "  --lock dry-run     report the session lock as done instead of locking\n"
            "  --max-seconds N    stop after N seconds of source time\n"
+           "  --detector NAME    the face detector's engine: onednn (default) or opencv\n"
+           "  --realtime         with --headless, replay the demo or a file at its own pace\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -54,6 +57,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail("--lock takes only \"dry-run\"");
             }
             options.lockDryRun = true;
+        } else if (name == "--detector") {
+            const auto engine = takeValue();
+            if (!engine || (*engine != "onednn" && *engine != "opencv")) {
+                return fail("--detector takes \"onednn\" or \"opencv\"");
+            }
+            options.detector = *engine == "opencv" ? DetectorBackend::opencv : DetectorBackend::onednn;
+        } else if (name == "--realtime") {
+            options.realtime = true;
         } else if (name == "--max-seconds") {
             const auto text = takeValue();
             if (!text) {

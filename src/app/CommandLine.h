@@ -6,6 +6,9 @@
 
 namespace tovak::app {
 
+// Which engine runs the face detector's network.
+enum class DetectorBackend { onednn, opencv };
+
 // What the tovak command was asked to do.
 struct Options {
     // "demo", a video file or a folder of images; none for the default camera.
@@ -15,6 +18,9 @@ struct Options {
     bool lockDryRun = false;
     // Stop after this many seconds of source time.
     std::optional<double> maxSeconds;
+    DetectorBackend detector = DetectorBackend::onednn;
+    // A demo or file replay paced at the frames' own times, as a camera delivers them.
+    bool realtime = false;
     bool help = false;
     bool version = false;
 };

@@ -9,8 +9,10 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <future>
+#include <iostream>
 
 #include "app/ContentView.h"
+#include "app/HeadlessRunner.h"
 #include "app/Icons.h"
 #include "app/SourcePacer.h"
 #include "platform/PlatformSystem.h"
@@ -109,8 +111,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.clock = std::make_shared<runtime::SystemClock>();
     deps.session = camera;
     // A missing model does not stop the window: "Старт" then says the detector failed.
-    deps.faceDetector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
-                                                                      platform::BlazeFaceDetector::defaultModel);
+    deps.faceDetector = makeFaceDetector(options, std::cerr);
     deps.pip = windows::PiPWindowController::create(main_);
     deps.fullscreen = windows::FullscreenFaceController::create(main_);
     deps.screenLock =
