@@ -45,6 +45,8 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
                                                       {"--max-seconds", "ten"},
                                                       {"--max-seconds", "5s"},
                                                       {"--max-seconds", "inf"},
+                                                      {"--detector"},
+                                                      {"--detector", "cuda"},
                                                       {"--frobnicate"},
                                                       {"demo"}};
     for (const auto& arguments : wrong) {
@@ -52,6 +54,16 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
         EXPECT_FALSE(parsed.options) << arguments.front();
         EXPECT_FALSE(parsed.error.empty()) << arguments.front();
     }
+}
+
+TEST(CommandLineTest, TheDetectorsEngineAndRealTimePacing) {
+    EXPECT_EQ(parseCommandLine({}).options->detector, app::DetectorBackend::onednn);
+    EXPECT_FALSE(parseCommandLine({}).options->realtime);
+    const auto parsed = parseCommandLine({"--detector", "opencv", "--realtime"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->detector, app::DetectorBackend::opencv);
+    EXPECT_TRUE(parsed.options->realtime);
+    EXPECT_EQ(parseCommandLine({"--detector=onednn"}).options->detector, app::DetectorBackend::onednn);
 }
 
 TEST(CommandLineTest, HelpAndVersion) {
