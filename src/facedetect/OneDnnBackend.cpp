@@ -403,7 +403,7 @@ void Builder::node(const OnnxNode& n) {
         }
         addOp(std::move(op), std::move(v), out);
     } else {
-        refuse(n, "is not supported");
+        refuse(n, "not a supported operator");
     }
 }
 
