@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 
 #include "facedetect/BlazeFaceDecoding.h"
 
@@ -19,7 +18,6 @@ TEST(FaceDecodingTest, LetterboxKeepsProportionsAndCentresThePicture) {
     const Row rows[] = {
         {"wide camera frame", 640, 480, 256, {0.4, 256, 192, 0, 32}},
         {"portrait frame", 480, 640, 256, {0.4, 192, 256, 32, 0}},
-        {"small square, scaled up", 100, 100, 128, {1.28, 128, 128, 0, 0}},
         {"odd bar: the extra row goes below", 640, 477, 256, {256.0 / 640, 256, 191, 0, 32}},
     };
     for (const Row& row : rows) {
@@ -68,7 +66,6 @@ TEST(FaceDecodingTest, AnchorsDecodeToBoxesAndOverlappingOnesBlendBestFirst) {
     // at the lower left.
     EXPECT_NEAR(faces[0].boundingBox.y, 1.0 - 80.0 / 256, 1e-6);
     EXPECT_NEAR(faces[0].boundingBox.height, 80.0 / 256, 1e-6);
-    EXPECT_EQ(faces[0].landmarks.size(), 6U);
 
     EXPECT_NEAR(faces[1].confidence, 1.0 / (1.0 + std::exp(-1.0)), 1e-6);
     // 32 input pixels are 64 image pixels; input rows 128 to 160 are image rows 128 to 192.
