@@ -655,6 +655,23 @@ std::vector<int> assignBuffers(const Builder& b, std::vector<std::size_t>& sizes
 
 }  // namespace
 
+namespace {
+
+// One thread for oneDNN on the calling thread, for as long as it lives; the caller's own setting
+// comes back after.
+class OneThread {
+  public:
+    OneThread() : before_(omp_get_max_threads()) { omp_set_num_threads(1); }
+    ~OneThread() { omp_set_num_threads(before_); }
+    OneThread(const OneThread&) = delete;
+    OneThread& operator=(const OneThread&) = delete;
+
+  private:
+    int before_;
+};
+
+}  // namespace
+
 std::unique_ptr<OneDnnBackend> OneDnnBackend::load(const std::string& path, int inputSize, std::string& error) {
     std::optional<OnnxModel> model = readOnnxModel(path, error);
     if (!model) {
@@ -666,12 +683,7 @@ std::unique_ptr<OneDnnBackend> OneDnnBackend::load(const std::string& path, int 
     }
     b.fuse();
     // Some primitives fix their thread split when they are made: make them for one thread too.
-    const int threads = omp_get_max_threads();
-    omp_set_num_threads(1);
-    struct RestoreThreads {
-        int threads;
-        ~RestoreThreads() { omp_set_num_threads(threads); }
-    } restore{threads};
+    const OneThread oneThread;
     auto net = std::make_unique<Network>();
     try {
         using dt = dnnl::memory::data_type;
@@ -845,7 +857,7 @@ int OneDnnBackend::fusedRelus() const {
 
 bool OneDnnBackend::run() {
     // One thread: on a shared desktop machine a second one mostly waits for the other process.
-    omp_set_num_threads(1);
+    const OneThread oneThread;
     Network& net = *network_;
     for (const Network::Step& step : net.steps) {
         if (step.join) {
