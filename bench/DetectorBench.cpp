@@ -1,6 +1,7 @@
-// Face detection on the demo scene at 640 x 480: BlazeFace (both models) and OpenCV's Haar
-// frontal-face cascade on the same frames, as median milliseconds per frame and as agreement of
-// the face count with the scene's script; then the whole headless replay in frames per second.
+// Face detection on the demo scene at 640 x 480: BlazeFace on oneDNN and on OpenCV DNN (both
+// models) and OpenCV's Haar frontal-face cascade on the same frames, as median and 95th percentile
+// milliseconds per frame and as agreement of the face count with the scene's script; then the
+// whole headless replay on each backend in frames per second.
 //
 //   bench_detector [--step N] [--no-replay]
 //
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
@@ -32,13 +34,22 @@ namespace {
 struct Result {
     std::string name;
     double medianMs = 0;
+    double p95Ms = 0;
+    double cpuMs = 0;
     double agreement = 0;
     std::size_t frames = 0;
 };
 
-double median(std::vector<double> values) {
+double percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
+    return values.empty() ? 0.0 : values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
+}
+
+// CPU time of every thread of the process: what a frame costs the machine, whatever else runs.
+double processCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 // Times one detector over the frames; count gives the faces it found in one frame, after the
@@ -50,16 +61,23 @@ Result measure(const std::string& name, const std::vector<tovak::imaging::PixelB
         count(frames[static_cast<std::size_t>(i) % frames.size()]->mat());
     }
     std::vector<double> times;
+    std::vector<double> cpu;
     std::size_t agree = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
+        const double cpuStart = processCpuMs();
         const auto start = std::chrono::steady_clock::now();
         const std::size_t n = count(frames[i]->mat());
         times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        cpu.push_back(processCpuMs() - cpuStart);
         if (n == DemoScene::scriptedFaceCount(indices[i])) {
             ++agree;
         }
     }
-    return Result{name, median(times), 100.0 * static_cast<double>(agree) / static_cast<double>(frames.size()),
+    return Result{name,
+                  percentile(times, 0.5),
+                  percentile(times, 0.95),
+                  percentile(cpu, 0.5),
+                  100.0 * static_cast<double>(agree) / static_cast<double>(frames.size()),
                   frames.size()};
 }
 
@@ -97,16 +115,29 @@ int main(int argc, char** argv) {
         indices.push_back(i);
     }
 
+    using Backend = BlazeFaceDetector::Backend;
+    using Model = BlazeFaceDetector::Model;
+    struct Run {
+        const char* name;
+        Model model;
+        Backend backend;
+    };
+    const Run runs[] = {
+        {"full-range 256, oneDNN", Model::fullRange, Backend::onednn},
+        {"full-range 256, OpenCV DNN", Model::fullRange, Backend::opencv},
+        {"short-range 128, oneDNN", Model::shortRange, Backend::onednn},
+        {"short-range 128, OpenCV DNN", Model::shortRange, Backend::opencv},
+    };
     std::vector<Result> results;
-    for (auto model : {BlazeFaceDetector::Model::fullRange, BlazeFaceDetector::Model::shortRange}) {
-        BlazeFaceDetector detector(BlazeFaceDetector::installedPath(model), model);
-        if (!detector.isAvailable()) {
-            std::fprintf(stderr, "bench_detector: %s (run scripts/setup)\n", detector.loadError().c_str());
+    for (const Run& run : runs) {
+        BlazeFaceDetector detector(BlazeFaceDetector::installedPath(run.model), run.model,
+                                   BlazeFaceDetector::defaultScoreThreshold, run.backend);
+        if (!detector.isAvailable() || !detector.fallbackReason().empty()) {
+            std::fprintf(stderr, "bench_detector: %s: %s%s (run scripts/setup)\n", run.name,
+                         detector.loadError().c_str(), detector.fallbackReason().c_str());
             return 1;
         }
-        const std::string name =
-            model == BlazeFaceDetector::Model::fullRange ? "BlazeFace full-range 256" : "BlazeFace short-range 128";
-        results.push_back(measure(name, frames, indices, [&](const cv::Mat& frame) {
+        results.push_back(measure(run.name, frames, indices, [&](const cv::Mat& frame) {
             return keptFaces(detector.detectUpright(frame).value());
         }));
     }
@@ -128,16 +159,24 @@ int main(int argc, char** argv) {
         }));
     }));
 
-    std::printf("Demo scene, %zu frames of 640 x 480 (every %d), OpenCV threads: %d\n\n", frames.size(), step,
-                cv::getNumThreads());
-    std::printf("%-28s %12s %22s\n", "detector", "median ms", "frames with script's count");
+    std::printf("Demo scene, %zu frames of 640 x 480 (every %d); oneDNN 1 thread, OpenCV threads: %d\n\n",
+                frames.size(), step, cv::getNumThreads());
+    std::printf("%-28s %10s %10s %12s %22s\n", "detector", "median ms", "p95 ms", "CPU ms (med)",
+                "frames with script's count");
     for (const Result& r : results) {
-        std::printf("%-28s %12.2f %21.1f%%\n", r.name.c_str(), r.medianMs, r.agreement);
+        std::printf("%-28s %10.2f %10.2f %12.2f %21.1f%%\n", r.name.c_str(), r.medianMs, r.p95Ms, r.cpuMs, r.agreement);
     }
-    std::printf("\nHaar median / full-range median: %.1fx\n", results[2].medianMs / results[0].medianMs);
-    std::printf("Haar median / short-range median: %.1fx\n", results[2].medianMs / results[1].medianMs);
+    const Result& haar = results.back();
+    std::printf("\nfull-range: OpenCV DNN / oneDNN median %.2fx; Haar / oneDNN %.1fx; Haar / OpenCV DNN %.1fx\n",
+                results[1].medianMs / results[0].medianMs, haar.medianMs / results[0].medianMs,
+                haar.medianMs / results[1].medianMs);
+    std::printf("full-range oneDNN p95 / median: %.2f; CPU per frame, OpenCV DNN / oneDNN: %.2fx\n",
+                results[0].p95Ms / results[0].medianMs, results[1].cpuMs / results[0].cpuMs);
 
-    if (replay) {
+    for (const auto backend : {tovak::app::DetectorBackend::onednn, tovak::app::DetectorBackend::opencv}) {
+        if (!replay) {
+            break;
+        }
         std::ostringstream out;
         std::ostringstream err;
         tovak::app::HeadlessEnvironment env{out, err, tovak::app::makeScreenLocker};
@@ -145,6 +184,7 @@ int main(int argc, char** argv) {
         options.headless = true;
         options.camera = "demo";
         options.lockDryRun = true;
+        options.detector = backend;
         const auto start = std::chrono::steady_clock::now();
         const int status = tovak::app::runHeadless(options, env);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -152,9 +192,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench_detector: replay failed: %s\n", err.str().c_str());
             return 1;
         }
-        std::printf("\nHeadless demo replay: %d frames in %.1f s = %.1f frames/s (%.1fx real time)\n",
-                    DemoScene::frameCount(), seconds, DemoScene::frameCount() / seconds,
-                    DemoScene::sceneEnds / seconds);
+        std::printf("\nHeadless demo replay, %s: %d frames in %.1f s = %.1f frames/s (%.1fx real time)",
+                    backend == tovak::app::DetectorBackend::onednn ? "oneDNN" : "OpenCV DNN", DemoScene::frameCount(),
+                    seconds, DemoScene::frameCount() / seconds, DemoScene::sceneEnds / seconds);
     }
+    std::printf("\n");
     return 0;
 }

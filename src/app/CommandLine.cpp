@@ -9,6 +9,7 @@ namespace tovak::app {
 
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
+           "             [--start] [--hidden] [--detector onednn|opencv] [--realtime]\n"
            "             [--ignore-face X,Y,W,H]...\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
@@ -22,6 +23,8 @@ std::string usageText() {
            "                     with --headless: a face whose box matches this one is not a person\n"
            "                     (a poster, a photograph); fractions of the upright picture, X,Y its\n"
            "                     lower-left corner counted from the picture's lower left; repeatable\n"
+           "  --detector NAME    the face detector's engine: onednn (default) or opencv\n"
+           "  --realtime         with --headless, replay the demo or a file at its own pace\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -67,6 +70,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail("--lock takes only \"dry-run\"");
             }
             options.lockDryRun = true;
+        } else if (name == "--detector") {
+            const auto engine = takeValue();
+            if (!engine || (*engine != "onednn" && *engine != "opencv")) {
+                return fail("--detector takes \"onednn\" or \"opencv\"");
+            }
+            options.detector = *engine == "opencv" ? DetectorBackend::opencv : DetectorBackend::onednn;
+        } else if (name == "--realtime") {
+            options.realtime = true;
         } else if (name == "--max-seconds") {
             const auto text = takeValue();
             if (!text) {

@@ -8,6 +8,9 @@
 
 namespace tovak::app {
 
+// Which engine runs the face detector's network.
+enum class DetectorBackend { onednn, opencv };
+
 // What the tovak command was asked to do.
 struct Options {
     // "demo", a video file or a folder of images; none for the default camera.
@@ -23,6 +26,9 @@ struct Options {
     // Faces to take as scenery in a headless run: normalised boxes of the upright frame, origin at
     // the lower left, as the detector gives them.
     std::vector<imaging::Rect> ignoredFaces;
+    DetectorBackend detector = DetectorBackend::onednn;
+    // A demo or file replay paced at the frames' own times, as a camera delivers them.
+    bool realtime = false;
     bool help = false;
     bool version = false;
 };

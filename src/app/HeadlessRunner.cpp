@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "monitor/PrivacyMonitor.h"
 #include "platform/demo/DemoScene.h"
@@ -117,9 +118,14 @@ int replay(std::unique_ptr<platform::FrameSource> source, const Options& options
     }
     // The frames' own timestamps are the clock: delayed work runs between frames at its time.
     const double origin = sim.clock.now();
+    const auto wallOrigin = std::chrono::steady_clock::now();
     while (std::optional<platform::SourceFrame> frame = sourceCamera->read()) {
         if (options.maxSeconds && frame->timestamp >= *options.maxSeconds) {
             break;
+        }
+        if (options.realtime) {
+            std::this_thread::sleep_until(wallOrigin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                           std::chrono::duration<double>(frame->timestamp)));
         }
         sim.advance(std::max(0.0, origin + frame->timestamp - sim.clock.now()));
         sourceCamera->deliver(frame->image);
@@ -187,9 +193,15 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
 
 }  // namespace
 
+std::shared_ptr<platform::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log) {
+    return platform::BlazeFaceDetector::createInstalled(options.detector == DetectorBackend::opencv
+                                                            ? platform::BlazeFaceDetector::Backend::opencv
+                                                            : platform::BlazeFaceDetector::Backend::onednn,
+                                                        log);
+}
+
 int runHeadless(const Options& options, HeadlessEnvironment& env) {
-    auto detector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
-                                                                  platform::BlazeFaceDetector::defaultModel);
+    auto detector = makeFaceDetector(options, env.err);
     if (!detector->isAvailable()) {
         env.err << "tovak: the face model is missing or broken (" << detector->loadError()
                 << "); scripts/setup installs it\n";

@@ -9,6 +9,10 @@
 #include "platform/opencv/V4L2Devices.h"
 #include "runtime/TaskQueue.h"
 
+namespace tovak::platform {
+class BlazeFaceDetector;
+}
+
 namespace tovak::app {
 
 // Exit statuses of tovak.
@@ -34,5 +38,9 @@ struct HeadlessEnvironment {
 // clock and queues, deterministic, no frame dropped); a live camera runs in real time until
 // --max-seconds or an interrupt. Returns the process exit status.
 int runHeadless(const Options& options, HeadlessEnvironment& env);
+
+// The installed face detector on the engine the options name; a fallback to OpenCV DNN is told on
+// log.
+std::shared_ptr<platform::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log);
 
 }  // namespace tovak::app

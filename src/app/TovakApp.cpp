@@ -9,9 +9,11 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <future>
+#include <iostream>
 
 #include "app/Autostart.h"
 #include "app/ContentView.h"
+#include "app/HeadlessRunner.h"
 #include "app/Icons.h"
 #include "app/SourcePacer.h"
 #include "platform/PlatformSystem.h"
@@ -112,8 +114,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.clock = clock;
     deps.session = camera;
     // A missing model does not stop the window: "Старт" then says the detector failed.
-    deps.faceDetector = std::make_shared<platform::BlazeFaceDetector>(platform::BlazeFaceDetector::installedPath(),
-                                                                      platform::BlazeFaceDetector::defaultModel);
+    deps.faceDetector = makeFaceDetector(options, std::cerr);
     auto pip = windows::PiPWindowController::create(main_);
     deps.pip = pip;
     deps.fullscreen = windows::FullscreenFaceController::create(main_);

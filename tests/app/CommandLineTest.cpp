@@ -28,10 +28,12 @@ TEST(CommandLineTest, ValuesMayFollowAnEqualsSign) {
 TEST(CommandLineTest, NothingGivenMeansTheCameraTheWindowAndARealLock) {
     const auto parsed = parseCommandLine({});
     ASSERT_TRUE(parsed.options);
+    EXPECT_FALSE(parsed.options->realtime);
     EXPECT_FALSE(parsed.options->camera);
     EXPECT_FALSE(parsed.options->headless);
     EXPECT_FALSE(parsed.options->lockDryRun);
     EXPECT_FALSE(parsed.options->maxSeconds);
+    EXPECT_EQ(parsed.options->detector, app::DetectorBackend::onednn);
 }
 
 TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
@@ -48,6 +50,8 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
                                                       {"--headless", "--ignore-face", "0,1;0,2;0,3;0,4"},
                                                       {"--headless", "--ignore-face", "0.1,0.2,0,0.4"},
                                                       {"--ignore-face", "0.1,0.2,0.3,0.4"},
+                                                      {"--detector"},
+                                                      {"--detector", "cuda"},
                                                       {"--frobnicate"},
                                                       {"demo"}};
     for (const auto& arguments : wrong) {
@@ -55,6 +59,14 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
         EXPECT_FALSE(parsed.options) << arguments.front();
         EXPECT_FALSE(parsed.error.empty()) << arguments.front();
     }
+}
+
+TEST(CommandLineTest, TheDetectorsEngineAndRealTimePacing) {
+    const auto parsed = parseCommandLine({"--detector", "opencv", "--realtime"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->detector, app::DetectorBackend::opencv);
+    EXPECT_TRUE(parsed.options->realtime);
+    EXPECT_EQ(parseCommandLine({"--detector=onednn"}).options->detector, app::DetectorBackend::onednn);
 }
 
 TEST(CommandLineTest, HelpAndVersion) {

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <opencv2/imgproc.hpp>
+#include <tuple>
 
 #include "TestData.h"
+#include "facedetect/OneDnnBackend.h"
 #include "imaging/Orientation.h"
 #include "platform/demo/DemoScene.h"
 #include "platform/opencv/BlazeFaceDetector.h"
+#include "support/MonitorHarness.h"
 
 namespace tovak::testing {
 namespace {
@@ -182,28 +186,128 @@ TEST_F(DetectorTest, AnEmptyFrameIsAFailureNotAnEmptyRoom) {
     EXPECT_FALSE(handler->performFaceRectangles().has_value());
 }
 
-TEST(DetectorModelTest, AMissingModelLeavesTheDetectorUnavailable) {
-    BlazeFaceDetector detector("/nonexistent/face.onnx", BlazeFaceDetector::Model::fullRange);
-    EXPECT_FALSE(detector.isAvailable());
-    EXPECT_NE(detector.loadError().find("/nonexistent/face.onnx"), std::string::npos);
-    EXPECT_FALSE(detector.detectUpright(cv::Mat(64, 64, CV_8UC3, cv::Scalar::all(0))).has_value());
-}
-
-TEST(DetectorModelTest, ACorruptModelLeavesTheDetectorUnavailable) {
-    const auto path = std::filesystem::temp_directory_path() / "tovak-corrupt-model.onnx";
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "this is not a network";
+// The full-range model with one byte string replaced (or cut in half), in a temporary file.
+std::string editedModel(const std::string& name, const std::string& from, const std::string& to) {
+    std::ifstream in(modelPath(true), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (from.empty()) {
+        bytes.resize(bytes.size() / 2);
+    } else {
+        bytes.replace(bytes.find(from), from.size(), to);  // throws, failing the test, when not found
     }
-    BlazeFaceDetector detector(path.string(), BlazeFaceDetector::Model::fullRange);
-    EXPECT_FALSE(detector.isAvailable());
-    std::filesystem::remove(path);
+    const auto path = std::filesystem::temp_directory_path() / ("tovak-" + name + ".onnx");
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
 }
 
-TEST(DetectorModelTest, TheOtherModelsFileIsRejectedForItsShape) {
-    // The short-range network under the full-range input size cannot be mistaken for it.
-    BlazeFaceDetector detector(modelPath(false), BlazeFaceDetector::Model::fullRange);
-    EXPECT_FALSE(detector.isAvailable());
+TEST(DetectorModelTest, OneDnnRefusesWhatItCannotBuildByNameAndOpenCvTakesOver) {
+    struct Row {
+        const char* name;
+        std::string from, to;
+        const char* named;
+    };
+    // An ONNX node's op_type is field 4 (0x22) and an attribute's name field 1 (0x0a). OpenCV DNN
+    // runs both, so the user still gets a detector.
+    const Row rows[] = {
+        {"an operator", std::string("\x22\x04Relu"), std::string("\x22\x04Tanh"), "Tanh"},
+        {"an attribute", std::string("\x0a\x05group"), std::string("\x0a\x05grupo"), "grupo"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = editedModel("refused", row.from, row.to);
+        std::string error;
+        EXPECT_FALSE(facedetect::OneDnnBackend::load(path, 256, error));
+        EXPECT_NE(error.find(row.named), std::string::npos) << error;
+        BlazeFaceDetector detector(path, BlazeFaceDetector::Model::fullRange);
+        EXPECT_NE(detector.fallbackReason().find(row.named), std::string::npos) << detector.fallbackReason();
+        EXPECT_EQ(detector.backendName(), "opencv") << detector.loadError();
+        std::filesystem::remove(path);
+    }
+}
+
+TEST(DetectorModelTest, ABrokenModelIsNoDetectorOnEitherEngineAndStartSaysSo) {
+    const auto notANetwork = std::filesystem::temp_directory_path() / "tovak-corrupt-model.onnx";
+    std::ofstream(notANetwork, std::ios::binary) << "this is not a network";
+    const std::string truncated = editedModel("truncated", "", "");
+    const std::pair<const char*, std::string> rows[] = {
+        {"missing", "/nonexistent/face.onnx"},
+        {"not a network", notANetwork.string()},
+        {"cut in half", truncated},
+        // The short-range network under the full-range input size cannot be mistaken for it.
+        {"the other model", modelPath(false)},
+    };
+    for (const auto& [name, path] : rows) {
+        for (const auto backend : {BlazeFaceDetector::Backend::onednn, BlazeFaceDetector::Backend::opencv}) {
+            SCOPED_TRACE(std::string(name) + (backend == BlazeFaceDetector::Backend::onednn ? ", oneDNN" : ""));
+            auto detector = std::make_shared<BlazeFaceDetector>(path, BlazeFaceDetector::Model::fullRange,
+                                                                BlazeFaceDetector::defaultScoreThreshold, backend);
+            EXPECT_FALSE(detector->isAvailable());
+            EXPECT_FALSE(detector->loadError().empty());
+            EXPECT_FALSE(detector->detectUpright(cv::Mat(64, 64, CV_8UC3, cv::Scalar::all(0))).has_value());
+            MonitorHarness h([&](monitor::PrivacyMonitor::Dependencies& deps) { deps.faceDetector = detector; });
+            h.startMonitoring();
+            EXPECT_EQ(h.monitor->statusLine.get(), "Детектор лиц: ошибка");
+        }
+    }
+    std::filesystem::remove(notANetwork);
+    std::filesystem::remove(truncated);
+}
+
+TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
+    using Backend = BlazeFaceDetector::Backend;
+    BlazeFaceDetector onednn(modelPath(true), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::onednn);
+    BlazeFaceDetector opencv(modelPath(true), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::opencv);
+    ASSERT_EQ(onednn.backendName(), "onednn") << onednn.fallbackReason();
+    ASSERT_EQ(opencv.backendName(), "opencv") << opencv.loadError();
+    std::string error;
+    auto built = facedetect::OneDnnBackend::load(modelPath(true), 256, error);
+    ASSERT_TRUE(built) << error;
+    // Every residual Add and every Relu of the network runs inside a convolution.
+    EXPECT_EQ(built->fusedAdds(), 31);
+    EXPECT_EQ(built->fusedRelus(), 33);
+
+    auto scene = platform::DemoScene::load(demoPhoto(""), error);
+    ASSERT_TRUE(scene) << error;
+    std::vector<std::pair<std::string, cv::Mat>> pictures;
+    for (const char* name : {"astronaut.png", "camera.png", "coffee.png", "brick.png"}) {
+        pictures.emplace_back(name, loadDemoPhoto(name));
+    }
+    for (const double t : {3.0, 10.0, 40.0}) {
+        pictures.emplace_back("demo at " + std::to_string(t) + " s",
+                              scene->render(static_cast<int>(t * platform::DemoScene::fps))->mat().clone());
+    }
+    std::size_t faces = 0;
+    for (const auto& [name, picture] : pictures) {
+        SCOPED_TRACE(name);
+        const auto a = onednn.rawOutputs(picture);
+        const auto b = opencv.rawOutputs(picture);
+        ASSERT_TRUE(a && b);
+        const std::tuple<const float*, const float*, int> tensors[] = {{a->scoresSmall, b->scoresSmall, 512},
+                                                                       {a->scoresLarge, b->scoresLarge, 384},
+                                                                       {a->boxesSmall, b->boxesSmall, 512 * 16},
+                                                                       {a->boxesLarge, b->boxesLarge, 384 * 16}};
+        // Within 1e-3, relative where the value is larger than 1: far-off anchors score around
+        // -1000, where a float holds no more than that.
+        for (const auto& [x, y, count] : tensors) {
+            float worst = 0;
+            for (int i = 0; i < count; ++i) {
+                worst = std::max(worst, std::abs(x[i] - y[i]) / std::max(1.0F, std::abs(y[i])));
+            }
+            EXPECT_LT(worst, 1e-3F) << "tensor of " << count;
+        }
+        const auto fa = onednn.detectUpright(picture).value();
+        const auto fb = opencv.detectUpright(picture).value();
+        ASSERT_EQ(fa.size(), fb.size());
+        faces += fa.size();
+        for (std::size_t i = 0; i < fa.size(); ++i) {
+            const cv::Rect2d ra = toPixelsTopLeft(fa[i].boundingBox, picture.size());
+            const cv::Rect2d rb = toPixelsTopLeft(fb[i].boundingBox, picture.size());
+            EXPECT_LT(std::abs(ra.x - rb.x) + std::abs(ra.y - rb.y), 1.0) << ra << " " << rb;
+            EXPECT_LT(std::abs(ra.br().x - rb.br().x) + std::abs(ra.br().y - rb.br().y), 1.0) << ra << " " << rb;
+        }
+    }
+    // Something was found to compare: the astronaut, the cameraman, the demo's user and onlooker.
+    EXPECT_GE(faces, 5U);
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "facedetect/BlazeFaceDecoding.h"
+
+namespace tovak::facedetect {
+
+// One loaded network that turns a square NHWC RGB input in [-1, 1] into BlazeFace's four
+// outputs. Everything it needs is allocated when it is loaded; one caller at a time.
+class InferenceBackend {
+  public:
+    virtual ~InferenceBackend() = default;
+    [[nodiscard]] virtual const char* name() const = 0;
+    // The input, [1, size, size, 3] floats, written by the caller before run().
+    [[nodiscard]] virtual float* input() = 0;
+    // False when the network failed; the outputs are then not to be read.
+    virtual bool run() = 0;
+    // Valid after a successful run() until the next one.
+    [[nodiscard]] virtual NetworkOutputs outputs() const = 0;
+};
+
+}  // namespace tovak::facedetect
