@@ -6,13 +6,14 @@
 namespace tovak::app {
 
 std::string usageText() {
-    return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
+    return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N] [--loop]\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
            "  --camera PATH      a video file or a folder of images as the camera\n"
            "  --headless         no windows: one JSON object per line on standard output per event\n"
            "  --lock dry-run     report the session lock as done instead of locking\n"
            "  --max-seconds N    stop after N seconds of source time\n"
+           "  --loop             play the demo scene or the file again and again\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -42,6 +43,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.version = true;
         } else if (name == "--headless") {
             options.headless = true;
+        } else if (name == "--loop") {
+            options.loop = true;
         } else if (name == "--camera") {
             const auto camera = takeValue();
             if (!camera || camera->empty()) {
@@ -68,6 +71,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         } else {
             return fail("unknown argument \"" + arguments[i] + "\"");
         }
+    }
+    if (options.loop && !options.camera) {
+        return fail("--loop needs --camera demo or a path");
     }
     return ParsedCommandLine{options, {}};
 }

@@ -15,6 +15,9 @@ struct Options {
     bool lockDryRun = false;
     // Stop after this many seconds of source time.
     std::optional<double> maxSeconds;
+    // Play the demo scene or the file again and again; the headless run then reports its memory,
+    // descriptors and threads every 10 000 frames.
+    bool loop = false;
     bool help = false;
     bool version = false;
 };
