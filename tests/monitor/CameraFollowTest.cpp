@@ -66,16 +66,34 @@ TEST_F(CameraFollowTest, LockStopsTheCameraAndUnlockBringsTheUserBackToAFreshSta
     EXPECT_TRUE(analyses());
 }
 
-TEST_F(CameraFollowTest, DarkFramesAfterTheUnlockDoNotSwitchAwayModeOn) {
-    h.frames(270, {});  // nine seconds without a face
-    screenLocked(true);
-    h.sim.advance(60.0);
-    screenLocked(false);
-    h.frames(60, {});
-    EXPECT_FALSE(h.state().awayModeProcess);
-    EXPECT_FALSE(h.monitor->awayMode.get());
+TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
+    struct Row {
+        const char* name;
+        std::function<void()> pauseAndResume;
+    };
+    const Row rows[] = {
+        {"screen locked and unlocked",
+         [&] {
+             screenLocked(true);
+             h.sim.advance(60.0);
+             screenLocked(false);
+         }},
+        {"camera lost and back", [&] {
+             h.camera->interrupt(CameraInterruption::disconnected);
+             h.sim.advance(2.0);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        h.frame(faces({0.05}));
+        h.frames(270, {});  // nine seconds without a face
+        row.pauseAndResume();
+        h.frames(60, {});
+        EXPECT_FALSE(h.state().awayModeProcess);
+        EXPECT_FALSE(h.monitor->awayMode.get());
+    }
     h.frames(250, {});
-    EXPECT_TRUE(h.monitor->awayMode.get()) << "ten seconds after the unlock the timer still works";
+    EXPECT_TRUE(h.monitor->awayMode.get()) << "ten seconds after the restart the timer still works";
 }
 
 TEST_F(CameraFollowTest, StopDuringThePauseEndsItForGood) {
