@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "system/ScreenLock.h"
 
@@ -28,5 +29,17 @@ struct LinuxLockOptions {
 // session's LockedHint. The D-Bus calls block; run the chain off the main thread.
 [[nodiscard]] system::LockChain linuxLockChain(QDBusConnection sessionBus, QDBusConnection systemBus,
                                                LinuxLockOptions options = {});
+
+// The screensavers of the chain, in its order: each has one D-Bus name, object path and interface.
+struct LinuxScreenSaver {
+    const char* service;
+    const char* path;
+    const char* interface;
+};
+[[nodiscard]] std::vector<LinuxScreenSaver> linuxScreenSavers();
+
+// The object path of the login session that logind locks (options.sessionId, or this process's).
+[[nodiscard]] std::optional<QString> linuxLoginSessionPath(const QDBusConnection& systemBus,
+                                                           const LinuxLockOptions& options);
 
 }  // namespace tovak::platform
