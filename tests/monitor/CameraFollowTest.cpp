@@ -78,7 +78,8 @@ TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
              h.sim.advance(60.0);
              screenLocked(false);
          }},
-        {"camera lost and back", [&] {
+        {"camera lost and back",
+         [&] {
              h.camera->interrupt(CameraInterruption::disconnected);
              h.sim.advance(2.0);
          }},

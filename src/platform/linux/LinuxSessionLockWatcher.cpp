@@ -32,8 +32,7 @@ LinuxSessionLockWatcher::LinuxSessionLockWatcher(QDBusConnection sessionBus, QDB
         if (std::optional<QString> path = linuxLoginSessionPath(systemBus_, options_)) {
             sessionPath_ = *path;
             available_ = systemBus_.connect(kLogin, sessionPath_, kProperties, QStringLiteral("PropertiesChanged"),
-                                            this,
-                                            SLOT(sessionPropertiesChanged(QString, QVariantMap, QStringList))) ||
+                                            this, SLOT(sessionPropertiesChanged(QString, QVariantMap, QStringList))) ||
                          available_;
         }
     }

@@ -31,8 +31,7 @@ class LinuxSessionLockWatcher final : public QObject, public monitor::SessionLoc
 
   private Q_SLOTS:
     void screenSaverActiveChanged(bool active, const QDBusMessage& message);
-    void sessionPropertiesChanged(const QString& interface, const QVariantMap& changed,
-                                  const QStringList& invalidated);
+    void sessionPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
 
   private:
     void reportIfChanged(bool wasLocked);

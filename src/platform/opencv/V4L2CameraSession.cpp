@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <optional>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 #include <utility>
 
 namespace tovak::platform {
