@@ -191,6 +191,13 @@ class FakeScreenLocker final : public monitor::ScreenLocker {
     std::atomic<int> locks_{0};
 };
 
+// The desktop's lock state, changed by the test on the main queue.
+struct FakeLockWatcher final : monitor::SessionLockWatcher {
+    std::function<void(bool)> onChange;
+    [[nodiscard]] bool isAvailable() const override { return true; }
+    void setOnChange(std::function<void(bool)> callback) override { onChange = std::move(callback); }
+};
+
 class MemorySettings final : public monitor::SettingsStore {
   public:
     // When false, changes still take effect in memory but report that they were not saved.
