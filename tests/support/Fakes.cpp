@@ -96,22 +96,6 @@ void FakeCamera::stopRunning() {
     log_.add("camera.stop");
 }
 
-void FakeCamera::setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) {
-    std::lock_guard lock(mutex_);
-    interruption_ = std::move(handler);
-}
-
-void FakeCamera::interrupt(monitor::CameraInterruption reason) {
-    std::function<void(monitor::CameraInterruption)> handler;
-    {
-        std::lock_guard lock(mutex_);
-        handler = interruption_;
-    }
-    if (handler) {
-        handler(reason);
-    }
-}
-
 bool FakeCamera::deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection) {
     std::shared_ptr<runtime::TaskQueue> queue;
     {

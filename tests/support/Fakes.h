@@ -74,10 +74,13 @@ class FakeCamera final : public monitor::CameraSession {
     void startRunning() override;
     void stopRunning() override;
 
-    void setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) override;
+    // Set once, when the monitor is made, before any other thread runs.
+    void setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) override {
+        interruption_ = std::move(handler);
+    }
     [[nodiscard]] bool lastInputWasBusy() const override { return inputBusy; }
     // The running camera stops delivering, as an unplugged or stolen one does.
-    void interrupt(monitor::CameraInterruption reason);
+    void interrupt(monitor::CameraInterruption reason) { interruption_(reason); }
 
     // Hands a frame to the delegate's queue, as a camera would; false when no delegate is attached.
     bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection);
