@@ -10,7 +10,7 @@ namespace tovak::app {
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
            "             [--start] [--hidden] [--detector onednn|opencv] [--realtime]\n"
-           "             [--ignore-face X,Y,W,H]...\n"
+           "             [--ignore-face X,Y,W,H]... [--loop]\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
            "  --camera PATH      a video file or a folder of images as the camera\n"
@@ -25,6 +25,7 @@ std::string usageText() {
            "                     lower-left corner counted from the picture's lower left; repeatable\n"
            "  --detector NAME    the face detector's engine: onednn (default) or opencv\n"
            "  --realtime         with --headless, replay the demo or a file at its own pace\n"
+           "  --loop             play the demo scene or the file again and again\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -58,6 +59,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.hidden = true;
         } else if (name == "--headless") {
             options.headless = true;
+        } else if (name == "--loop") {
+            options.loop = true;
         } else if (name == "--camera") {
             const auto camera = takeValue();
             if (!camera || camera->empty()) {
@@ -104,6 +107,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (!options.ignoredFaces.empty() && !options.headless) {
         // The window keeps its marked faces in the settings; marking is done there.
         return fail("--ignore-face works with --headless only");
+    }
+    if (options.loop && !options.camera) {
+        return fail("--loop needs --camera demo or a path");
     }
     return ParsedCommandLine{options, {}};
 }

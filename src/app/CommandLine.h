@@ -29,6 +29,9 @@ struct Options {
     DetectorBackend detector = DetectorBackend::onednn;
     // A demo or file replay paced at the frames' own times, as a camera delivers them.
     bool realtime = false;
+    // Play the demo scene or the file again and again; the headless run then reports its memory,
+    // descriptors and threads every 10 000 frames.
+    bool loop = false;
     bool help = false;
     bool version = false;
 };

@@ -3,16 +3,19 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <thread>
 
 #include "monitor/PrivacyMonitor.h"
 #include "platform/demo/DemoScene.h"
 #include "platform/demo/FileSource.h"
+#include "platform/demo/LoopingSource.h"
 #include "platform/demo/SourceCameraSession.h"
 #include "platform/headless/EventLog.h"
 #include "platform/headless/FrameCountingSession.h"
 #include "platform/headless/LoopMainQueue.h"
+#include "platform/headless/ProcessResources.h"
 #include "platform/headless/ReportingAdapters.h"
 #include "platform/opencv/BlazeFaceDetector.h"
 #include "platform/opencv/DataDirectory.h"
@@ -90,6 +93,17 @@ void reportPublished(PrivacyMonitor& monitor, EventLog& log) {
     });
 }
 
+// With --loop: what the process holds, so that a long run shows whether anything grows.
+void reportResources(EventLog& log) {
+    if (const std::optional<platform::ProcessResources> now = platform::ProcessResources::current()) {
+        log.emit("resources", {EventLog::text("rss_kb", std::to_string(now->residentKilobytes)),
+                               EventLog::text("fds", std::to_string(now->openFileDescriptors)),
+                               EventLog::text("threads", std::to_string(now->threads))});
+    }
+}
+
+constexpr std::int64_t kFramesBetweenResourceReports = 10000;
+
 bool failedStart(const std::string& status) {
     return status.rfind("Камера", 0) == 0 || status.rfind("Детектор", 0) == 0;
 }
@@ -119,6 +133,7 @@ int replay(std::unique_ptr<platform::FrameSource> source, const Options& options
     // The frames' own timestamps are the clock: delayed work runs between frames at its time.
     const double origin = sim.clock.now();
     const auto wallOrigin = std::chrono::steady_clock::now();
+    std::int64_t delivered = 0;
     while (std::optional<platform::SourceFrame> frame = sourceCamera->read()) {
         if (options.maxSeconds && frame->timestamp >= *options.maxSeconds) {
             break;
@@ -127,13 +142,20 @@ int replay(std::unique_ptr<platform::FrameSource> source, const Options& options
             std::this_thread::sleep_until(wallOrigin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                            std::chrono::duration<double>(frame->timestamp)));
         }
+        if (options.loop && delivered % kFramesBetweenResourceReports == 0) {
+            reportResources(log);
+        }
         sim.advance(std::max(0.0, origin + frame->timestamp - sim.clock.now()));
-        sourceCamera->deliver(frame->image);
+        sourceCamera->deliver(std::move(frame->image));
         sim.drain();
+        ++delivered;
     }
     // The end of the source is a press of "Стоп".
     monitor->stop();
     sim.drain();
+    if (options.loop) {
+        reportResources(log);
+    }
     return exitOk;
 }
 
@@ -224,6 +246,17 @@ int runHeadless(const Options& options, HeadlessEnvironment& env) {
             env.err << "tovak: " << error << "\n";
             return exitBadSource;
         }
+    }
+    if (options.loop) {
+        const std::string camera = *options.camera;
+        source = std::make_unique<platform::LoopingSource>(
+            std::move(source), [camera]() -> std::unique_ptr<platform::FrameSource> {
+                std::string reopenError;
+                if (camera == "demo") {
+                    return platform::DemoScene::load(platform::dataFile("demo"), reopenError);
+                }
+                return platform::FileSource::open(camera, reopenError);
+            });
     }
     return replay(std::move(source), options, env, std::move(detector));
 }

@@ -130,6 +130,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.documentCloser = trigger::makePlatformDocumentCloser();
     deps.fileChooser = std::make_shared<platform::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
+    deps.lockWatcher = platform::makePlatformSessionLockWatcher();
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
     pip->setOnIgnore([weak = std::weak_ptr(monitor_)](const imaging::Rect& box) {
         if (const auto monitor = weak.lock()) {

@@ -29,6 +29,9 @@ class SampleBufferDelegate {
 
 enum class CameraAuthorization { notDetermined, restricted, denied, authorized };
 
+// Why a running camera stopped delivering frames.
+enum class CameraInterruption { disconnected, busy };
+
 struct CameraDevice {
     std::string id;
     std::string localizedName;
@@ -62,6 +65,12 @@ class CameraSession {
     [[nodiscard]] virtual bool isRunning() const = 0;
     virtual void startRunning() = 0;
     virtual void stopRunning() = 0;
+
+    // Told once, on any thread, when the running camera stops delivering frames. A session whose
+    // camera cannot go away (a file, the demo) never calls it.
+    virtual void setInterruptionHandler(std::function<void(CameraInterruption)> handler) { (void)handler; }
+    // Whether the last addInput failed because another program holds the camera.
+    [[nodiscard]] virtual bool lastInputWasBusy() const { return false; }
 };
 
 }  // namespace tovak::monitor

@@ -31,6 +31,20 @@ std::shared_ptr<PrivacyMonitor> PrivacyMonitor::create(Dependencies dependencies
             }
         });
     }
+    if (monitor->deps_.lockWatcher) {
+        monitor->deps_.lockWatcher->setOnChange([weak](bool locked) {
+            if (auto self = weak.lock()) {
+                self->sessionLockChanged(locked);
+            }
+        });
+    }
+    if (monitor->deps_.session) {
+        monitor->deps_.session->setInterruptionHandler([weak](CameraInterruption reason) {
+            if (auto self = weak.lock()) {
+                self->cameraInterrupted(reason, self->cameraEpoch_.load());
+            }
+        });
+    }
     monitor->refreshTriggerSummary();
     monitor->loadIgnoredFaces();
     return monitor;
@@ -560,6 +574,14 @@ void PrivacyMonitor::startSessionIfNeeded() {
 }
 
 void PrivacyMonitor::configureAndRun() {
+    if (sessionLocked_) {
+        // Nothing on a locked screen can be seen: monitoring is on, the camera waits for the unlock.
+        cameraPhase_ = CameraPhase::pausedForLock;
+        ++cameraEpoch_;
+        onMain([](PrivacyMonitor& self) { self.isRunning.set(true); });
+        publishStatus("Пауза: экран заблокирован");
+        return;
+    }
     CameraSession& session = *deps_.session;
     session.beginConfiguration();
     session.removeAllInputsAndOutputs();
@@ -574,6 +596,8 @@ void PrivacyMonitor::configureAndRun() {
         session.commitConfiguration();
         return;
     }
+    cameraPhase_ = CameraPhase::running;
+    ++cameraEpoch_;
     session.setSampleBufferDelegate(weak_from_this(), sessionQueue_);
     onMain([](PrivacyMonitor& self) {
         if (!self.deps_.session->isRunning()) {
@@ -593,9 +617,16 @@ void PrivacyMonitor::stopOnSessionQueue() {
         deps_.session->setSampleBufferDelegate({}, nullptr);
     }
     cancelAwayLockWorkItemOnMain();
+    cameraPhase_ = CameraPhase::off;
+    ++cameraEpoch_;
     // The decision state is reset here, on its own queue and with frames already detached, rather
     // than on the main thread, so it cannot race with a setAwayMode or a panel dismissal queued
     // after this stop.
+    resetDecisionState();
+    main_->async([self = shared_from_this(), onlookerWasConfirmed] { self->stopOnMain(onlookerWasConfirmed); });
+}
+
+void PrivacyMonitor::resetDecisionState() {
     confirmCount_ = 0;
     missCount_ = 0;
     presenceActive_ = false;
@@ -606,11 +637,15 @@ void PrivacyMonitor::stopOnSessionQueue() {
     awayConfirmCount_ = 0;
     awayMissCount_ = 0;
     awayPresenceActive_ = false;
-    main_->async([self = shared_from_this(), onlookerWasConfirmed] { self->stopOnMain(onlookerWasConfirmed); });
 }
 
 void PrivacyMonitor::stopOnMain(bool onlookerWasConfirmed) {
     cancelPiPHideWorkItem();
+    // "Стоп" ends the waiting for a camera.
+    if (cameraRetryWorkItem_) {
+        cameraRetryWorkItem_->cancel();
+        cameraRetryWorkItem_.reset();
+    }
     if (deps_.session && deps_.session->isRunning()) {
         deps_.session->stopRunning();
     }

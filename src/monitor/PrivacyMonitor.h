@@ -19,6 +19,7 @@
 #include "monitor/FacePresenter.h"
 #include "monitor/IgnoredFaces.h"
 #include "monitor/Services.h"
+#include "monitor/SessionLockWatcher.h"
 #include "runtime/Clock.h"
 #include "runtime/Published.h"
 #include "runtime/TaskQueue.h"
@@ -58,6 +59,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
         std::string homeDirectory;
         // Optional: told of each analysed frame and of presences starting and ending.
         std::shared_ptr<EngineObserver> observer;
+        // Optional: the camera pauses while the screen is locked.
+        std::shared_ptr<SessionLockWatcher> lockWatcher;
     };
 
     static constexpr const char* customTriggerPathKey = "ruzered.triggerFilePath";
@@ -188,6 +191,17 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void configureAndRun();
     void stopOnSessionQueue();
     void stopOnMain(bool onlookerWasConfirmed);
+    void resetDecisionState();
+
+    // The camera follows the desk: off while the screen is locked, waiting while it is gone.
+    // Session queue, except the retry work item (main queue).
+    enum class CameraPhase { off, running, pausedForLock, waitingForCamera };
+    void sessionLockChanged(bool locked);
+    void cameraInterrupted(CameraInterruption reason, std::uint64_t epoch);
+    void suspendCamera(CameraPhase next, std::string status);
+    void resumeCameraAfterMain();
+    void resumeCamera(std::uint64_t epoch);
+    bool attachCamera();
 
     // Reads the marked faces from the settings at creation.
     void loadIgnoredFaces();
@@ -225,6 +239,13 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     std::int64_t visionFrameCounter_ = 0;
     // The session queue's own copy of ignoredFaces.
     std::vector<imaging::Rect> ignoredRegions_;
+
+    CameraPhase cameraPhase_ = CameraPhase::off;
+    bool sessionLocked_ = false;
+    // Moves on with every change of cameraPhase_, so that an interruption or a retry meant for an
+    // earlier camera run is dropped; read by the camera's own thread.
+    std::atomic<std::uint64_t> cameraEpoch_{0};
+    runtime::WorkItemPtr cameraRetryWorkItem_;  // main queue only
 };
 
 }  // namespace tovak::monitor

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "monitor/Services.h"
+#include "monitor/SessionLockWatcher.h"
 #include "runtime/TaskQueue.h"
 #include "system/ScriptRunner.h"
 
@@ -17,6 +18,10 @@ namespace tovak::platform {
 // replay's simulation; it blocks that queue for at most a few seconds per locker.
 [[nodiscard]] std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLockerOnMainQueue(
     std::shared_ptr<runtime::MainQueue> main);
+
+// This platform's screen lock state on the session's own buses; none where the platform offers
+// none to watch. Call on the main thread, where the changes are then reported.
+[[nodiscard]] std::shared_ptr<monitor::SessionLockWatcher> makePlatformSessionLockWatcher();
 
 // This platform's script runner: osascript on macOS; on Linux there is no scripting service and
 // every script fails.

@@ -42,6 +42,8 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
     deps.resources = resources;
     deps.workspace = std::make_shared<FakeWorkspace>(log);
     deps.documentCloser = std::make_shared<FakeDocumentCloser>(log);
+    auto watcher = std::make_shared<FakeLockWatcher>();
+    deps.lockWatcher = watcher;
 
     std::shared_ptr<monitor::PrivacyMonitor> monitor;
     main->sync([&] { monitor = monitor::PrivacyMonitor::create(deps); });
@@ -59,13 +61,21 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
                                 : phase == 1 ? faces({0.05})
                                              : std::vector<monitor::FaceObservation>{});
             camera->deliver(frame, connection);
+            if (n % 400 == 0) {
+                // From the camera's own thread, as an unplugged camera reports it.
+                camera->interrupt(monitor::CameraInterruption::disconnected);
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
     });
 
     for (int i = 0; i < 1500; ++i) {
         main->async([&, i] {
-            switch (i % 6) {
+            switch (i % 8) {
+                case 6:
+                case 7:
+                    watcher->onChange(i % 8 == 6);
+                    break;
                 case 0:
                     monitor->setAwayMode(true);
                     break;

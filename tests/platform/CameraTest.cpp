@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "monitor/PrivacyMonitor.h"
 #include "platform/opencv/V4L2CameraSession.h"
@@ -203,6 +205,65 @@ TEST(CameraSessionTest, LinuxNeverAsksForPermission) {
     });
     EXPECT_TRUE(answered);
     EXPECT_FALSE(granted);
+}
+
+// A camera that delivers until it is unplugged.
+class UnpluggableCapture final : public cv::VideoCapture {
+  public:
+    explicit UnpluggableCapture(std::atomic<bool>& plugged) : plugged_(plugged) {}
+    bool read(cv::OutputArray image) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!plugged_) {
+            return false;
+        }
+        cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(90)).copyTo(image);
+        return true;
+    }
+
+  private:
+    std::atomic<bool>& plugged_;
+};
+
+TEST(CameraSessionTest, ReadsFailingForHalfASecondMeanGoneAndAHeldCameraIsBusy) {
+    using namespace std::chrono_literals;
+    std::atomic<bool> plugged{true};
+    std::atomic<bool> busy{false};
+    V4L2System system = fakeSystem({{"/dev/video0", FakeNode{}}});
+    system.isBusy = [&](int) { return busy.load(); };
+    platform::V4L2CameraSession session(system, [&](const std::string&) -> std::shared_ptr<cv::VideoCapture> {
+        return plugged && !busy ? std::make_shared<UnpluggableCapture>(plugged) : nullptr;
+    });
+    std::atomic<int> calls{0};
+    std::promise<monitor::CameraInterruption> told;
+    session.setInterruptionHandler([&](monitor::CameraInterruption reason) {
+        if (calls++ == 0) {
+            told.set_value(reason);
+        }
+    });
+    const monitor::CameraDevice camera{"/dev/video0", "Cam"};
+    ASSERT_TRUE(session.addInput(camera));
+    ASSERT_TRUE(session.addVideoOutput());
+    session.startRunning();
+    std::this_thread::sleep_for(700ms);
+    EXPECT_EQ(calls, 0) << "a camera that delivers is not gone";
+    const auto unplugged = std::chrono::steady_clock::now();
+    plugged = false;
+    std::future<monitor::CameraInterruption> answer = told.get_future();
+    ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(answer.get(), monitor::CameraInterruption::disconnected);
+    EXPECT_GE(std::chrono::steady_clock::now() - unplugged, 500ms);
+    session.stopRunning();
+    EXPECT_EQ(calls, 1);
+
+    EXPECT_FALSE(session.addInput(camera));
+    EXPECT_FALSE(session.lastInputWasBusy()) << "gone is not busy";
+    plugged = true;
+    busy = true;
+    EXPECT_FALSE(session.addInput(camera));
+    EXPECT_TRUE(session.lastInputWasBusy());
+    busy = false;
+    EXPECT_TRUE(session.addInput(camera));
+    EXPECT_FALSE(session.lastInputWasBusy());
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ class FakeCamera final : public monitor::CameraSession {
     std::optional<monitor::CameraDevice> device = monitor::CameraDevice{"video0", "Test Camera"};
     bool inputAccepted = true;
     bool outputAccepted = true;
+    // A refused input was refused because another program holds the camera.
+    bool inputBusy = false;
 
     [[nodiscard]] monitor::CameraAuthorization authorizationStatus() override { return authorization; }
     void requestAccess(std::function<void(bool)> answer) override;
@@ -72,6 +74,14 @@ class FakeCamera final : public monitor::CameraSession {
     void startRunning() override;
     void stopRunning() override;
 
+    // Set once, when the monitor is made, before any other thread runs.
+    void setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) override {
+        interruption_ = std::move(handler);
+    }
+    [[nodiscard]] bool lastInputWasBusy() const override { return inputBusy; }
+    // The running camera stops delivering, as an unplugged or stolen one does.
+    void interrupt(monitor::CameraInterruption reason) { interruption_(reason); }
+
     // Hands a frame to the delegate's queue, as a camera would; false when no delegate is attached.
     bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection);
 
@@ -84,6 +94,7 @@ class FakeCamera final : public monitor::CameraSession {
     CallLog& log_;
     mutable std::mutex mutex_;
     std::function<void(bool)> pendingAnswer_;
+    std::function<void(monitor::CameraInterruption)> interruption_;
     std::weak_ptr<monitor::SampleBufferDelegate> delegate_;
     std::shared_ptr<runtime::TaskQueue> queue_;
     std::atomic<bool> running_{false};
@@ -181,6 +192,13 @@ class FakeScreenLocker final : public monitor::ScreenLocker {
     CallLog& log_;
     runtime::TaskQueue& main_;
     std::atomic<int> locks_{0};
+};
+
+// The desktop's lock state, changed by the test on the main queue.
+struct FakeLockWatcher final : monitor::SessionLockWatcher {
+    std::function<void(bool)> onChange;
+    [[nodiscard]] bool isAvailable() const override { return true; }
+    void setOnChange(std::function<void(bool)> callback) override { onChange = std::move(callback); }
 };
 
 class MemorySettings final : public monitor::SettingsStore {

@@ -1,7 +1,8 @@
 // A screensaver or logind stand-in on a private bus. It owns the given name, answers Lock,
 // GetActive, logind's GetSession/GetSessionByPID and the LockedHint property, and appends the name
 // of every method it is asked for to the log file. With --confirm a Lock takes effect; with --refuse
-// it is an error; otherwise Lock answers "done" and nothing is locked, like nobody listening.
+// it is an error; otherwise Lock answers "done" and nothing is locked, like nobody listening. Lock
+// and Unlock announce the state: ActiveChanged, or LockedHint in PropertiesChanged on a login session.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -24,8 +25,9 @@ class FakeLocker final : public QDBusVirtualObject {
         const QString member = message.member();
         if (member == QLatin1String("Lock") && refuse_) {
             connection.send(message.createErrorReply(QDBusError::AccessDenied, member));
-        } else if (member == QLatin1String("Lock")) {
-            locked_ = confirm_;
+        } else if (member == QLatin1String("Lock") || member == QLatin1String("Unlock")) {
+            locked_ = confirm_ && member == QLatin1String("Lock");
+            announce(message, connection);
             connection.send(message.createReply());
         } else if (member == QLatin1String("GetActive")) {
             connection.send(message.createReply(QVariant(locked_)));
@@ -42,6 +44,20 @@ class FakeLocker final : public QDBusVirtualObject {
     }
 
   private:
+    // What the real services tell their watchers, before the caller hears the reply.
+    void announce(const QDBusMessage& call, const QDBusConnection& connection) const {
+        const bool session = call.interface() == QLatin1String("org.freedesktop.login1.Session");
+        QDBusMessage signal = QDBusMessage::createSignal(
+            call.path(), session ? QStringLiteral("org.freedesktop.DBus.Properties") : call.interface(),
+            session ? QStringLiteral("PropertiesChanged") : QStringLiteral("ActiveChanged"));
+        if (session) {
+            signal << call.interface() << QVariantMap{{QStringLiteral("LockedHint"), locked_}} << QStringList{};
+        } else {
+            signal << locked_;
+        }
+        connection.send(signal);
+    }
+
     void log(const QString& line) const {
         QFile file(logPath_);
         if (file.open(QIODevice::Append)) {

@@ -2,11 +2,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/linux/LinuxLockChain.h"
+#include "platform/linux/LinuxSessionLockWatcher.h"
 #include "runtime/SerialQueue.h"
 #include "support/ChildProcess.h"
 #include "support/LockerSession.h"
@@ -195,6 +200,41 @@ TEST(RealMateLocker, KilledIsNotFoundAndFrozenIsNamedAsNotConfirming) {
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.text, text);
     }
+}
+
+// The lock state as the stand-ins announce it; the private bus stands in for both buses.
+TEST_F(PrivateBus, LockStateFollowsLogindAndEveryScreensaver) {
+    fake("org.freedesktop.login1", true);
+    fake("org.mate.ScreenSaver", true);
+    LinuxSessionLockWatcher watcher(*bus_, *bus_, options_);
+    EXPECT_TRUE(watcher.isAvailable());
+    std::vector<bool> changes;
+    watcher.setOnChange([&](bool locked) { changes.push_back(locked); });
+    const auto ask = [&](const char* service, const char* path, const char* interface, const char* method) {
+        bus_->call(QDBusMessage::createMethodCall(service, path, interface, method));
+        // The announcements arrive through the event loop.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        while (std::chrono::steady_clock::now() < until) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+    };
+    const char* session = "/org/freedesktop/login1/session/_37";
+    const char* sessionInterface = "org.freedesktop.login1.Session";
+    const char* mate[] = {"org.mate.ScreenSaver", "/org/mate/ScreenSaver", "org.mate.ScreenSaver"};
+    ask("org.freedesktop.login1", session, sessionInterface, "Lock");
+    EXPECT_EQ(changes, (std::vector<bool>{true}));
+    ask(mate[0], mate[1], mate[2], "Lock");
+    ask("org.freedesktop.login1", session, sessionInterface, "Unlock");
+    EXPECT_EQ(changes, (std::vector<bool>{true})) << "the screensaver still covers the screen";
+    EXPECT_TRUE(watcher.isLocked());
+    ask(mate[0], mate[1], mate[2], "Unlock");
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+}
+
+TEST_F(PrivateBus, WithoutAnyLockStateServiceNothingIsWatched) {
+    LinuxSessionLockWatcher watcher(*bus_, *bus_, options_);
+    EXPECT_FALSE(watcher.isAvailable());
+    EXPECT_FALSE(watcher.isLocked());
 }
 
 }  // namespace

@@ -29,6 +29,10 @@ class FrameCountingSession final : public monitor::CameraSession {
     [[nodiscard]] bool isRunning() const override { return inner_->isRunning(); }
     void startRunning() override { inner_->startRunning(); }
     void stopRunning() override { inner_->stopRunning(); }
+    void setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) override {
+        inner_->setInterruptionHandler(std::move(handler));
+    }
+    [[nodiscard]] bool lastInputWasBusy() const override { return inner_->lastInputWasBusy(); }
 
     [[nodiscard]] std::int64_t framesDelivered() const { return counter_->count; }
 

@@ -200,4 +200,16 @@ system::LockChain linuxLockChain(QDBusConnection sessionBus, QDBusConnection sys
     return chain;
 }
 
+std::vector<LinuxScreenSaver> linuxScreenSavers() {
+    std::vector<LinuxScreenSaver> rows;
+    for (const ScreenSaverRow& row : kScreenSavers) {
+        rows.push_back({row.service, row.path, row.interface});
+    }
+    return rows;
+}
+
+std::optional<QString> linuxLoginSessionPath(const QDBusConnection& systemBus, const LinuxLockOptions& options) {
+    return currentSessionPath(systemBus, options);
+}
+
 }  // namespace tovak::platform

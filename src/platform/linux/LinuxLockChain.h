@@ -39,4 +39,16 @@ struct LinuxLockOptions {
 [[nodiscard]] system::LockChain linuxLockChain(QDBusConnection sessionBus, QDBusConnection systemBus,
                                                LinuxLockOptions options = {});
 
+// The screensavers of the chain, in its order: each has one D-Bus name, object path and interface.
+struct LinuxScreenSaver {
+    const char* service;
+    const char* path;
+    const char* interface;
+};
+[[nodiscard]] std::vector<LinuxScreenSaver> linuxScreenSavers();
+
+// The object path of the login session that logind locks (options.sessionId, or this process's).
+[[nodiscard]] std::optional<QString> linuxLoginSessionPath(const QDBusConnection& systemBus,
+                                                           const LinuxLockOptions& options);
+
 }  // namespace tovak::platform

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/linux/LinuxLockChain.h"
+#include "platform/linux/LinuxSessionLockWatcher.h"
 #include "runtime/SerialQueue.h"
 #include "system/ScreenLock.h"
 
@@ -10,12 +11,16 @@ namespace tovak::platform {
 
 namespace {
 
-system::LockChain sessionLockChain() {
+LinuxLockOptions sessionOptions() {
     LinuxLockOptions options;
     if (const char* session = std::getenv("XDG_SESSION_ID"); session != nullptr && *session != '\0') {
         options.sessionId = session;
     }
-    return linuxLockChain(QDBusConnection::sessionBus(), QDBusConnection::systemBus(), options);
+    return options;
+}
+
+system::LockChain sessionLockChain() {
+    return linuxLockChain(QDBusConnection::sessionBus(), QDBusConnection::systemBus(), sessionOptions());
 }
 
 }  // namespace
@@ -28,6 +33,12 @@ std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLocker(std::shared_ptr<
 
 std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLockerOnMainQueue(std::shared_ptr<runtime::MainQueue> main) {
     return std::make_shared<system::ScreenLock>(std::move(main), sessionLockChain());
+}
+
+std::shared_ptr<monitor::SessionLockWatcher> makePlatformSessionLockWatcher() {
+    // Also where nothing can be watched yet (isAvailable false): a screensaver started later is heard.
+    return std::make_shared<LinuxSessionLockWatcher>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
+                                                     sessionOptions());
 }
 
 std::shared_ptr<system::ScriptRunner> makePlatformScriptRunner() {

@@ -14,6 +14,10 @@ std::shared_ptr<monitor::ScreenLocker> makePlatformScreenLockerOnMainQueue(std::
     return makePlatformScreenLocker(std::move(main));
 }
 
+std::shared_ptr<monitor::SessionLockWatcher> makePlatformSessionLockWatcher() {
+    return nullptr;
+}
+
 std::shared_ptr<system::ScriptRunner> makePlatformScriptRunner() {
     return std::make_shared<system::OsascriptRunner>();
 }

@@ -1,19 +1,35 @@
 #include "platform/opencv/V4L2CameraSession.h"
 
+#include <cerrno>
 #include <chrono>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 #include <utility>
 
 namespace tovak::platform {
 
 namespace {
 
-// Reads that fail in a row before the camera counts as gone (unplugged): about half a second.
-constexpr int kFailedReadsBeforeGone = 50;
+std::shared_ptr<cv::VideoCapture> openV4L2Capture(const std::string& path) {
+    auto capture = std::make_shared<cv::VideoCapture>();
+    try {
+        if (!capture->open(path, cv::CAP_V4L2)) {
+            return nullptr;
+        }
+        capture->set(cv::CAP_PROP_FRAME_WIDTH, V4L2CameraSession::requestedWidth);
+        capture->set(cv::CAP_PROP_FRAME_HEIGHT, V4L2CameraSession::requestedHeight);
+        // A small driver queue keeps the frames we read recent.
+        capture->set(cv::CAP_PROP_BUFFERSIZE, 1);
+    } catch (const cv::Exception&) {
+        return nullptr;
+    }
+    return capture;
+}
 
 }  // namespace
 
-V4L2CameraSession::V4L2CameraSession(V4L2System system) : system_(std::move(system)) {}
+V4L2CameraSession::V4L2CameraSession(V4L2System system, CaptureOpener openCapture)
+    : system_(std::move(system)), openCapture_(openCapture ? std::move(openCapture) : CaptureOpener(openV4L2Capture)) {}
 
 V4L2CameraSession::~V4L2CameraSession() {
     std::lock_guard lock(mutex_);
@@ -41,16 +57,9 @@ std::optional<monitor::CameraDevice> V4L2CameraSession::defaultVideoDevice() {
 }
 
 bool V4L2CameraSession::addInput(const monitor::CameraDevice& device) {
-    auto capture = std::make_shared<cv::VideoCapture>();
-    try {
-        if (!capture->open(device.id, cv::CAP_V4L2)) {
-            return false;
-        }
-        capture->set(cv::CAP_PROP_FRAME_WIDTH, requestedWidth);
-        capture->set(cv::CAP_PROP_FRAME_HEIGHT, requestedHeight);
-        // A small driver queue keeps the frames we read recent.
-        capture->set(cv::CAP_PROP_BUFFERSIZE, 1);
-    } catch (const cv::Exception&) {
+    std::shared_ptr<cv::VideoCapture> capture = openCapture_(device.id);
+    lastInputBusy_ = !capture && deviceIsBusy(device.id);
+    if (!capture) {
         return false;
     }
     std::lock_guard lock(mutex_);
@@ -99,6 +108,21 @@ void V4L2CameraSession::stopRunning() {
     input_.reset();
 }
 
+bool V4L2CameraSession::deviceIsBusy(const std::string& path) const {
+    const int fd = system_.open(path);
+    if (fd < 0) {
+        return fd == -EBUSY;
+    }
+    const bool busy = system_.isBusy && system_.isBusy(fd);
+    system_.close(fd);
+    return busy;
+}
+
+void V4L2CameraSession::setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) {
+    std::lock_guard lock(handlerMutex_);
+    interruption_ = std::move(handler);
+}
+
 void V4L2CameraSession::startCaptureLocked() {
     if (captureThread_.joinable() || !input_ || !hasOutput_) {
         return;
@@ -116,7 +140,7 @@ void V4L2CameraSession::stopCaptureLocked() {
 
 void V4L2CameraSession::captureLoop(std::shared_ptr<cv::VideoCapture> capture) {
     cv::Mat bgr;
-    int failures = 0;
+    std::optional<std::chrono::steady_clock::time_point> failingSince;
     while (!stopCapture_) {
         bool ok = false;
         try {
@@ -125,14 +149,25 @@ void V4L2CameraSession::captureLoop(std::shared_ptr<cv::VideoCapture> capture) {
             ok = false;
         }
         if (!ok) {
-            // An unplugged camera only stops the frames; the session keeps its state until stop.
-            if (++failures >= kFailedReadsBeforeGone) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!failingSince) {
+                failingSince = now;
+            } else if (now - *failingSince >= std::chrono::duration<double>(failingReadsSeconds)) {
+                // Unplugged: the monitor is told once and takes it from there.
+                std::function<void(monitor::CameraInterruption)> handler;
+                {
+                    std::lock_guard lock(handlerMutex_);
+                    handler = interruption_;
+                }
+                if (handler && !stopCapture_) {
+                    handler(monitor::CameraInterruption::disconnected);
+                }
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        failures = 0;
+        failingSince.reset();
         // A fresh buffer per frame: the previous one may still be in the engine's hands.
         cv::Mat bgra;
         cv::cvtColor(bgr, bgra, bgr.channels() == 1 ? cv::COLOR_GRAY2BGRA : cv::COLOR_BGR2BGRA);

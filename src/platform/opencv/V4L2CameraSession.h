@@ -24,7 +24,12 @@ class V4L2CameraSession final : public monitor::CameraSession {
     static constexpr int requestedWidth = 640;
     static constexpr int requestedHeight = 480;
 
-    explicit V4L2CameraSession(V4L2System system = V4L2System::real());
+    // Opens the capture on a device node; none when it cannot be opened.
+    using CaptureOpener = std::function<std::shared_ptr<cv::VideoCapture>(const std::string& path)>;
+    // How long reads may fail before the camera counts as gone.
+    static constexpr double failingReadsSeconds = 0.5;
+
+    explicit V4L2CameraSession(V4L2System system = V4L2System::real(), CaptureOpener openCapture = {});
     ~V4L2CameraSession() override;
     V4L2CameraSession(const V4L2CameraSession&) = delete;
     V4L2CameraSession& operator=(const V4L2CameraSession&) = delete;
@@ -44,6 +49,8 @@ class V4L2CameraSession final : public monitor::CameraSession {
     [[nodiscard]] bool isRunning() const override { return running_; }
     void startRunning() override;
     void stopRunning() override;
+    void setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) override;
+    [[nodiscard]] bool lastInputWasBusy() const override { return lastInputBusy_; }
 
   private:
     // Both with mutex_ held.
@@ -51,7 +58,13 @@ class V4L2CameraSession final : public monitor::CameraSession {
     void stopCaptureLocked();
     void captureLoop(std::shared_ptr<cv::VideoCapture> capture);
 
+    [[nodiscard]] bool deviceIsBusy(const std::string& path) const;
+
     V4L2System system_;
+    CaptureOpener openCapture_;
+    std::atomic<bool> lastInputBusy_{false};
+    std::mutex handlerMutex_;
+    std::function<void(monitor::CameraInterruption)> interruption_;  // guarded by handlerMutex_
     std::shared_ptr<FrameMailbox> mailbox_ = FrameMailbox::make();
     std::atomic<bool> running_{false};
 

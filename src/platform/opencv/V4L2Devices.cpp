@@ -75,6 +75,19 @@ V4L2System V4L2System::real(std::string devDirectory, std::string sysDirectory) 
         caps.card = trimmed(std::string(card, strnlen(card, sizeof cap.card)));
         return caps;
     };
+    system.isBusy = [](int fd) {
+        // Asking for no buffers changes nothing, but the driver refuses it while another file
+        // handle owns the queue.
+        v4l2_requestbuffers request{};
+        request.count = 0;
+        request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        request.memory = V4L2_MEMORY_MMAP;
+        int result = 0;
+        do {
+            result = ::ioctl(fd, VIDIOC_REQBUFS, &request);
+        } while (result < 0 && errno == EINTR);
+        return result < 0 && errno == EBUSY;
+    };
     system.close = [](int fd) { ::close(fd); };
     system.deviceName = [sysDirectory](const std::string& path) -> std::optional<std::string> {
         std::ifstream in(fs::path(sysDirectory) / fs::path(path).filename() / "name");

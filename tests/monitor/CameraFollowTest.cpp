@@ -1,0 +1,157 @@
+// The camera follows the desk: paused while the screen is locked, waiting while it is gone.
+#include <gtest/gtest.h>
+
+#include "support/MonitorHarness.h"
+
+using namespace tovak;
+using namespace tovak::testing;
+using monitor::CameraInterruption;
+
+namespace {
+
+struct CameraFollowTest : ::testing::Test {
+    std::shared_ptr<FakeLockWatcher> watcher = std::make_shared<FakeLockWatcher>();
+    MonitorHarness h{[this](monitor::PrivacyMonitor::Dependencies& deps) { deps.lockWatcher = watcher; }};
+    const std::vector<monitor::FaceObservation> two = faces({0.05, 0.03});
+
+    void SetUp() override { h.startMonitoring(); }
+    void screenLocked(bool locked) {
+        watcher->onChange(locked);
+        h.sim.drain();
+    }
+    const std::string& status() const { return h.monitor->statusLine.get(); }
+    // Frames are analysed only while the camera runs with the monitor attached.
+    bool analyses() {
+        const int before = h.detector->handlers();
+        h.frame({});
+        return h.detector->handlers() > before;
+    }
+};
+
+}  // namespace
+
+TEST_F(CameraFollowTest, LockStopsTheCameraAndUnlockBringsTheUserBackToAFreshStart) {
+    h.monitor->setAwayMode(true);
+    h.frames(3, two);
+    ASSERT_TRUE(h.state().presenceActive);
+
+    screenLocked(true);
+    EXPECT_EQ(status(), "Пауза: экран заблокирован");
+    EXPECT_FALSE(h.camera->isRunning());
+    EXPECT_FALSE(analyses());
+    EXPECT_TRUE(h.monitor->isRunning.get()) << "monitoring stays on, so that Стоп is offered";
+    EXPECT_FALSE(h.monitor->previewImage.get());
+    EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
+    EXPECT_FALSE(h.pip->visible());
+    EXPECT_TRUE(h.monitor->awayMode.get()) << "away mode waits for the unlock";
+
+    h.sim.advance(60.0);
+    screenLocked(false);
+    EXPECT_FALSE(h.monitor->awayMode.get());
+    EXPECT_TRUE(h.camera->isRunning());
+    EXPECT_EQ(h.camera->startCount(), 2);
+    EXPECT_EQ(status(), "● Test Camera");
+    EXPECT_TRUE(analyses());
+}
+
+TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
+    struct Row {
+        const char* name;
+        std::function<void()> pauseAndResume;
+    };
+    const Row rows[] = {
+        {"screen locked and unlocked",
+         [&] {
+             screenLocked(true);
+             h.sim.advance(60.0);
+             screenLocked(false);
+         }},
+        {"camera lost and back",
+         [&] {
+             h.camera->interrupt(CameraInterruption::disconnected);
+             h.sim.advance(2.0);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        h.frame(faces({0.05}));
+        h.frames(270, {});  // nine seconds without a face
+        row.pauseAndResume();
+        h.frames(60, {});
+        EXPECT_FALSE(h.monitor->awayMode.get());
+    }
+    h.frames(250, {});
+    EXPECT_TRUE(h.monitor->awayMode.get()) << "ten seconds after the restart the timer still works";
+}
+
+TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItReturns) {
+    struct Row {
+        const char* name;
+        CameraInterruption reason;
+        bool busyOnRetry;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"unplugged", CameraInterruption::disconnected, false, "Камера: отключена"},
+        {"taken by another program", CameraInterruption::busy, true, "Камера: занята другой программой"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        h.frames(3, two);
+        ASSERT_TRUE(h.monitor->previewImage.get());
+        h.camera->interrupt(row.reason);
+        h.sim.drain();
+        EXPECT_EQ(status(), row.text);
+        EXPECT_FALSE(h.monitor->previewImage.get());
+        EXPECT_FALSE(h.camera->isRunning());
+        EXPECT_FALSE(analyses());
+
+        // Gone from the device list, or still held: each retry fails the same way.
+        h.camera->device.reset();
+        if (row.busyOnRetry) {
+            h.camera->device = monitor::CameraDevice{"video0", "Test Camera"};
+            h.camera->inputAccepted = false;
+            h.camera->inputBusy = true;
+        }
+        const std::size_t attempts = h.log.count("camera.removeAll");
+        h.sim.advance(6.1);
+        EXPECT_EQ(h.log.count("camera.removeAll"), attempts + 3);
+        EXPECT_EQ(status(), row.text);
+
+        h.camera->device = monitor::CameraDevice{"video0", "Test Camera"};
+        h.camera->inputAccepted = true;
+        h.camera->inputBusy = false;
+        h.sim.advance(2.0);
+        EXPECT_EQ(status(), "● Test Camera");
+        EXPECT_TRUE(h.camera->isRunning());
+        EXPECT_FALSE(h.state().presenceActive);
+        EXPECT_TRUE(analyses());
+        h.sim.advance(10.0);
+        EXPECT_EQ(status(), "● Test Camera") << "no retry is left over";
+    }
+}
+
+TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
+    struct Row {
+        const char* name;
+        std::function<void()> pause;
+    };
+    const Row rows[] = {
+        {"screen locked", [&] { screenLocked(true); }},
+        {"camera lost", [&] { h.camera->interrupt(CameraInterruption::disconnected); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        h.startMonitoring();
+        row.pause();
+        h.monitor->stop();
+        h.sim.drain();
+        screenLocked(false);
+        h.sim.advance(10.0);
+        EXPECT_EQ(status(), "Стоп");
+        EXPECT_FALSE(h.camera->isRunning());
+        h.camera->interrupt(CameraInterruption::disconnected);
+        h.sim.drain();
+        EXPECT_EQ(status(), "Стоп") << "a stopped monitor has no camera to lose";
+    }
+}
