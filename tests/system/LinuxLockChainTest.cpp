@@ -179,6 +179,37 @@ TEST_P(RealLocker, LocksAndIsConfirmedWhetherOrNotTheLockRequestIsAnswered) {
     EXPECT_EQ(result.text, std::nullopt);
     EXPECT_TRUE(session.active()) << "the locker itself reports the lock";
 }
+// The pause while locked hears the real lockers: ActiveChanged on the lock, and on the unlock
+// (SetActive false, which the lockers take without a password).
+TEST_P(RealLocker, TheLockStateWatcherHearsTheLockAndTheUnlock) {
+    testing::LockerSession session;
+    if (std::string why = session.startLocker(GetParam()); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    LinuxSessionLockWatcher watcher(session.bus(), session.bus());
+    ASSERT_TRUE(watcher.isAvailable());
+    std::vector<bool> changes;
+    watcher.setOnChange([&](bool locked) { changes.push_back(locked); });
+    const auto waitForChanges = [&](std::size_t count) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (changes.size() < count && std::chrono::steady_clock::now() < until) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+    };
+    ASSERT_TRUE(lockNow(session).ok);
+    waitForChanges(1);
+    EXPECT_EQ(changes, (std::vector<bool>{true}));
+    EXPECT_TRUE(watcher.isLocked());
+    const QString service = QString::fromLatin1(GetParam().service);
+    const QString path = QLatin1Char('/') + QString(service).replace(QLatin1Char('.'), QLatin1Char('/'));
+    QDBusMessage unlock = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("SetActive"));
+    unlock.setArguments({false});
+    session.bus().call(unlock, QDBus::Block, 5000);
+    waitForChanges(2);
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(session.active());
+}
+
 INSTANTIATE_TEST_SUITE_P(Debian, RealLocker,
                          ::testing::Values(testing::LockerSession::mate, testing::LockerSession::gnome),
                          [](const auto& row) { return std::string(row.param.program).substr(0, 4); });
@@ -204,14 +235,14 @@ TEST(RealMateLocker, KilledIsNotFoundAndFrozenIsNamedAsNotConfirming) {
 
 // The lock state as the stand-ins announce it; the private bus stands in for both buses.
 TEST_F(PrivateBus, LockStateFollowsLogindAndEveryScreensaver) {
-    fake("org.freedesktop.login1", true);
-    fake("org.mate.ScreenSaver", true);
-    LinuxSessionLockWatcher watcher(*bus_, *bus_, options_);
+    fake("org.freedesktop.login1", "--confirm");
+    fake("org.mate.ScreenSaver", "--confirm");
+    LinuxSessionLockWatcher watcher(session_.bus(), session_.bus(), options_);
     EXPECT_TRUE(watcher.isAvailable());
     std::vector<bool> changes;
     watcher.setOnChange([&](bool locked) { changes.push_back(locked); });
     const auto ask = [&](const char* service, const char* path, const char* interface, const char* method) {
-        bus_->call(QDBusMessage::createMethodCall(service, path, interface, method));
+        session_.bus().call(QDBusMessage::createMethodCall(service, path, interface, method));
         // The announcements arrive through the event loop.
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
         while (std::chrono::steady_clock::now() < until) {
@@ -232,7 +263,7 @@ TEST_F(PrivateBus, LockStateFollowsLogindAndEveryScreensaver) {
 }
 
 TEST_F(PrivateBus, WithoutAnyLockStateServiceNothingIsWatched) {
-    LinuxSessionLockWatcher watcher(*bus_, *bus_, options_);
+    LinuxSessionLockWatcher watcher(session_.bus(), session_.bus(), options_);
     EXPECT_FALSE(watcher.isAvailable());
     EXPECT_FALSE(watcher.isLocked());
 }

@@ -203,7 +203,7 @@ system::LockChain linuxLockChain(QDBusConnection sessionBus, QDBusConnection sys
 std::vector<LinuxScreenSaver> linuxScreenSavers() {
     std::vector<LinuxScreenSaver> rows;
     for (const ScreenSaverRow& row : kScreenSavers) {
-        rows.push_back({row.service, row.path, row.interface});
+        rows.push_back({row.service, row.path, row.service});
     }
     return rows;
 }
