@@ -2,10 +2,11 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -23,20 +24,8 @@ pid_t spawnWith(const std::vector<std::string>& command, const std::string& disp
     return testing::spawnChild(command, {.stdoutFd = -1, .display = display, .quietStderr = true});
 }
 
-void stop(pid_t pid) {
-    testing::stopChild(pid);
-}
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    xcb_atom_t result = reply != nullptr ? reply->atom : 0;
-    std::free(reply);
-    return result;
-}
-
-// An X server of the test's own (Xvfb), with or without a window manager, and a client on it that
-// owns the test windows and hears what they are asked.
+// An X server of the test's own (Xvfb), with or without a window manager (openbox), and a client
+// on it that owns the test windows and hears what they are asked.
 class XDisplay {
   public:
     explicit XDisplay(bool windowManager) {
@@ -47,68 +36,57 @@ class XDisplay {
         xvfb_ = spawnWith(
             {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x480x24", "-nolisten", "tcp"}, "");
         ::close(fds[1]);
-        std::string number;
-        char ch = 0;
-        while (::read(fds[0], &ch, 1) == 1 && ch != '\n') {
-            number += ch;
+        for (char ch = 0; ::read(fds[0], &ch, 1) == 1 && ch != '\n';) {
+            name_ += ch;
         }
         ::close(fds[0]);
-        if (number.empty()) {
-            return;
-        }
-        name_ = ":" + number;
-        c_ = xcb_connect(name_.c_str(), nullptr);
-        if (xcb_connection_has_error(c_) != 0) {
+        if (name_.empty() || xcb_connection_has_error(c_ = xcb_connect((name_ = ":" + name_).c_str(), nullptr))) {
             return;
         }
         root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-        wmProtocols_ = atom(c_, "WM_PROTOCOLS");
-        wmDelete_ = atom(c_, "WM_DELETE_WINDOW");
-        netWmName_ = atom(c_, "_NET_WM_NAME");
-        utf8_ = atom(c_, "UTF8_STRING");
+        ready_ = true;
         if (windowManager) {
             openbox_ = spawnWith({"openbox", "--sm-disable"}, name_);
-            const xcb_atom_t check = atom(c_, "_NET_SUPPORTING_WM_CHECK");
-            const auto deadline = Clock::now() + std::chrono::seconds(20);
             // The client list is the last thing openbox publishes as it starts; windows mapped
             // before then may be missed.
-            const xcb_atom_t clients = atom(c_, "_NET_CLIENT_LIST");
-            while (!(hasProperty(root_, check) && hasProperty(root_, clients)) && Clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            wmReady_ = hasProperty(root_, check) && hasProperty(root_, clients);
+            ready_ = waitUntil(20, [&] {
+                return hasProperty(atom("_NET_SUPPORTING_WM_CHECK")) && hasProperty(atom("_NET_CLIENT_LIST"));
+            });
         }
-        ready_ = true;
     }
     ~XDisplay() {
         if (c_ != nullptr) {
             xcb_disconnect(c_);
         }
-        stop(openbox_);
-        stop(xvfb_);
+        testing::stopChild(openbox_);
+        testing::stopChild(xvfb_);
     }
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
 
     [[nodiscard]] bool ready() const { return ready_; }
-    [[nodiscard]] bool windowManagerReady() const { return wmReady_; }
     [[nodiscard]] const std::string& name() const { return name_; }
+
+    xcb_atom_t atom(const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t result = reply != nullptr ? reply->atom : 0;
+        std::free(reply);
+        return result;
+    }
 
     // A mapped top-level window with this title (in _NET_WM_NAME, or only in WM_NAME).
     xcb_window_t window(const std::string& title, bool netWmName = true, bool acceptsDelete = true) {
         const xcb_window_t id = xcb_generate_id(c_);
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
         xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, root_, 10, 10, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          screen->root_visual, 0, nullptr);
-        if (netWmName) {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, netWmName_, utf8_, 8,
-                                static_cast<std::uint32_t>(title.size()), title.data());
-        } else {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                                static_cast<std::uint32_t>(title.size()), title.data());
-        }
+                          xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root_visual, 0, nullptr);
+        const xcb_atom_t property = netWmName ? atom("_NET_WM_NAME") : xcb_atom_t{XCB_ATOM_WM_NAME};
+        const xcb_atom_t type = netWmName ? atom("UTF8_STRING") : xcb_atom_t{XCB_ATOM_STRING};
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, property, type, 8, static_cast<std::uint32_t>(title.size()),
+                            title.data());
+        const xcb_atom_t remove = atom("WM_DELETE_WINDOW");
         if (acceptsDelete) {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, wmProtocols_, XCB_ATOM_ATOM, 32, 1, &wmDelete_);
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, atom("WM_PROTOCOLS"), XCB_ATOM_ATOM, 32, 1, &remove);
         }
         xcb_map_window(c_, id);
         xcb_flush(c_);
@@ -118,28 +96,20 @@ class XDisplay {
 
     // Waits until the window manager lists every test window as a client.
     bool managed() {
-        const xcb_atom_t clientList = atom(c_, "_NET_CLIENT_LIST");
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
         auto nextRemap = Clock::now() + std::chrono::seconds(1);
-        while (Clock::now() < deadline) {
+        return waitUntil(10, [&] {
+            auto* reply = xcb_get_property_reply(
+                c_, xcb_get_property(c_, 0, root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1024), nullptr);
             std::set<xcb_window_t> listed;
-            xcb_get_property_reply_t* reply = xcb_get_property_reply(
-                c_, xcb_get_property(c_, 0, root_, clientList, XCB_ATOM_WINDOW, 0, 1024), nullptr);
             if (reply != nullptr) {
                 const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
                 listed.insert(ids, ids + xcb_get_property_value_length(reply) / 4);
                 std::free(reply);
             }
-            bool all = true;
-            for (xcb_window_t w : windows_) {
-                all = all && listed.count(w) > 0;
-            }
-            if (all) {
-                return true;
-            }
+            const bool all = std::all_of(windows_.begin(), windows_.end(), [&](auto w) { return listed.count(w); });
             // A window mapped while openbox is still settling can slip past it; mapping it again
             // hands it over, as it would for an application that shows its window a second time.
-            if (Clock::now() >= nextRemap) {
+            if (!all && Clock::now() >= nextRemap) {
                 for (xcb_window_t w : windows_) {
                     if (listed.count(w) == 0) {
                         xcb_unmap_window(c_, w);
@@ -149,35 +119,28 @@ class XDisplay {
                 xcb_flush(c_);
                 nextRemap = Clock::now() + std::chrono::seconds(1);
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+            return all;
+        });
     }
 
     // The windows that were asked to close (WM_DELETE_WINDOW), waiting until `expected` is among
-    // them and then a little longer for any stray request.
+    // them and then half a second longer for any stray request.
     std::set<xcb_window_t> askedToClose(xcb_window_t expected) {
         std::set<xcb_window_t> asked;
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        bool seen = expected == 0;
-        if (seen) {
-            deadline = Clock::now() + std::chrono::milliseconds(500);
-        }
+        auto deadline = Clock::now() + (expected == 0 ? std::chrono::milliseconds(500) : std::chrono::seconds(10));
+        const xcb_atom_t protocols = atom("WM_PROTOCOLS");
+        const xcb_atom_t remove = atom("WM_DELETE_WINDOW");
         while (Clock::now() < deadline) {
             xcb_generic_event_t* event = xcb_poll_for_event(c_);
             if (event == nullptr) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 continue;
             }
-            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
-                auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
-                if (message->type == wmProtocols_ && message->data.data32[0] == wmDelete_) {
-                    asked.insert(message->window);
-                    if (message->window == expected && !seen) {
-                        seen = true;
-                        deadline = Clock::now() + std::chrono::milliseconds(500);
-                    }
-                }
+            auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && message->type == protocols &&
+                message->data.data32[0] == remove && asked.insert(message->window).second &&
+                message->window == expected) {
+                deadline = Clock::now() + std::chrono::milliseconds(500);
             }
             std::free(event);
         }
@@ -191,9 +154,18 @@ class XDisplay {
     }
 
   private:
-    bool hasProperty(xcb_window_t window, xcb_atom_t property) {
-        xcb_get_property_reply_t* reply =
-            xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, XCB_ATOM_ANY, 0, 1), nullptr);
+    static bool waitUntil(int seconds, const std::function<bool()>& condition) {
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+        while (!condition()) {
+            if (Clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
+    }
+    bool hasProperty(xcb_atom_t property) {
+        auto* reply = xcb_get_property_reply(c_, xcb_get_property(c_, 0, root_, property, XCB_ATOM_ANY, 0, 1), nullptr);
         const bool present = reply != nullptr && reply->type != 0;
         std::free(reply);
         return present;
@@ -204,95 +176,61 @@ class XDisplay {
     std::string name_;
     xcb_connection_t* c_ = nullptr;
     xcb_window_t root_ = 0;
-    xcb_atom_t wmProtocols_ = 0, wmDelete_ = 0, netWmName_ = 0, utf8_ = 0;
     std::vector<xcb_window_t> windows_;
     bool ready_ = false;
-    bool wmReady_ = false;
 };
 
-class WithWindowManager : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        x_ = std::make_unique<XDisplay>(true);
-        ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
-        ASSERT_TRUE(x_->windowManagerReady()) << "openbox did not start";
-    }
-    std::unique_ptr<XDisplay> x_;
-};
-
-class WithoutWindowManager : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        x_ = std::make_unique<XDisplay>(false);
-        ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
-    }
-    std::unique_ptr<XDisplay> x_;
-};
-
-TEST_F(WithWindowManager, ClosesTheDocumentWindowThroughTheWindowManagerOnly) {
-    const xcb_window_t other = x_->window("Отчёт.csv — LibreOffice Calc");
-    const xcb_window_t document = x_->window("Бюджет Q3.csv — LibreOffice Calc");
-    ASSERT_TRUE(x_->managed());
-    XcbDocumentCloser closer(x_->name());
-    XcbDocumentCloser::Report report = closer.closeWindowsTitled("Бюджет Q3.csv");
+// Each test starts its own X server; the window manager is what tells the two tests apart.
+TEST(XcbDocumentCloser, ThroughTheWindowManagerOnlyTheDocumentWindowThatCanBeAskedIsAsked) {
+    XDisplay x(true);
+    ASSERT_TRUE(x.ready()) << "Xvfb or openbox did not start";
+    const xcb_window_t other = x.window("Отчёт.csv — LibreOffice Calc");
+    const xcb_window_t document = x.window("Бюджет Q3.csv — LibreOffice Calc");
+    const xcb_window_t stubborn = x.window("Бюджет Q3.csv — xterm", true, false);  // could only be killed
+    ASSERT_TRUE(x.managed());
+    const XcbDocumentCloser::Report report = XcbDocumentCloser(x.name()).closeWindowsTitled("Бюджет Q3.csv");
     EXPECT_TRUE(report.reachedDisplay);
     EXPECT_TRUE(report.throughWindowManager);
     EXPECT_EQ(report.windowsAsked, 1);
-    EXPECT_EQ(x_->askedToClose(document), std::set<xcb_window_t>{document});
-    EXPECT_TRUE(x_->exists(other));
+    EXPECT_EQ(x.askedToClose(document), std::set<xcb_window_t>{document});
+    EXPECT_TRUE(x.exists(other) && x.exists(stubborn));
 }
 
-TEST_F(WithWindowManager, WindowThatCouldOnlyBeKilledIsLeftAlone) {
-    const xcb_window_t stubborn = x_->window("Бюджет Q3.csv — xterm", true, false);
-    ASSERT_TRUE(x_->managed());
-    XcbDocumentCloser closer(x_->name());
-    EXPECT_EQ(closer.closeWindowsTitled("Бюджет Q3.csv").windowsAsked, 0);
-    EXPECT_TRUE(x_->askedToClose(0).empty());
-    EXPECT_TRUE(x_->exists(stubborn));
-}
+TEST(XcbDocumentCloser, WithoutAWindowManagerEachMatchingWindowGetsItsOwnDeleteMessage) {
+    XDisplay x(false);
+    ASSERT_TRUE(x.ready()) << "Xvfb did not start";
+    const std::string hostile = "-rf \"$(touch x)\"; `id` *.csv";
+    const xcb_window_t other = x.window("Бюджет Q4.csv — Calc");
+    const xcb_window_t document = x.window("Бюджет Q3.csv — Calc");
+    const xcb_window_t second = x.window("Бюджет Q3.csv (только чтение)", false);
+    const xcb_window_t stubborn = x.window("Бюджет Q3.csv — xterm", true, false);
+    const xcb_window_t strange = x.window(hostile + " — Calc");
+    const xcb_window_t plain = x.window("rf x.csv — Calc");
+    XcbDocumentCloser closer(x.name());
+    // Empty names match nothing.
+    EXPECT_EQ(closer.closeWindowsTitled("").windowsAsked, 0);
+    closer.closeDocument("/tmp/folder/");
+    EXPECT_TRUE(x.askedToClose(0).empty());
 
-TEST_F(WithoutWindowManager, SendsEachMatchingWindowItsOwnDeleteMessage) {
-    const xcb_window_t other = x_->window("Бюджет Q4.csv — Calc");
-    const xcb_window_t document = x_->window("Бюджет Q3.csv — Calc");
-    const xcb_window_t second = x_->window("Бюджет Q3.csv (только чтение)", false);
-    XcbDocumentCloser closer(x_->name());
-    XcbDocumentCloser::Report report = closer.closeWindowsTitled("Бюджет Q3.csv");
-    closer.closeDocument("/home/anna/Бюджет Q3.csv");  // the file name is taken from the path
+    const XcbDocumentCloser::Report report = closer.closeWindowsTitled("Бюджет Q3.csv");
     EXPECT_TRUE(report.reachedDisplay);
     EXPECT_FALSE(report.throughWindowManager);
     EXPECT_EQ(report.windowsAsked, 2);
-    std::set<xcb_window_t> asked = x_->askedToClose(document);
+    std::set<xcb_window_t> asked = x.askedToClose(document);
     if (asked.count(second) == 0) {
-        asked.merge(x_->askedToClose(second));
+        asked.merge(x.askedToClose(second));
     }
     EXPECT_EQ(asked, (std::set<xcb_window_t>{document, second}));
-    EXPECT_TRUE(x_->exists(other));
-}
-
-TEST_F(WithoutWindowManager, WindowThatCannotBeAskedIsLeftAlone) {
-    const xcb_window_t stubborn = x_->window("Бюджет Q3.csv — xterm", true, false);
-    XcbDocumentCloser closer(x_->name());
-    EXPECT_EQ(closer.closeWindowsTitled("Бюджет Q3.csv").windowsAsked, 0);
-    EXPECT_TRUE(x_->askedToClose(0).empty());
-    EXPECT_TRUE(x_->exists(stubborn));
-}
-
-TEST_F(WithoutWindowManager, HostileNamesMatchLiterallyAndEmptyNamesMatchNothing) {
-    const std::string hostile = "-rf \"$(touch x)\"; `id` *.csv";
-    const xcb_window_t document = x_->window(hostile + " — Calc");
-    const xcb_window_t plain = x_->window("rf x.csv — Calc");
-    XcbDocumentCloser closer(x_->name());
-    EXPECT_EQ(closer.closeWindowsTitled("").windowsAsked, 0);
-    closer.closeDocument("/tmp/folder/");
-    EXPECT_TRUE(x_->askedToClose(0).empty());
+    // Hostile names match literally; the file name is taken from the path.
     closer.closeDocument("/tmp/" + hostile);
-    EXPECT_EQ(x_->askedToClose(document), std::set<xcb_window_t>{document});
-    EXPECT_TRUE(x_->exists(plain));
+    EXPECT_EQ(x.askedToClose(strange), std::set<xcb_window_t>{strange});
+    for (xcb_window_t window : {other, stubborn, plain}) {
+        EXPECT_TRUE(x.exists(window)) << window;
+    }
 }
 
 TEST(XcbDocumentCloser, UnreachableDisplayIsIgnored) {
-    XcbDocumentCloser closer(":4095");
-    XcbDocumentCloser::Report report = closer.closeWindowsTitled("Бюджет.csv");
+    const XcbDocumentCloser::Report report = XcbDocumentCloser(":4095").closeWindowsTitled("Бюджет.csv");
     EXPECT_FALSE(report.reachedDisplay);
     EXPECT_EQ(report.windowsAsked, 0);
 }
