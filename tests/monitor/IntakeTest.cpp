@@ -29,10 +29,10 @@ TEST_F(IntakeTest, OrientationFollowsTheRotationAngleAndOtherwiseTheMirroring) {
         double angle;
         bool mirrored, newSystem;
         Orientation expected;
-    } rows[] = {{90, true, true, Orientation::right},         {180, true, true, Orientation::down},
-                {270, false, true, Orientation::left},        {0, true, true, Orientation::upMirrored},
-                {0, false, true, Orientation::up},            {45, true, true, Orientation::upMirrored},
-                {90.5, false, true, Orientation::up},         {90, true, false, Orientation::upMirrored},
+    } rows[] = {{90, true, true, Orientation::right},  {180, true, true, Orientation::down},
+                {270, false, true, Orientation::left}, {0, true, true, Orientation::upMirrored},
+                {0, false, true, Orientation::up},     {45, true, true, Orientation::upMirrored},
+                {90.5, false, true, Orientation::up},  {90, true, false, Orientation::upMirrored},
                 {90, false, false, Orientation::up}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.angle);

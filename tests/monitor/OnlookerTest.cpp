@@ -34,7 +34,8 @@ TEST_F(OnlookerTest, ThirdConsecutiveTwoFaceFrameConfirmsRaisingShowingAndFillin
     EXPECT_TRUE(h.state().presenceActive);
     const auto entries = h.log.entries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), open), 1);
-    EXPECT_LT(std::find(entries.begin(), entries.end(), "pip.show"), std::find(entries.begin(), entries.end(), "pip.update"));
+    EXPECT_LT(std::find(entries.begin(), entries.end(), "pip.show"),
+              std::find(entries.begin(), entries.end(), "pip.update"));
     EXPECT_EQ(entries.size(), 3u);
     const auto updates = h.pip->updates();
     ASSERT_EQ(updates.size(), 1u);

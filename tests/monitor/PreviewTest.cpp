@@ -17,7 +17,9 @@ struct PreviewTest : ::testing::Test {
         h.start();
         h.monitor->previewImage.observe([this](const auto&) { ++publications; });
     }
-    void useFrame(int width, int height) { h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(width, height); }
+    void useFrame(int width, int height) {
+        h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(width, height);
+    }
 };
 
 }  // namespace

@@ -55,7 +55,8 @@ TEST_F(StartStopTest, EachFailureHasItsTextAndLeavesTheCameraOff) {
         int inputs;
         std::size_t commits;
     } rows[] = {
-        {"denied", [](Camera& c, auto&) { c.authorization = CameraAuthorization::denied; }, "Камера: нет доступа", 0, 0},
+        {"denied", [](Camera& c, auto&) { c.authorization = CameraAuthorization::denied; }, "Камера: нет доступа", 0,
+         0},
         {"restricted", [](Camera& c, auto&) { c.authorization = CameraAuthorization::restricted; },
          "Камера: нет доступа", 0, 0},
         {"no device", [](Camera& c, auto&) { c.device.reset(); }, "Камера: ошибка", 0, 1},

@@ -64,11 +64,11 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
     for (int i = 0; i < 1500; ++i) {
         main->async([&, i] {
             const std::function<void()> operations[] = {[&] { monitor->setAwayMode(true); },
-                                                         [&] { monitor->userClosedPiP(); },
-                                                         [&] { pip->pressClose(); },
-                                                         [&] { monitor->setAwayMode(false); },
-                                                         [&] { monitor->stop(), monitor->start(); },
-                                                         [&] { monitor->start(); }};
+                                                        [&] { monitor->userClosedPiP(); },
+                                                        [&] { pip->pressClose(); },
+                                                        [&] { monitor->setAwayMode(false); },
+                                                        [&] { monitor->stop(), monitor->start(); },
+                                                        [&] { monitor->start(); }};
             operations[i % 6]();
         });
         std::this_thread::sleep_for(std::chrono::microseconds(200));

@@ -75,10 +75,16 @@ TEST_F(TriggerFileTest, ClosingStandardisesThePath) {
 }
 
 TEST(StandardizePath, RemovesRedundantPartsAndExpandsALeadingTilde) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"/a//b/./c/", "/a/b/c"}, {"/a/b/../c", "/a/c"},  {"/../a", "/a"},           {"~/x.csv", "/home/anna/x.csv"},
-        {"~", "/home/anna"},      {"/a/~/b", "/a/~/b"},   {"~other/x", "~other/x"},   {"a/../../b", "../b"},
-        {"/", "/"},               {"/d/Отчёт \"Q1\".csv", "/d/Отчёт \"Q1\".csv"}};
+    const std::pair<const char*, const char*> rows[] = {{"/a//b/./c/", "/a/b/c"},
+                                                        {"/a/b/../c", "/a/c"},
+                                                        {"/../a", "/a"},
+                                                        {"~/x.csv", "/home/anna/x.csv"},
+                                                        {"~", "/home/anna"},
+                                                        {"/a/~/b", "/a/~/b"},
+                                                        {"~other/x", "~other/x"},
+                                                        {"a/../../b", "../b"},
+                                                        {"/", "/"},
+                                                        {"/d/Отчёт \"Q1\".csv", "/d/Отчёт \"Q1\".csv"}};
     for (const auto& [path, expected] : rows) {
         EXPECT_EQ(monitor::standardizePath(path, "/home/anna"), expected) << path;
     }

@@ -98,7 +98,7 @@ class ScriptedDetector final : public monitor::FaceDetector {
   public:
     using Faces = std::vector<monitor::FaceObservation>;
     struct FrameScript {
-        std::optional<Faces> rectangles;               // none: detection fails
+        std::optional<Faces> rectangles;                // none: detection fails
         std::optional<std::optional<Faces>> landmarks;  // what the landmark pass gives; unset: the same faces
     };
     bool available = true;

@@ -26,7 +26,9 @@ class ThreadedMainQueue final : public runtime::MainQueue {
     // Runs task on the loop and waits for it.
     void sync(const Task& task);
     // Waits until every task posted so far (and every timer already due) has run.
-    void flush() { sync([] {}); }
+    void flush() {
+        sync([] {});
+    }
     // Runs what is queued and due, then ends the loop; later posts are dropped.
     void shutdown();
 
