@@ -43,7 +43,7 @@ int main() {
     cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(255));
     h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(frame);
     h.detector->setSteady(testing::faces({0.05, 0.03}));
-    h.startMonitoring();
+    h.start();
 
     constexpr int kWarmup = 200;
     constexpr int kFrames = 3000;

@@ -7,33 +7,32 @@ namespace {
 
 using app::parseCommandLine;
 
-TEST(CommandLineTest, TheHeadlessDemoRun) {
-    const auto parsed =
-        parseCommandLine({"--headless", "--camera", "demo", "--lock", "dry-run", "--max-seconds", "12.5"});
-    ASSERT_TRUE(parsed.options) << parsed.error;
-    EXPECT_TRUE(parsed.options->headless);
-    EXPECT_EQ(parsed.options->camera, "demo");
-    EXPECT_TRUE(parsed.options->lockDryRun);
-    EXPECT_EQ(parsed.options->maxSeconds, 12.5);
-}
-
-TEST(CommandLineTest, ValuesMayFollowAnEqualsSign) {
-    const auto parsed = parseCommandLine({"--camera=/tmp/clip with space.mp4", "--lock=dry-run", "--max-seconds=3"});
-    ASSERT_TRUE(parsed.options) << parsed.error;
-    EXPECT_EQ(parsed.options->camera, "/tmp/clip with space.mp4");
-    EXPECT_TRUE(parsed.options->lockDryRun);
-    EXPECT_EQ(parsed.options->maxSeconds, 3.0);
-}
-
-TEST(CommandLineTest, NothingGivenMeansTheCameraTheWindowAndARealLock) {
-    const auto parsed = parseCommandLine({});
-    ASSERT_TRUE(parsed.options);
-    EXPECT_FALSE(parsed.options->realtime);
-    EXPECT_FALSE(parsed.options->camera);
-    EXPECT_FALSE(parsed.options->headless);
-    EXPECT_FALSE(parsed.options->lockDryRun);
-    EXPECT_FALSE(parsed.options->maxSeconds);
-    EXPECT_EQ(parsed.options->detector, app::DetectorBackend::onednn);
+TEST(CommandLineTest, OptionsWithValuesAfterASpaceOrAnEqualsSignAndTheDefaults) {
+    const struct Row {
+        std::vector<std::string> arguments;
+        bool headless;
+        std::optional<std::string> camera;
+        bool dryRun;
+        std::optional<double> maxSeconds;
+    } rows[] = {
+        {{"--headless", "--camera", "demo", "--lock", "dry-run", "--max-seconds", "12.5"}, true, "demo", true, 12.5},
+        {{"--camera=/tmp/clip with space.mp4", "--lock=dry-run", "--max-seconds=3"},
+         false,
+         "/tmp/clip with space.mp4",
+         true,
+         3.0},
+        {{}, false, std::nullopt, false, std::nullopt},  // the camera, the window and a real lock
+    };
+    for (const Row& row : rows) {
+        const auto parsed = parseCommandLine(row.arguments);
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        EXPECT_EQ(parsed.options->headless, row.headless);
+        EXPECT_EQ(parsed.options->camera, row.camera);
+        EXPECT_EQ(parsed.options->lockDryRun, row.dryRun);
+        EXPECT_EQ(parsed.options->maxSeconds, row.maxSeconds);
+        EXPECT_FALSE(parsed.options->realtime);
+        EXPECT_EQ(parsed.options->detector, app::DetectorBackend::onednn);
+    }
 }
 
 TEST(CommandLineTest, MistakesAreRefusedWithAReason) {

@@ -71,23 +71,28 @@ TEST(Orientation, EachOfTheEightTurnsAndMirrorsTheImageUpright) {
     }
 }
 
-TEST(Renderer, RendersUprightAndScaledWithTheLogicalSizeOfTheScaledExtent) {
+TEST(Renderer, RendersUprightAndScaledWithTheLogicalSizeOfTheScaledExtentOrNothing) {
     Renderer renderer;
     PixelBuffer frame(1280, 720);
-    auto same = renderer.renderUpright(frame, Orientation::up, 0.5);
-    ASSERT_TRUE(same);
-    EXPECT_EQ(same->bitmap->width(), 640);
-    EXPECT_EQ(same->bitmap->height(), 360);
-    EXPECT_DOUBLE_EQ(same->width, 640);
-    EXPECT_DOUBLE_EQ(same->height, 360);
-
-    auto turned = renderer.renderUpright(frame, Orientation::right, 640.0 / 720.0);
-    ASSERT_TRUE(turned);
-    EXPECT_EQ(turned->bitmap->width(), 640);
-    EXPECT_EQ(turned->bitmap->height(), 1138);
-    EXPECT_DOUBLE_EQ(turned->width, 640);
-    EXPECT_NEAR(turned->height, 1280.0 * 640.0 / 720.0, 1e-9);
-    EXPECT_EQ(turned->bitmap->bytesPerRow(), 640u * 4u);
+    const struct {
+        Orientation orientation;
+        double scale;
+        int pixelWidth, pixelHeight;
+        double height;
+    } rows[] = {{Orientation::up, 0.5, 640, 360, 360},
+                {Orientation::right, 640.0 / 720.0, 640, 1138, 1280.0 * 640.0 / 720.0}};
+    for (const auto& row : rows) {
+        auto image = renderer.renderUpright(frame, row.orientation, row.scale);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->bitmap->width(), row.pixelWidth);
+        EXPECT_EQ(image->bitmap->height(), row.pixelHeight);
+        EXPECT_EQ(image->bitmap->bytesPerRow(), 640u * 4u);
+        EXPECT_DOUBLE_EQ(image->width, 640);
+        EXPECT_NEAR(image->height, row.height, 1e-9);
+    }
+    EXPECT_FALSE(renderer.renderUpright(frame, Orientation::up, 0.0));
+    EXPECT_FALSE(renderer.renderUpright(frame, Orientation::up, std::nan("")));
+    EXPECT_THROW(PixelBuffer(cv::Mat(2, 2, CV_8UC3)), std::invalid_argument);
 }
 
 TEST(Renderer, KeepsTheColoursOfTheFrameWhereTheyBelong) {
@@ -95,20 +100,9 @@ TEST(Renderer, KeepsTheColoursOfTheFrameWhereTheyBelong) {
     cv::Mat bgra(40, 80, CV_8UC4, cv::Scalar(0, 0, 255, 255));
     bgra(cv::Rect(40, 0, 40, 40)).setTo(cv::Scalar(255, 0, 0, 255));
     PixelBuffer frame(bgra);
-    Renderer renderer;
-    auto image = renderer.renderUpright(frame, Orientation::upMirrored, 1.0);
+    auto image = Renderer().renderUpright(frame, Orientation::upMirrored, 1.0);
     ASSERT_TRUE(image);
-    const cv::Mat& out = image->bitmap->mat();
-    EXPECT_EQ(out.at<cv::Vec4b>(20, 5), cv::Vec4b(255, 0, 0, 255));
-    EXPECT_EQ(out.at<cv::Vec4b>(20, 75), cv::Vec4b(0, 0, 255, 255));
-    // The source frame is left as it was.
-    EXPECT_EQ(frame.mat().at<cv::Vec4b>(20, 5), cv::Vec4b(0, 0, 255, 255));
-}
-
-TEST(Renderer, RefusesUnusableInput) {
-    Renderer renderer;
-    PixelBuffer frame(4, 4);
-    EXPECT_FALSE(renderer.renderUpright(frame, Orientation::up, 0.0));
-    EXPECT_FALSE(renderer.renderUpright(frame, Orientation::up, std::nan("")));
-    EXPECT_THROW(PixelBuffer(cv::Mat(2, 2, CV_8UC3)), std::invalid_argument);
+    EXPECT_EQ(image->bitmap->mat().at<cv::Vec4b>(20, 5), cv::Vec4b(255, 0, 0, 255));
+    EXPECT_EQ(image->bitmap->mat().at<cv::Vec4b>(20, 75), cv::Vec4b(0, 0, 255, 255));
+    EXPECT_EQ(frame.mat().at<cv::Vec4b>(20, 5), cv::Vec4b(0, 0, 255, 255));  // the source is left as it was
 }

@@ -14,7 +14,7 @@ struct CameraFollowTest : ::testing::Test {
     MonitorHarness h{[this](monitor::PrivacyMonitor::Dependencies& deps) { deps.lockWatcher = watcher; }};
     const std::vector<monitor::FaceObservation> two = faces({0.05, 0.03});
 
-    void SetUp() override { h.startMonitoring(); }
+    void SetUp() override { h.start(); }
     void screenLocked(bool locked) {
         watcher->onChange(locked);
         h.sim.drain();
@@ -22,9 +22,9 @@ struct CameraFollowTest : ::testing::Test {
     const std::string& status() const { return h.monitor->statusLine.get(); }
     // Frames are analysed only while the camera runs with the monitor attached.
     bool analyses() {
-        const int before = h.detector->handlers();
+        const int before = h.detector->handlers;
         h.frame({});
-        return h.detector->handlers() > before;
+        return h.detector->handlers > before;
     }
 };
 
@@ -42,14 +42,14 @@ TEST_F(CameraFollowTest, LockStopsTheCameraAndUnlockBringsTheUserBackToAFreshSta
     EXPECT_TRUE(h.monitor->isRunning.get()) << "monitoring stays on, so that Стоп is offered";
     EXPECT_FALSE(h.monitor->previewImage.get());
     EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
-    EXPECT_FALSE(h.pip->visible());
+    EXPECT_FALSE(h.pip->visible);
     EXPECT_TRUE(h.monitor->awayMode.get()) << "away mode waits for the unlock";
 
     h.sim.advance(60.0);
     screenLocked(false);
     EXPECT_FALSE(h.monitor->awayMode.get());
     EXPECT_TRUE(h.camera->isRunning());
-    EXPECT_EQ(h.camera->startCount(), 2);
+    EXPECT_EQ(h.camera->starts, 2);
     EXPECT_EQ(status(), "● Test Camera");
     EXPECT_TRUE(analyses());
 }
@@ -142,7 +142,7 @@ TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        h.startMonitoring();
+        h.start();
         row.pause();
         h.monitor->stop();
         h.sim.drain();

@@ -10,15 +10,15 @@ namespace {
 
 struct HoldTest : ::testing::Test {
     MonitorHarness h;
-    const std::vector<monitor::FaceObservation> two = faces({0.05, 0.03});
-    const std::vector<monitor::FaceObservation> one = faces({0.05});
-
-    void SetUp() override { h.startMonitoring(); }
-
+    void SetUp() override { h.start(); }
     // Confirms an onlooker and lets it leave: the hold starts on the last of these frames.
     void presenceThatEnds() {
-        h.frames(3, two);
-        h.frames(15, one);
+        h.frames(3, h.two);
+        h.frames(15, h.one);
+    }
+    void expectNoHold() const {
+        EXPECT_FALSE(h.monitor->hasPiPHideWorkItem());
+        EXPECT_FALSE(h.state().pipHoldScheduled);
     }
 };
 
@@ -26,83 +26,71 @@ struct HoldTest : ::testing::Test {
 
 TEST_F(HoldTest, PanelIsHiddenTwoSecondsAfterThePresenceEnds) {
     presenceThatEnds();
-    ASSERT_TRUE(h.pip->visible());
+    ASSERT_TRUE(h.pip->visible);
     EXPECT_TRUE(h.monitor->hasPiPHideWorkItem());
     h.sim.advance(1.999);
-    EXPECT_TRUE(h.pip->visible());
+    EXPECT_TRUE(h.pip->visible);
     h.sim.advance(0.001);
-    EXPECT_FALSE(h.pip->visible());
-    EXPECT_FALSE(h.monitor->hasPiPHideWorkItem());
-    EXPECT_FALSE(h.state().pipHoldScheduled);
+    EXPECT_FALSE(h.pip->visible);
+    expectNoHold();
 }
 
 TEST_F(HoldTest, ReturningSecondFaceCancelsTheHideAndLeavesThePanelAsItWas) {
     presenceThatEnds();
     const auto updatesBefore = h.pip->updates().size();
     h.sim.advance(1.0);
-    h.frame(two);
-    EXPECT_FALSE(h.state().pipHoldScheduled);
-    EXPECT_FALSE(h.monitor->hasPiPHideWorkItem());
+    h.frame(h.two);
+    expectNoHold();
     h.sim.advance(5.0);
-    EXPECT_TRUE(h.pip->visible());
+    EXPECT_TRUE(h.pip->visible);
     EXPECT_EQ(h.pip->updates().size(), updatesBefore);
     // After two more frames the presence is confirmed again: raise, show and updates resume.
-    h.frames(2, two);
+    h.frames(2, h.two);
     EXPECT_TRUE(h.state().presenceActive);
-    EXPECT_EQ(h.pip->shows(), 2);
+    EXPECT_EQ(h.pip->shows, 2);
     EXPECT_EQ(h.pip->updates().size(), updatesBefore + 1);
-}
 
-TEST_F(HoldTest, BriefReturnCancelsTheHoldWithoutSchedulingANewOne) {
-    presenceThatEnds();
-    h.frame(two);
-    h.frames(20, one);
+    // A brief return cancels the hold without scheduling a new one: the panel stays until
+    // something else hides it.
+    h.frames(15, h.one);
+    h.frame(h.two);
+    h.frames(20, h.one);
     h.sim.advance(10.0);
-    EXPECT_TRUE(h.pip->visible());  // stale, until something else hides it
-    h.monitor->setAwayMode(true);
-    h.sim.drain();
-    EXPECT_FALSE(h.pip->visible());
+    EXPECT_TRUE(h.pip->visible);
+    h.setAway(true);
+    EXPECT_FALSE(h.pip->visible);
 }
 
-TEST_F(HoldTest, UserCloseDuringPresenceHidesAtOnceAndTheLaterHoldHidesAgain) {
-    h.frames(3, two);
+TEST_F(HoldTest, UserCloseHidesAtOnceAndCancelsAHoldButNotALaterOne) {
+    h.frames(3, h.two);
     h.pip->pressClose();
     h.sim.drain();
-    EXPECT_FALSE(h.pip->visible());
+    EXPECT_FALSE(h.pip->visible);
     EXPECT_TRUE(h.state().presenceActive);
-    h.frames(15, one);
+    h.frames(15, h.one);
     EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
-    const int hides = h.pip->hides();
+    int hides = h.pip->hides;
     h.sim.advance(2.0);
-    EXPECT_EQ(h.pip->hides(), hides + 1);
-}
+    EXPECT_EQ(h.pip->hides, hides + 1);
 
-TEST_F(HoldTest, UserCloseDuringTheHoldCancelsIt) {
     presenceThatEnds();
     h.pip->pressClose();
     h.sim.drain();
-    EXPECT_FALSE(h.pip->visible());
-    EXPECT_FALSE(h.monitor->hasPiPHideWorkItem());
-    EXPECT_FALSE(h.state().pipHoldScheduled);
-    const int hides = h.pip->hides();
+    EXPECT_FALSE(h.pip->visible);
+    expectNoHold();
+    hides = h.pip->hides;
     h.sim.advance(3.0);
-    EXPECT_EQ(h.pip->hides(), hides);
+    EXPECT_EQ(h.pip->hides, hides);
 }
 
 TEST_F(HoldTest, AwayModeAndStopCancelTheHold) {
     presenceThatEnds();
-    h.monitor->setAwayMode(true);
-    h.sim.drain();
-    EXPECT_FALSE(h.monitor->hasPiPHideWorkItem());
-    EXPECT_FALSE(h.state().pipHoldScheduled);
-    h.monitor->setAwayMode(false);
-    h.sim.drain();
-
+    h.setAway(true);
+    expectNoHold();
+    h.setAway(false);
     presenceThatEnds();
-    h.monitor->stop();
-    h.sim.drain();
-    EXPECT_FALSE(h.monitor->hasPiPHideWorkItem());
-    EXPECT_FALSE(h.state().pipHoldScheduled);
+    h.stop();
+    expectNoHold();
     EXPECT_EQ(h.sim.main.pendingDelayed(), 0u);
 }
 
@@ -110,13 +98,12 @@ TEST_F(HoldTest, TwoEndsOneSecondApartHideTwoSecondsAfterTheSecond) {
     presenceThatEnds();
     h.sim.advance(0.3);
     // 3 two-face frames (0.3 s) and 15 one-face frames (0.4 s): the second end comes 1 s after the first.
-    h.frames(3, two, 0.1);
-    h.frames(15, one, 0.4 / 15);
-    EXPECT_TRUE(h.pip->visible());
+    h.frames(3, h.two, 0.1);
+    h.frames(15, h.one, 0.4 / 15);
     h.sim.advance(1.99);
-    EXPECT_TRUE(h.pip->visible());
+    EXPECT_TRUE(h.pip->visible);
     h.sim.advance(0.02);
-    EXPECT_FALSE(h.pip->visible());
+    EXPECT_FALSE(h.pip->visible);
     EXPECT_EQ(h.sim.main.pendingDelayed(), 0u);
 }
 
@@ -125,7 +112,7 @@ TEST_F(HoldTest, HoldOutlivingTheMonitorDoesNothing) {
     std::weak_ptr<monitor::PrivacyMonitor> weak = h.monitor;
     h.monitor.reset();
     EXPECT_TRUE(weak.expired());
-    const int hides = h.pip->hides();
+    const int hides = h.pip->hides;
     h.sim.advance(3.0);
-    EXPECT_EQ(h.pip->hides(), hides);
+    EXPECT_EQ(h.pip->hides, hides);
 }

@@ -55,7 +55,7 @@ TEST(IgnoredFacesText, RoundTripsAndRefusesDamagedText) {
 
 TEST(IgnoredFacesMonitor, APosterNeverConfirmsWhileARealSecondFaceDoesOnItsThirdFrame) {
     MonitorHarness h;
-    h.startMonitoring();
+    h.start();
     h.monitor->ignoreFace(kPoster);
     const auto user = at({0.2, 0.2, 0.3, 0.4});
     // The detector's box wobbles a little from frame to frame.
@@ -63,7 +63,7 @@ TEST(IgnoredFacesMonitor, APosterNeverConfirmsWhileARealSecondFaceDoesOnItsThird
         h.frame({user, at({kPoster.x + 0.01 * (i % 3), kPoster.y - 0.005 * (i % 2), 0.12, 0.16})});
     }
     EXPECT_EQ(h.state().confirmCount, 0);
-    EXPECT_EQ(h.pip->shows(), 0);
+    EXPECT_EQ(h.pip->shows, 0);
     EXPECT_EQ(h.monitor->previewFaceRects.get().size(), 1u);
 
     const auto onlooker = at({0.6, 0.1, 0.1, 0.14});
@@ -76,19 +76,20 @@ TEST(IgnoredFacesMonitor, APosterNeverConfirmsWhileARealSecondFaceDoesOnItsThird
 
 TEST(IgnoredFacesMonitor, WithOnlyThePosterInViewAwayComesAndNothingLocks) {
     MonitorHarness h;
-    h.startMonitoring();
+    h.start();
     h.monitor->setIgnoredFaces({kPoster});
     h.frames(102, {at(kPoster)}, 0.1);
     EXPECT_TRUE(h.monitor->awayMode.get());
     h.frames(30, {at(kPoster)}, 0.1);
-    EXPECT_EQ(h.fullscreen->shows(), 0);
-    EXPECT_EQ(h.locker->locks(), 0);
+    EXPECT_EQ(h.fullscreen->shows, 0);
+    EXPECT_EQ(h.services->locks, 0);
 }
 
 TEST(IgnoredFacesMonitor, KeptAcrossLaunchesAndADamagedValueLeavesTheTriggerChoiceAlone) {
-    auto settings = std::make_shared<MemorySettings>();
+    MonitorHarness first;
+    const std::shared_ptr<FakeServices>& settings = first.services;
     const auto sharing = [&](monitor::PrivacyMonitor::Dependencies& deps) { deps.settings = settings; };
-    MonitorHarness(sharing).monitor->setIgnoredFaces({kPoster, {0.1, 0.1, 0.2, 0.2}});
+    first.monitor->setIgnoredFaces({kPoster, {0.1, 0.1, 0.2, 0.2}});
     EXPECT_EQ(settings->string("tovak.ignoredFaces"), "0.7000,0.6000,0.1200,0.1600; 0.1000,0.1000,0.2000,0.2000");
     MonitorHarness second(sharing);
     EXPECT_EQ(second.monitor->ignoredFaces.get().size(), 2u);
@@ -99,12 +100,12 @@ TEST(IgnoredFacesMonitor, KeptAcrossLaunchesAndADamagedValueLeavesTheTriggerChoi
     settings->setString("ruzered.triggerFilePath", "/home/user/decoy.xlsx");
     MonitorHarness third([&](monitor::PrivacyMonitor::Dependencies& deps) {
         deps.settings = settings;
-        std::static_pointer_cast<FakeFileSystem>(deps.fileSystem)->add("/home/user/decoy.xlsx");
+        std::static_pointer_cast<FakeServices>(deps.fileSystem)->addFile("/home/user/decoy.xlsx");
     });
     EXPECT_EQ(third.monitor->statusLine.get(), "Список незамечаемых лиц повреждён");
     EXPECT_EQ(third.monitor->triggerFileSummary.get(), "decoy.xlsx");
     EXPECT_EQ(settings->string("tovak.ignoredFaces"), "0.7,0.6;garbage");
-    third.startMonitoring();
+    third.start();
     third.frames(3, {at({0.2, 0.2, 0.3, 0.4}), at(kPoster)});
     EXPECT_TRUE(third.state().presenceActive);
 }

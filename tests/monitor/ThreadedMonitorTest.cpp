@@ -22,10 +22,8 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
     auto camera = std::make_shared<FakeCamera>(log);
     auto detector = std::make_shared<ScriptedDetector>();
     auto pip = std::make_shared<RecordingPresenter>(log, "pip");
-    auto fullscreen = std::make_shared<RecordingPresenter>(log, "fullscreen");
-    auto locker = std::make_shared<FakeScreenLocker>(log, *main);
-    locker->succeed = false;
-    auto resources = std::make_shared<FakeResources>();
+    auto services = std::make_shared<FakeServices>(log, *main);
+    services->lockSucceeds = false;
 
     monitor::PrivacyMonitor::Dependencies deps;
     deps.mainQueue = main;
@@ -35,13 +33,13 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
     deps.session = camera;
     deps.faceDetector = detector;
     deps.pip = pip;
-    deps.fullscreen = fullscreen;
-    deps.screenLock = locker;
-    deps.settings = std::make_shared<MemorySettings>();
-    deps.fileSystem = std::make_shared<FakeFileSystem>();
-    deps.resources = resources;
-    deps.workspace = std::make_shared<FakeWorkspace>(log);
-    deps.documentCloser = std::make_shared<FakeDocumentCloser>(log);
+    deps.fullscreen = std::make_shared<RecordingPresenter>(log, "fullscreen");
+    deps.screenLock = services;
+    deps.settings = services;
+    deps.fileSystem = services;
+    deps.resources = services;
+    deps.workspace = services;
+    deps.documentCloser = services;
     auto watcher = std::make_shared<FakeLockWatcher>();
     deps.lockWatcher = watcher;
 
@@ -71,31 +69,15 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
 
     for (int i = 0; i < 1500; ++i) {
         main->async([&, i] {
-            switch (i % 8) {
-                case 6:
-                case 7:
-                    watcher->onChange(i % 8 == 6);
-                    break;
-                case 0:
-                    monitor->setAwayMode(true);
-                    break;
-                case 1:
-                    monitor->userClosedPiP();
-                    break;
-                case 2:
-                    pip->pressClose();
-                    break;
-                case 3:
-                    monitor->setAwayMode(false);
-                    break;
-                case 4:
-                    monitor->stop();
-                    monitor->start();
-                    break;
-                default:
-                    monitor->start();
-                    break;
-            }
+            const std::function<void()> operations[] = {[&] { monitor->setAwayMode(true); },
+                                                        [&] { monitor->userClosedPiP(); },
+                                                        [&] { pip->pressClose(); },
+                                                        [&] { monitor->setAwayMode(false); },
+                                                        [&] { monitor->stop(), monitor->start(); },
+                                                        [&] { monitor->start(); },
+                                                        [&] { watcher->onChange(true); },
+                                                        [&] { watcher->onChange(false); }};
+            operations[i % 8]();
         });
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }

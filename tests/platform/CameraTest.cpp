@@ -3,16 +3,14 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <map>
 #include <thread>
 
-#include "monitor/PrivacyMonitor.h"
 #include "platform/opencv/V4L2CameraSession.h"
 #include "platform/opencv/V4L2Devices.h"
-#include "runtime/Simulation.h"
-#include "support/Fakes.h"
+#include "support/MonitorHarness.h"
+#include "support/TempDir.h"
 
 namespace tovak::testing {
 namespace {
@@ -21,30 +19,18 @@ namespace fs = std::filesystem;
 using platform::CameraProbe;
 using platform::V4L2System;
 
-// A folder standing in for /dev (and one for /sys/class/video4linux), removed afterwards.
-class TempTree {
-  public:
-    TempTree() {
-        root_ =
-            fs::temp_directory_path() / ("tovak-v4l2-" + std::to_string(::getpid()) + "-" + std::to_string(next_++));
-        fs::create_directories(root_ / "dev");
-        fs::create_directories(root_ / "sys");
+// A folder standing in for /dev and one for /sys/class/video4linux.
+struct TempTree : TempDir {
+    TempTree() : TempDir("tovak-v4l2") {
+        fs::create_directories(path() / "dev");
+        fs::create_directories(path() / "sys");
     }
-    ~TempTree() { fs::remove_all(root_); }
-    TempTree(const TempTree&) = delete;
-    TempTree& operator=(const TempTree&) = delete;
-
-    [[nodiscard]] std::string dev() const { return (root_ / "dev").string(); }
-    [[nodiscard]] std::string sys() const { return (root_ / "sys").string(); }
-    void addNode(const std::string& name) { std::ofstream(root_ / "dev" / name) << ""; }
-    void addSysName(const std::string& node, const std::string& name) {
-        fs::create_directories(root_ / "sys" / node);
-        std::ofstream(root_ / "sys" / node / "name") << name << "\n";
+    [[nodiscard]] std::string dev() const { return *this / "dev"; }
+    [[nodiscard]] std::string sys() const { return *this / "sys"; }
+    void addNode(const std::string& name) const { write("dev/" + name, ""); }
+    void addSysName(const std::string& node, const std::string& name) const {
+        write("sys/" + node + "/name", name + "\n");
     }
-
-  private:
-    fs::path root_;
-    static inline int next_ = 0;
 };
 
 // The nodes of a fake kernel: what open gives and what each node can do.
@@ -83,22 +69,10 @@ V4L2System fakeSystem(std::map<std::string, FakeNode> nodes, std::vector<int>* c
     return system;
 }
 
-TEST(CameraProbeTest, NoDeviceNodesIsUnavailable) {
+TEST(CameraProbeTest, RealNodesAreTriedInNumericOrderAndFilesThatAreNoDeviceAreSkipped) {
     TempTree tree;
     EXPECT_EQ(probeDefaultCamera(V4L2System::real(tree.dev(), tree.sys())).outcome, CameraProbe::Outcome::unavailable);
-}
-
-TEST(CameraProbeTest, ANodeThatIsNoVideoDeviceIsSkipped) {
-    // A regular file named video0 opens, but VIDIOC_QUERYCAP fails on it.
-    TempTree tree;
-    tree.addNode("video0");
-    tree.addNode("videox");
-    EXPECT_EQ(probeDefaultCamera(V4L2System::real(tree.dev(), tree.sys())).outcome, CameraProbe::Outcome::unavailable);
-}
-
-TEST(CameraProbeTest, RealNodesAreTriedInNumericOrder) {
-    TempTree tree;
-    for (const char* name : {"video10", "video2", "video1", "vbi0"}) {
+    for (const char* name : {"video10", "video2", "video1", "vbi0", "videox"}) {
         tree.addNode(name);
     }
     const std::vector<std::string> nodes = V4L2System::real(tree.dev(), tree.sys()).listNodes();
@@ -106,33 +80,43 @@ TEST(CameraProbeTest, RealNodesAreTriedInNumericOrder) {
     EXPECT_EQ(fs::path(nodes[0]).filename(), "video1");
     EXPECT_EQ(fs::path(nodes[1]).filename(), "video2");
     EXPECT_EQ(fs::path(nodes[2]).filename(), "video10");
+    // A regular file opens, but VIDIOC_QUERYCAP fails on it.
+    EXPECT_EQ(probeDefaultCamera(V4L2System::real(tree.dev(), tree.sys())).outcome, CameraProbe::Outcome::unavailable);
 }
 
-TEST(CameraProbeTest, PermissionRefusalIsAccessDenied) {
-    for (int error : {EACCES, EPERM}) {
-        const CameraProbe probe = probeDefaultCamera(fakeSystem({{"/dev/video0", FakeNode{-error}}}));
-        EXPECT_EQ(probe.outcome, CameraProbe::Outcome::accessDenied) << error;
+TEST(CameraProbeTest, OnlyARefusedOpenIsAccessDeniedAndTheFirstCaptureNodeWins) {
+    const struct Row {
+        const char* name;
+        std::map<std::string, FakeNode> nodes;
+        CameraProbe::Outcome outcome;
+        std::string path;
+        std::vector<int> closed;  // probing leaves nothing open
+    } rows[] = {
+        {"EACCES", {{"/dev/video0", FakeNode{-EACCES}}}, CameraProbe::Outcome::accessDenied, "", {}},
+        {"EPERM", {{"/dev/video0", FakeNode{-EPERM}}}, CameraProbe::Outcome::accessDenied, "", {}},
+        {"EBUSY", {{"/dev/video0", FakeNode{-EBUSY}}}, CameraProbe::Outcome::unavailable, "", {}},
+        {"ENODEV", {{"/dev/video0", FakeNode{-ENODEV}}}, CameraProbe::Outcome::unavailable, "", {}},
+        {"EIO", {{"/dev/video0", FakeNode{-EIO}}}, CameraProbe::Outcome::unavailable, "", {}},
+        {"ENOENT", {{"/dev/video0", FakeNode{-ENOENT}}}, CameraProbe::Outcome::unavailable, "", {}},
+        {"capture after refused and metadata nodes",
+         {{"/dev/video0", FakeNode{-EACCES}},
+          {"/dev/video1", FakeNode{4, V4L2_CAP_META_CAPTURE}},
+          {"/dev/video2", FakeNode{5}},
+          {"/dev/video3", FakeNode{6}}},
+         CameraProbe::Outcome::found,
+         "/dev/video2",
+         {4, 5}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<int> closed;
+        const CameraProbe probe = probeDefaultCamera(fakeSystem(row.nodes, &closed));
+        EXPECT_EQ(probe.outcome, row.outcome);
+        if (!row.path.empty()) {
+            EXPECT_EQ(probe.path, row.path);
+        }
+        EXPECT_EQ(closed, row.closed);
     }
-}
-
-TEST(CameraProbeTest, ABusyOrFailingDeviceIsUnavailableNotDenied) {
-    for (int error : {EBUSY, ENODEV, EIO, ENOENT}) {
-        const CameraProbe probe = probeDefaultCamera(fakeSystem({{"/dev/video0", FakeNode{-error}}}));
-        EXPECT_EQ(probe.outcome, CameraProbe::Outcome::unavailable) << error;
-    }
-}
-
-TEST(CameraProbeTest, TheFirstCaptureNodeWinsOverRefusedAndMetadataNodes) {
-    std::vector<int> closed;
-    const CameraProbe probe = probeDefaultCamera(fakeSystem({{"/dev/video0", FakeNode{-EACCES}},
-                                                             {"/dev/video1", FakeNode{4, V4L2_CAP_META_CAPTURE}},
-                                                             {"/dev/video2", FakeNode{5}},
-                                                             {"/dev/video3", FakeNode{6}}},
-                                                            &closed));
-    EXPECT_EQ(probe.outcome, CameraProbe::Outcome::found);
-    EXPECT_EQ(probe.path, "/dev/video2");
-    // Probing leaves nothing open.
-    EXPECT_EQ(closed, (std::vector<int>{4, 5}));
 }
 
 TEST(CameraProbeTest, TheNameComesFromSysfsThenFromTheCard) {
@@ -144,52 +128,29 @@ TEST(CameraProbeTest, TheNameComesFromSysfsThenFromTheCard) {
     EXPECT_EQ(probeDefaultCamera(system).name, "Integrated Camera: Integrated C");
 }
 
-template <typename T, typename U>
-std::shared_ptr<T> unowned(U& object) {
-    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
-}
-
-// The monitor's start on the V4L2 session, on the simulation runtime.
-std::string statusAfterStart(V4L2System system) {
-    runtime::Simulation sim;
-    monitor::PrivacyMonitor::Dependencies deps;
-    deps.mainQueue = unowned<runtime::MainQueue>(sim.main);
-    deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
-    deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
-    deps.clock = unowned<runtime::Clock>(sim.clock);
-    auto camera = std::make_shared<platform::V4L2CameraSession>(std::move(system));
-    deps.session = camera;
-    deps.faceDetector = std::make_shared<ScriptedDetector>();
-    auto monitor = monitor::PrivacyMonitor::create(std::move(deps));
-    monitor->start();
-    sim.drain();
-    EXPECT_FALSE(monitor->isRunning.get());
-    EXPECT_FALSE(camera->isRunning());
-    return monitor->statusLine.get();
-}
-
-TEST(CameraSessionTest, NoCameraOnThisMachineShowsCameraError) {
-    TempTree tree;
-    EXPECT_EQ(statusAfterStart(V4L2System::real(tree.dev(), tree.sys())), "Камера: ошибка");
-}
-
-TEST(CameraSessionTest, TheRealDevicesOfThisMachine) {
-    if (!V4L2System::real().listNodes().empty()) {
-        GTEST_SKIP() << "this machine has video nodes; the fake trees cover the failures";
+TEST(CameraSessionTest, TheMonitorsStartOnTheV4L2SessionShowsWhatWentWrong) {
+    TempTree empty;
+    TempTree withFile;
+    withFile.addNode("video0");
+    const struct Row {
+        const char* name;
+        V4L2System system;
+        const char* status;
+    } rows[] = {
+        {"no camera", V4L2System::real(empty.dev(), empty.sys()), "Камера: ошибка"},
+        {"refused", fakeSystem({{"/dev/video0", FakeNode{-EACCES}}}), "Камера: нет доступа"},
+        // The probe is satisfied, but OpenCV cannot open a regular file as a V4L2 camera.
+        {"not a capture device", fakeSystem({{withFile.dev() + "/video0", FakeNode{}}}), "Камера: ошибка"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto camera = std::make_shared<platform::V4L2CameraSession>(row.system);
+        MonitorHarness h([&](monitor::PrivacyMonitor::Dependencies& deps) { deps.session = camera; });
+        h.start();
+        EXPECT_EQ(h.status(), row.status);
+        EXPECT_FALSE(h.monitor->isRunning.get());
+        EXPECT_FALSE(camera->isRunning());
     }
-    EXPECT_EQ(statusAfterStart(V4L2System::real()), "Камера: ошибка");
-}
-
-TEST(CameraSessionTest, ARefusedDeviceShowsNoAccess) {
-    EXPECT_EQ(statusAfterStart(fakeSystem({{"/dev/video0", FakeNode{-EACCES}}})), "Камера: нет доступа");
-}
-
-TEST(CameraSessionTest, ADeviceThatProbesButDoesNotOpenForCaptureShowsCameraError) {
-    // The probe is satisfied, but OpenCV cannot open a regular file as a V4L2 camera.
-    TempTree tree;
-    tree.addNode("video0");
-    V4L2System system = fakeSystem({{tree.dev() + "/video0", FakeNode{}}});
-    EXPECT_EQ(statusAfterStart(system), "Камера: ошибка");
 }
 
 TEST(CameraSessionTest, LinuxNeverAsksForPermission) {
@@ -197,14 +158,9 @@ TEST(CameraSessionTest, LinuxNeverAsksForPermission) {
     EXPECT_EQ(refused.authorizationStatus(), monitor::CameraAuthorization::denied);
     platform::V4L2CameraSession open(fakeSystem({{"/dev/video0", FakeNode{}}}));
     EXPECT_EQ(open.authorizationStatus(), monitor::CameraAuthorization::authorized);
-    bool answered = false;
-    bool granted = true;
-    refused.requestAccess([&](bool yes) {
-        answered = true;
-        granted = yes;
-    });
-    EXPECT_TRUE(answered);
-    EXPECT_FALSE(granted);
+    std::optional<bool> granted;
+    refused.requestAccess([&](bool yes) { granted = yes; });
+    EXPECT_EQ(granted, false);
 }
 
 // A camera that delivers until it is unplugged.

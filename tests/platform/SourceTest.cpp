@@ -12,6 +12,8 @@
 #include "platform/demo/FileSource.h"
 #include "platform/demo/SourceCameraSession.h"
 #include "runtime/Simulation.h"
+#include "support/MonitorHarness.h"
+#include "support/TempDir.h"
 
 namespace tovak::testing {
 namespace {
@@ -20,59 +22,36 @@ namespace fs = std::filesystem;
 using platform::DemoScene;
 using platform::FileSource;
 
-class TempFolder {
-  public:
-    TempFolder()
-        : path_(fs::temp_directory_path() /
-                ("tovak-source-" + std::to_string(::getpid()) + "-" + std::to_string(next_++))) {
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
-    [[nodiscard]] std::string path() const { return path_.string(); }
-
-  private:
-    fs::path path_;
-    static inline int next_ = 0;
-};
-
 // A picture whose blue channel tells which one it is.
 cv::Mat numbered(int n) {
     return cv::Mat(48, 64, CV_8UC3, cv::Scalar(10 * n, 50, 200));
 }
 
 TEST(FileSourceTest, BadSourcesSayWhy) {
-    TempFolder folder;
-    std::string error;
-    EXPECT_EQ(FileSource::open(folder.file("missing.mp4"), error), nullptr);
-    EXPECT_NE(error.find("no such file"), std::string::npos) << error;
-
-    std::ofstream(folder.file("notes.txt")) << "not a video";
-    error.clear();
-    EXPECT_EQ(FileSource::open(folder.file("notes.txt"), error), nullptr);
-    EXPECT_NE(error.find("not a video"), std::string::npos) << error;
-
-    fs::create_directories(folder.file("empty"));
-    std::ofstream(folder.file("empty/readme.txt")) << "no images here";
-    error.clear();
-    EXPECT_EQ(FileSource::open(folder.file("empty"), error), nullptr);
-    EXPECT_NE(error.find("no images"), std::string::npos) << error;
+    TempDir folder;
+    folder.write("empty/readme.txt", "no images here");
+    const std::pair<std::string, const char*> rows[] = {{folder / "missing.mp4", "no such file"},
+                                                        {folder.write("notes.txt", "text"), "not a video"},
+                                                        {folder / "empty", "no images"}};
+    for (const auto& [path, reason] : rows) {
+        std::string error;
+        EXPECT_EQ(FileSource::open(path, error), nullptr) << path;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
 }
 
 TEST(FileSourceTest, AFolderPlaysItsImagesInNameOrderAtThirtyFramesASecond) {
-    TempFolder folder;
+    TempDir folder;
     // Written out of order, with a file that is no image and one that does not decode.
-    cv::imwrite(folder.file("frame10.png"), numbered(3));
-    cv::imwrite(folder.file("frame01.png"), numbered(1));
-    cv::imwrite(folder.file("frame02.jpg"), numbered(2));
-    std::ofstream(folder.file("frame03.png")) << "broken";
-    std::ofstream(folder.file("list.txt")) << "frame01.png";
+    cv::imwrite(folder / "frame10.png", numbered(3));
+    cv::imwrite(folder / "frame01.png", numbered(1));
+    cv::imwrite(folder / "frame02.jpg", numbered(2));
+    folder.write("frame03.png", "broken");
+    folder.write("list.txt", "frame01.png");
     std::string error;
-    auto source = FileSource::open(folder.path(), error);
+    auto source = FileSource::open(folder.path().string(), error);
     ASSERT_TRUE(source) << error;
-    EXPECT_EQ(source->name(), fs::path(folder.path()).filename().string());
+    EXPECT_EQ(source->name(), folder.path().filename().string());
     std::vector<int> order;
     std::vector<double> times;
     while (auto frame = source->next()) {
@@ -87,8 +66,8 @@ TEST(FileSourceTest, AFolderPlaysItsImagesInNameOrderAtThirtyFramesASecond) {
 }
 
 TEST(FileSourceTest, AVideoPlaysAtItsOwnFrameRate) {
-    TempFolder folder;
-    const std::string path = folder.file("clip.avi");
+    TempDir folder;
+    const std::string path = folder / "clip.avi";
     {
         cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25.0,
                                cv::Size(64, 48));
@@ -160,11 +139,11 @@ TEST(DemoSceneTest, EachMissingOrUnreadablePhotographIsNamed) {
     const std::vector<std::string> photos{"astronaut.png", "grace_hopper.jpg", "motorcycle_left.png"};
     for (const std::string& broken : photos) {
         SCOPED_TRACE(broken);
-        TempFolder folder;
+        TempDir folder("tovak-photos");
         for (const std::string& photo : photos) {
-            fs::copy_file(demoPhoto(photo), folder.file(photo));
+            fs::copy_file(demoPhoto(photo), folder / photo);
         }
-        std::ofstream(folder.file(broken), std::ios::trunc) << "not a picture";
+        std::ofstream(folder / broken, std::ios::trunc) << "not a picture";
         std::string error;
         EXPECT_EQ(DemoScene::load(folder.path(), error), nullptr);
         EXPECT_NE(error.find(broken), std::string::npos) << error;
@@ -181,35 +160,21 @@ TEST(DemoSceneTest, LoadingAndRenderingPrintNothing) {
     EXPECT_TRUE(rendered) << error;
 }
 
-class OneFrameSource final : public platform::FrameSource {
-  public:
-    std::optional<platform::SourceFrame> next() override {
-        if (given_) {
-            return std::nullopt;
-        }
-        given_ = true;
-        return platform::SourceFrame{std::make_shared<const imaging::PixelBuffer>(4, 4), 0.0};
-    }
-    [[nodiscard]] std::string name() const override { return "one"; }
-    [[nodiscard]] double framesPerSecond() const override { return 30; }
-
-  private:
-    bool given_ = false;
-};
-
 TEST(SourceCameraSessionTest, DeliversOnlyWhileRunningWithInputAndOutput) {
-    platform::SourceCameraSession session(std::make_unique<OneFrameSource>());
+    TempDir folder("tovak-one");
+    cv::imwrite(folder / "one.png", numbered(1));
+    std::string error;
+    platform::SourceCameraSession session(FileSource::open(folder.path().string(), error));
     runtime::ManualSerialQueue queue;
     struct Sink final : monitor::SampleBufferDelegate {
         int frames = 0;
         void captureOutput(imaging::PixelBufferPtr, const monitor::CaptureConnection&) override { ++frames; }
     };
     auto sink = std::make_shared<Sink>();
-    session.setSampleBufferDelegate(sink,
-                                    std::shared_ptr<runtime::TaskQueue>(std::shared_ptr<runtime::TaskQueue>{}, &queue));
+    session.setSampleBufferDelegate(sink, unowned<runtime::TaskQueue>(queue));
     const auto device = session.defaultVideoDevice();
     ASSERT_TRUE(device);
-    EXPECT_EQ(device->localizedName, "one");
+    EXPECT_EQ(device->localizedName, folder.path().filename().string());
     auto frame = session.read();
     ASSERT_TRUE(frame);
     EXPECT_FALSE(session.deliver(frame->image));  // not running

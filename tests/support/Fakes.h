@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -20,13 +21,25 @@
 
 namespace tovak::testing {
 
-// Everything the fakes were asked to do, in order, from any thread.
+// Everything the doubles were asked to do, in order, from any thread.
 class CallLog {
   public:
-    void add(std::string entry);
-    [[nodiscard]] std::vector<std::string> entries() const;
-    [[nodiscard]] std::size_t count(const std::string& entry) const;
-    void clear();
+    void add(std::string entry) {
+        std::lock_guard lock(mutex_);
+        entries_.push_back(std::move(entry));
+    }
+    [[nodiscard]] std::vector<std::string> entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+    [[nodiscard]] std::size_t count(const std::string& entry) const {
+        const auto all = entries();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), entry));
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        entries_.clear();
+    }
 
   private:
     mutable std::mutex mutex_;
@@ -37,42 +50,37 @@ struct FakeConnection final : monitor::CaptureConnection {
     double angle = 0;
     bool mirrored = false;
     mutable std::atomic<int> angleReads{0};
-    [[nodiscard]] double videoRotationAngle() const override {
-        ++angleReads;
-        return angle;
-    }
+    [[nodiscard]] double videoRotationAngle() const override { return ++angleReads, angle; }
     [[nodiscard]] bool isVideoMirrored() const override { return mirrored; }
 };
 
+// A camera that logs its configuration and hands frames to the delegate's queue.
 class FakeCamera final : public monitor::CameraSession {
   public:
     explicit FakeCamera(CallLog& log) : log_(log) {}
-
     monitor::CameraAuthorization authorization = monitor::CameraAuthorization::authorized;
     std::optional<monitor::CameraDevice> device = monitor::CameraDevice{"video0", "Test Camera"};
     bool inputAccepted = true;
     bool outputAccepted = true;
     // A refused input was refused because another program holds the camera.
     bool inputBusy = false;
+    std::atomic<int> inputs{0}, outputs{0}, starts{0};
 
-    [[nodiscard]] monitor::CameraAuthorization authorizationStatus() override { return authorization; }
+    monitor::CameraAuthorization authorizationStatus() override { return authorization; }
     void requestAccess(std::function<void(bool)> answer) override;
-    // Answers a pending permission prompt.
-    void answerPermission(bool granted);
+    void answerPermission(bool granted);  // answers a pending prompt
     [[nodiscard]] bool permissionPending() const;
-
     void beginConfiguration() override { log_.add("camera.begin"); }
     void commitConfiguration() override { log_.add("camera.commit"); }
-    void removeAllInputsAndOutputs() override;
-    [[nodiscard]] std::optional<monitor::CameraDevice> defaultVideoDevice() override { return device; }
-    bool addInput(const monitor::CameraDevice& device) override;
-    bool addVideoOutput() override;
+    void removeAllInputsAndOutputs() override { inputs = outputs = 0, log_.add("camera.removeAll"); }
+    std::optional<monitor::CameraDevice> defaultVideoDevice() override { return device; }
+    bool addInput(const monitor::CameraDevice&) override { return inputAccepted && ++inputs; }
+    bool addVideoOutput() override { return outputAccepted && ++outputs; }
     void setSampleBufferDelegate(std::weak_ptr<monitor::SampleBufferDelegate> delegate,
                                  std::shared_ptr<runtime::TaskQueue> queue) override;
-
     [[nodiscard]] bool isRunning() const override { return running_; }
-    void startRunning() override;
-    void stopRunning() override;
+    void startRunning() override { ++starts, running_ = true, log_.add("camera.start"); }
+    void stopRunning() override { running_ = false, log_.add("camera.stop"); }
 
     // Set once, when the monitor is made, before any other thread runs.
     void setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) override {
@@ -82,12 +90,8 @@ class FakeCamera final : public monitor::CameraSession {
     // The running camera stops delivering, as an unplugged or stolen one does.
     void interrupt(monitor::CameraInterruption reason) { interruption_(reason); }
 
-    // Hands a frame to the delegate's queue, as a camera would; false when no delegate is attached.
+    // Queues a frame for the delegate, as a camera would; false when none is attached or not running.
     bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection);
-
-    [[nodiscard]] int inputs() const { return inputs_; }
-    [[nodiscard]] int outputs() const { return outputs_; }
-    [[nodiscard]] int startCount() const { return starts_; }
     [[nodiscard]] bool delegateAttached() const;
 
   private:
@@ -98,75 +102,70 @@ class FakeCamera final : public monitor::CameraSession {
     std::weak_ptr<monitor::SampleBufferDelegate> delegate_;
     std::shared_ptr<runtime::TaskQueue> queue_;
     std::atomic<bool> running_{false};
-    std::atomic<int> inputs_{0};
-    std::atomic<int> outputs_{0};
-    std::atomic<int> starts_{0};
 };
 
-// Answers each frame from a script of face lists; frames past the script see an empty room.
+// Answers each frame from a script of face lists; past the script, the steady list.
 class ScriptedDetector final : public monitor::FaceDetector {
   public:
+    using Faces = std::vector<monitor::FaceObservation>;
     struct FrameScript {
-        std::optional<std::vector<monitor::FaceObservation>> rectangles;  // none: detection fails
-        // What the landmark pass returns when it runs; unset: the same faces.
-        std::optional<std::optional<std::vector<monitor::FaceObservation>>> landmarks;
+        std::optional<Faces> rectangles;                // none: detection fails
+        std::optional<std::optional<Faces>> landmarks;  // what the landmark pass gives; unset: the same faces
     };
-
     bool available = true;
+    std::atomic<int> handlers{0};
+    std::atomic<imaging::Orientation> lastOrientation{imaging::Orientation::up};
+
     [[nodiscard]] bool isAvailable() const override { return available; }
-    std::unique_ptr<monitor::FaceRequestHandler> makeHandler(imaging::PixelBufferPtr frame,
+    std::unique_ptr<monitor::FaceRequestHandler> makeHandler(imaging::PixelBufferPtr,
                                                              imaging::Orientation orientation) override;
-
-    void push(FrameScript script);
-    void push(std::vector<monitor::FaceObservation> faces) { push(FrameScript{std::move(faces), std::nullopt}); }
-    // Used for every frame when the script is empty.
-    void setSteady(std::vector<monitor::FaceObservation> faces);
-
-    [[nodiscard]] int landmarkPasses() const { return landmarkPasses_; }
-    [[nodiscard]] int handlers() const { return handlers_; }
-    [[nodiscard]] imaging::Orientation lastOrientation() const { return lastOrientation_; }
-    [[nodiscard]] std::vector<int> landmarkFrames() const;
-
-  private:
-    friend class ScriptedHandler;
-    mutable std::mutex mutex_;
-    std::deque<FrameScript> script_;
-    std::vector<monitor::FaceObservation> steady_;
-    std::atomic<int> landmarkPasses_{0};
-    std::atomic<int> handlers_{0};
-    std::vector<int> landmarkFrames_;
-    std::atomic<imaging::Orientation> lastOrientation_{imaging::Orientation::up};
-};
-
-// A window that records what it was asked to do.
-class RecordingPresenter : public monitor::PiPPresenter {
-  public:
-    RecordingPresenter(CallLog& log, std::string name) : log_(log), name_(std::move(name)) {}
-
-    void show() override;
-    void hide() override;
-    void update(const imaging::PixelBufferPtr& pixelBuffer, const imaging::Rect& normalizedBox,
-                imaging::Orientation orientation, double paddingFraction, double centerZoom,
-                imaging::Renderer& ciContext) override;
-    void setOnClose(std::function<void()> onClose) override { onClose_ = std::move(onClose); }
-
-    // What the user's close button would do.
-    void pressClose() {
-        if (onClose_) {
-            onClose_();
-        }
+    void push(FrameScript script) {
+        std::lock_guard lock(mutex_);
+        script_.push_back(std::move(script));
+    }
+    void setSteady(Faces faces) {
+        std::lock_guard lock(mutex_);
+        steady_ = std::move(faces);
+    }
+    // The frames (counted from 1) on which the landmark pass ran.
+    [[nodiscard]] std::vector<int> landmarkFrames() const {
+        std::lock_guard lock(mutex_);
+        return landmarkFrames_;
     }
 
+  private:
+    mutable std::mutex mutex_;
+    std::deque<FrameScript> script_;
+    Faces steady_;
+    std::vector<int> landmarkFrames_;
+};
+
+// A panel or close-up window that records what it was asked to do.
+class RecordingPresenter final : public monitor::PiPPresenter {
+  public:
+    RecordingPresenter(CallLog& log, std::string name) : log_(log), name_(std::move(name)) {}
     struct Update {
         imaging::Rect box;
-        imaging::Orientation orientation;
         double padding;
         double zoom;
     };
-    [[nodiscard]] bool visible() const { return visible_; }
-    [[nodiscard]] std::vector<Update> updates() const;
-    [[nodiscard]] int shows() const { return shows_; }
-    [[nodiscard]] int hides() const { return hides_; }
+    std::atomic<bool> visible{false};
+    std::atomic<int> shows{0}, hides{0};
+
+    void show() override { ++shows, visible = true, log_.add(name_ + ".show"); }
+    void hide() override { ++hides, visible = false, log_.add(name_ + ".hide"); }
+    void update(const imaging::PixelBufferPtr&, const imaging::Rect& box, imaging::Orientation, double padding,
+                double zoom, imaging::Renderer&) override {
+        std::lock_guard lock(mutex_);
+        updates_.push_back({box, padding, zoom});
+        log_.add(name_ + ".update");
+    }
+    void setOnClose(std::function<void()> onClose) override { onClose_ = std::move(onClose); }
+    void pressClose() { onClose_(); }  // the user's close button
+    [[nodiscard]] std::vector<Update> updates() const {
+        std::lock_guard lock(mutex_);
+        return updates_;
+    }
 
   private:
     CallLog& log_;
@@ -174,24 +173,52 @@ class RecordingPresenter : public monitor::PiPPresenter {
     std::function<void()> onClose_;
     mutable std::mutex mutex_;
     std::vector<Update> updates_;
-    std::atomic<bool> visible_{false};
-    std::atomic<int> shows_{0};
-    std::atomic<int> hides_{0};
 };
 
-// Locks on the main queue and answers with the configured outcome.
-class FakeScreenLocker final : public monitor::ScreenLocker {
+inline const std::string kDefaultTrigger = "/opt/tovak/share/tovak/DefaultTrigger.csv";
+
+// The platform services around the monitor in one recording double: settings in memory, a file
+// system of named files, the default document, the workspace ("open:"), the closer ("close:"),
+// the file chooser and a locker that answers on the main queue ("lock").
+class FakeServices final : public monitor::SettingsStore,
+                           public monitor::FileSystem,
+                           public monitor::Resources,
+                           public monitor::Workspace,
+                           public monitor::DocumentCloser,
+                           public monitor::FileChooser,
+                           public monitor::ScreenLocker {
   public:
-    FakeScreenLocker(CallLog& log, runtime::TaskQueue& main) : log_(log), main_(main) {}
-    std::atomic<bool> succeed{true};
-    std::string failureMessage = "lock failed";
+    FakeServices(CallLog& log, runtime::TaskQueue& main) : log_(log), main_(main) {}
+    std::atomic<bool> writable{true};  // false: changes take effect but report they were not saved
+    std::atomic<bool> openAccepted{true};
+    std::atomic<bool> lockSucceeds{true};
+    std::string lockFailure = "lock failed";
+    std::optional<std::string> defaultTrigger = kDefaultTrigger;
+    std::function<void(std::optional<std::string>)> pendingChoice;
+    std::atomic<int> locks{0};
+
+    std::optional<std::string> string(const std::string& key) const override;
+    bool setString(const std::string& key, const std::string& value) override;
+    bool remove(const std::string& key) override;
+    bool fileExists(const std::string& path) const override;
+    void addFile(const std::string& path);
+    void eraseFile(const std::string& path);
+    std::optional<std::string> pathForResource(const std::string& name, const std::string& ext) const override {
+        return name == "DefaultTrigger" && ext == "csv" ? defaultTrigger : std::nullopt;
+    }
+    bool open(const std::string& path) override { return log_.add("open:" + path), openAccepted.load(); }
+    void closeDocument(const std::string& path) override { log_.add("close:" + path); }
+    void chooseTriggerFile(std::function<void(std::optional<std::string>)> completion) override {
+        pendingChoice = std::move(completion);
+    }
     void lockNow(Completion completion) override;
-    [[nodiscard]] int locks() const { return locks_; }
 
   private:
     CallLog& log_;
     runtime::TaskQueue& main_;
-    std::atomic<int> locks_{0};
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> values_;
+    std::set<std::string> files_;
 };
 
 // The desktop's lock state, changed by the test on the main queue.
@@ -199,64 +226,6 @@ struct FakeLockWatcher final : monitor::SessionLockWatcher {
     std::function<void(bool)> onChange;
     [[nodiscard]] bool isAvailable() const override { return true; }
     void setOnChange(std::function<void(bool)> callback) override { onChange = std::move(callback); }
-};
-
-class MemorySettings final : public monitor::SettingsStore {
-  public:
-    // When false, changes still take effect in memory but report that they were not saved.
-    std::atomic<bool> writable{true};
-    [[nodiscard]] std::optional<std::string> string(const std::string& key) const override;
-    bool setString(const std::string& key, const std::string& value) override;
-    bool remove(const std::string& key) override;
-
-  private:
-    mutable std::mutex mutex_;
-    std::map<std::string, std::string> values_;
-};
-
-class FakeFileSystem final : public monitor::FileSystem {
-  public:
-    [[nodiscard]] bool fileExists(const std::string& path) const override;
-    void add(const std::string& path);
-    void erase(const std::string& path);
-
-  private:
-    mutable std::mutex mutex_;
-    std::set<std::string> files_;
-};
-
-class FakeResources final : public monitor::Resources {
-  public:
-    std::optional<std::string> defaultTrigger = "/opt/tovak/share/tovak/DefaultTrigger.csv";
-    [[nodiscard]] std::optional<std::string> pathForResource(const std::string& name,
-                                                             const std::string& extension) const override;
-};
-
-class FakeWorkspace final : public monitor::Workspace {
-  public:
-    explicit FakeWorkspace(CallLog& log) : log_(log) {}
-    std::atomic<bool> accept{true};
-    bool open(const std::string& path) override;
-
-  private:
-    CallLog& log_;
-};
-
-class FakeDocumentCloser final : public monitor::DocumentCloser {
-  public:
-    explicit FakeDocumentCloser(CallLog& log) : log_(log) {}
-    void closeDocument(const std::string& standardizedPath) override { log_.add("close:" + standardizedPath); }
-
-  private:
-    CallLog& log_;
-};
-
-class FakeFileChooser final : public monitor::FileChooser {
-  public:
-    void chooseTriggerFile(std::function<void(std::optional<std::string>)> completion) override {
-        pending = std::move(completion);
-    }
-    std::function<void(std::optional<std::string>)> pending;
 };
 
 // Box of a square face of the given normalised area, left edge at x.

@@ -10,30 +10,31 @@
 
 namespace tovak::testing {
 
-// A monitor on the simulation runtime with recording fakes for every platform service.
+template <typename T, typename U>
+std::shared_ptr<T> unowned(U& object) {
+    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
+}
+
+// A monitor on the simulation runtime with recording doubles for every platform service.
 struct MonitorHarness {
+    using Faces = std::vector<monitor::FaceObservation>;
     runtime::Simulation sim;
     CallLog log;
     std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>(log);
     std::shared_ptr<ScriptedDetector> detector = std::make_shared<ScriptedDetector>();
     std::shared_ptr<RecordingPresenter> pip = std::make_shared<RecordingPresenter>(log, "pip");
     std::shared_ptr<RecordingPresenter> fullscreen = std::make_shared<RecordingPresenter>(log, "fullscreen");
-    std::shared_ptr<FakeScreenLocker> locker = std::make_shared<FakeScreenLocker>(log, sim.main);
-    std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
-    std::shared_ptr<FakeFileSystem> files = std::make_shared<FakeFileSystem>();
-    std::shared_ptr<FakeResources> resources = std::make_shared<FakeResources>();
-    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>(log);
-    std::shared_ptr<FakeDocumentCloser> closer = std::make_shared<FakeDocumentCloser>(log);
-    std::shared_ptr<FakeFileChooser> chooser = std::make_shared<FakeFileChooser>();
+    std::shared_ptr<FakeServices> services = std::make_shared<FakeServices>(log, sim.main);
     std::shared_ptr<FakeConnection> connection = std::make_shared<FakeConnection>();
     imaging::PixelBufferPtr frameBuffer = std::make_shared<const imaging::PixelBuffer>(64, 48);
     std::shared_ptr<monitor::PrivacyMonitor> monitor;
     bool osAtLeast14 = true;
+    const Faces one = faces({0.05});
+    const Faces two = faces({0.05, 0.03});
 
     using Adjust = std::function<void(monitor::PrivacyMonitor::Dependencies&)>;
 
-    // adjust, when given, changes the wiring before the monitor is made (real windows, a
-    // presenter that really crops).
+    // adjust, when given, changes the wiring before the monitor is made (real windows, real stores).
     explicit MonitorHarness(const Adjust& adjust = {}) {
         monitor::PrivacyMonitor::Dependencies deps;
         deps.mainQueue = unowned<runtime::MainQueue>(sim.main);
@@ -44,13 +45,13 @@ struct MonitorHarness {
         deps.faceDetector = detector;
         deps.pip = pip;
         deps.fullscreen = fullscreen;
-        deps.screenLock = locker;
-        deps.settings = settings;
-        deps.fileSystem = files;
-        deps.resources = resources;
-        deps.workspace = workspace;
-        deps.documentCloser = closer;
-        deps.fileChooser = chooser;
+        deps.screenLock = services;
+        deps.settings = services;
+        deps.fileSystem = services;
+        deps.resources = services;
+        deps.workspace = services;
+        deps.documentCloser = services;
+        deps.fileChooser = services;
         deps.isOperatingSystemAtLeast = [this](int major, int, int) { return major <= 14 && osAtLeast14; };
         deps.homeDirectory = "/home/user";
         if (adjust) {
@@ -60,37 +61,44 @@ struct MonitorHarness {
         sim.drain();
     }
 
-    // Starts monitoring and lets the camera run.
-    void startMonitoring() {
+    void start() {
         monitor->start();
         sim.drain();
     }
-
-    // One camera frame whose detection gives these faces; the clock moves on by dt first.
-    void frame(std::vector<monitor::FaceObservation> list, double dt = 1.0 / 30.0) {
-        scripted({std::move(list), std::nullopt}, dt);
+    void stop() {
+        monitor->stop();
+        sim.drain();
     }
+    void setAway(bool on) {
+        monitor->setAwayMode(on);
+        sim.drain();
+    }
+    // One camera frame whose detection gives these faces; the clock moves on by dt first.
     void scripted(ScriptedDetector::FrameScript script, double dt = 1.0 / 30.0) {
         sim.advance(dt);
         detector->push(std::move(script));
         camera->deliver(frameBuffer, connection);
         sim.drain();
     }
-    void failedFrame(double dt = 1.0 / 30.0) { scripted({std::nullopt, std::nullopt}, dt); }
-    void frames(int count, const std::vector<monitor::FaceObservation>& list, double dt = 1.0 / 30.0) {
+    void frame(Faces list, double dt = 1.0 / 30.0) { scripted({std::move(list), std::nullopt}, dt); }
+    void frames(int count, const Faces& list, double dt = 1.0 / 30.0) {
         for (int i = 0; i < count; ++i) {
             frame(list, dt);
         }
     }
+    // A frame at an exact clock reading.
+    void frameAt(double time, Faces list) {
+        sim.clock.set(time);
+        frame(std::move(list), 0.0);
+    }
+    // Answers the open file chooser.
+    void choose(std::optional<std::string> answer) {
+        std::exchange(services->pendingChoice, nullptr)(std::move(answer));
+        sim.drain();
+    }
 
     [[nodiscard]] monitor::PrivacyMonitor::DecisionState state() const { return monitor->decisionState(); }
-
-    template <typename T, typename U>
-    static std::shared_ptr<T> unowned(U& object) {
-        return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
-    }
+    [[nodiscard]] std::string status() const { return monitor->statusLine.get(); }
 };
-
-inline const std::string kDefaultTrigger = "/opt/tovak/share/tovak/DefaultTrigger.csv";
 
 }  // namespace tovak::testing

@@ -5,23 +5,15 @@
 
 namespace tovak::testing {
 
-ThreadedMainQueue::ThreadedMainQueue() {
-    thread_ = std::thread([this] { run(); });
-}
+ThreadedMainQueue::ThreadedMainQueue() : thread_([this] { run(); }) {}
 
 ThreadedMainQueue::~ThreadedMainQueue() {
     shutdown();
 }
 
+// A task is a timer due at once: everything runs in the order it falls due, ties in posting order.
 void ThreadedMainQueue::async(Task task) {
-    {
-        std::lock_guard lock(mutex_);
-        if (stopping_) {
-            return;
-        }
-        tasks_.push_back(std::move(task));
-    }
-    wake_.notify_one();
+    asyncAfter(0, runtime::WorkItem::make(std::move(task)));
 }
 
 void ThreadedMainQueue::asyncAfter(double delaySeconds, std::shared_ptr<runtime::WorkItem> item) {
@@ -32,7 +24,7 @@ void ThreadedMainQueue::asyncAfter(double delaySeconds, std::shared_ptr<runtime:
         if (stopping_) {
             return;
         }
-        timers_.push_back(Timer{due, std::move(item)});
+        timers_.emplace(due, std::move(item));
     }
     wake_.notify_one();
 }
@@ -50,10 +42,6 @@ void ThreadedMainQueue::sync(const Task& task) {
     done.get_future().wait();
 }
 
-void ThreadedMainQueue::flush() {
-    sync([] {});
-}
-
 void ThreadedMainQueue::shutdown() {
     {
         std::lock_guard lock(mutex_);
@@ -68,34 +56,17 @@ void ThreadedMainQueue::shutdown() {
 void ThreadedMainQueue::run() {
     CurrentScope scope(this);
     std::unique_lock lock(mutex_);
-    for (;;) {
-        const auto now = std::chrono::steady_clock::now();
-        auto due = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.due <= now; });
-        if (due != timers_.end()) {
-            auto item = std::move(due->item);
-            timers_.erase(due);
+    while (!(stopping_ && (timers_.empty() || timers_.begin()->first > std::chrono::steady_clock::now()))) {
+        if (timers_.empty()) {
+            wake_.wait(lock);
+        } else if (const auto due = timers_.begin()->first; due > std::chrono::steady_clock::now()) {
+            wake_.wait_until(lock, due);
+        } else {
+            auto item = std::move(timers_.begin()->second);
+            timers_.erase(timers_.begin());
             lock.unlock();
             item->perform();
             lock.lock();
-            continue;
-        }
-        if (!tasks_.empty()) {
-            Task task = std::move(tasks_.front());
-            tasks_.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-            continue;
-        }
-        if (stopping_) {
-            return;
-        }
-        if (timers_.empty()) {
-            wake_.wait(lock);
-        } else {
-            auto earliest = std::min_element(timers_.begin(), timers_.end(),
-                                             [](const Timer& a, const Timer& b) { return a.due < b.due; });
-            wake_.wait_until(lock, earliest->due);
         }
     }
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <condition_variable>
-#include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "runtime/TaskQueue.h"
 #include "runtime/WorkItem.h"
@@ -27,21 +26,18 @@ class ThreadedMainQueue final : public runtime::MainQueue {
     // Runs task on the loop and waits for it.
     void sync(const Task& task);
     // Waits until every task posted so far (and every timer already due) has run.
-    void flush();
+    void flush() {
+        sync([] {});
+    }
+    // Runs what is queued and due, then ends the loop; later posts are dropped.
     void shutdown();
 
   private:
     void run();
 
-    struct Timer {
-        std::chrono::steady_clock::time_point due;
-        std::shared_ptr<runtime::WorkItem> item;
-    };
-
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Task> tasks_;
-    std::vector<Timer> timers_;
+    std::multimap<std::chrono::steady_clock::time_point, std::shared_ptr<runtime::WorkItem>> timers_;
     bool stopping_ = false;
     std::thread thread_;
 };

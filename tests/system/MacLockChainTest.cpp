@@ -1,7 +1,9 @@
+// The macOS lock chain on a test library and test tools, and the generic ScreenLock around a chain.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,10 +23,7 @@ namespace fs = std::filesystem;
 class CountingRunner final : public ScriptRunner {
   public:
     explicit CountingRunner(bool succeed) : succeed_(succeed) {}
-    bool run(const std::string& source) override {
-        scripts.push_back(source);
-        return succeed_;
-    }
+    bool run(const std::string& source) override { return scripts.push_back(source), succeed_; }
     std::vector<std::string> scripts;
 
   private:
@@ -37,157 +36,104 @@ struct Outcome {
     std::optional<std::string> message;
 };
 
-class MacChain : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tovak-maclock-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
-        calls_ = folder_ / "lock-calls";
-        ::setenv("TOVAK_LOCK_CALLS", calls_.string().c_str(), 1);
-        paths_.firstLibrary = (folder_ / "missing-login").string();
-        paths_.secondLibrary = (folder_ / "missing-login-2").string();
-        paths_.sessionTool = (folder_ / "missing-CGSession").string();
-    }
-    void TearDown() override {
-        ::unsetenv("TOVAK_LOCK_CALLS");
-        fs::remove_all(folder_);
-    }
+// Locks through chain on a simulated main queue; the answer must wait for that queue.
+Outcome lock(LockChain chain) {
+    runtime::Simulation sim;
+    ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main), std::move(chain));
+    Outcome outcome;
+    screenLock.lockNow([&outcome](bool success, std::optional<std::string> message) {
+        outcome = {outcome.calls + 1, success, std::move(message)};
+    });
+    EXPECT_EQ(outcome.calls, 0) << "lockNow returns before it locks";
+    sim.drain();
+    return outcome;
+}
 
-    // A session tool that records its arguments and exits with this status.
-    std::string tool(int status) {
-        const fs::path path = folder_ / ("CGSession-" + std::to_string(status));
-        std::ofstream(path) << "#!/bin/sh\necho \"$@\" >> '" << (folder_ / "tool-args").string() << "'\nexit " << status
-                            << "\n";
-        fs::permissions(path, fs::perms::owner_all);
-        return path.string();
-    }
-    int libraryCalls() const {
-        std::ifstream in(calls_);
-        int lines = 0;
-        for (std::string line; std::getline(in, line);) {
-            ++lines;
+std::string readAll(const fs::path& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+const std::string kKeystroke =
+    "tell application \"System Events\" to keystroke \"q\" using {command down, control down}";
+
+TEST(MacChain, LibrariesThenTheSessionToolThenTheKeystrokeEachOnlyWhenTheOneBeforeFailed) {
+    enum Library { missing, locking, noSymbol };
+    enum Tool { absent, exits0, exits1, notExecutable };
+    const struct Row {
+        const char* name;
+        Library first, second;
+        Tool tool;
+        bool scriptSucceeds;
+        int libraryCalls;
+        const char* toolArguments;
+        std::size_t scripts;
+        bool locked;
+    } rows[] = {
+        {"first library locks alone", locking, missing, exits0, true, 1, "", 0, true},
+        {"second library when the first is missing", missing, locking, absent, false, 1, "", 0, true},
+        {"no symbol: the session tool", noSymbol, noSymbol, exits0, false, 0, "-suspend\n", 0, true},
+        {"failing tool: the keystroke", missing, missing, exits1, true, 0, "-suspend\n", 1, true},
+        {"tool not executable is passed over", missing, missing, notExecutable, true, 0, "", 1, true},
+        {"everything refused", noSymbol, missing, exits1, false, 0, "-suspend\n", 1, false},
+    };
+    const fs::path folder = fs::temp_directory_path() / ("tovak-maclock-" + std::to_string(::getpid()));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        ::setenv("TOVAK_LOCK_CALLS", (folder / "lock-calls").c_str(), 1);
+        const auto library = [&](Library which) -> std::string {
+            return which == locking ? TOVAK_LOCK_LIBRARY : which == noSymbol ? TOVAK_NO_SYMBOL_LIBRARY : "/nonexistent";
+        };
+        MacLockPaths paths;
+        paths.firstLibrary = library(row.first);
+        paths.secondLibrary = library(row.second);
+        paths.sessionTool = (folder / "CGSession").string();
+        if (row.tool != absent) {
+            std::ofstream(paths.sessionTool) << "#!/bin/sh\necho \"$@\" >> '" << (folder / "tool-args").string()
+                                             << "'\nexit " << (row.tool == exits1 ? 1 : 0) << "\n";
+            fs::permissions(paths.sessionTool, row.tool == notExecutable
+                                                   ? fs::perms::owner_read | fs::perms::owner_write
+                                                   : fs::perms::owner_all);
         }
-        return lines;
+        auto runner = std::make_shared<CountingRunner>(row.scriptSucceeds);
+        const Outcome outcome = lock(macLockChain(runner, paths));
+        EXPECT_EQ(outcome.calls, 1);
+        EXPECT_EQ(outcome.success, row.locked);
+        EXPECT_EQ(outcome.message.has_value(), !row.locked);
+        const std::string calls = readAll(folder / "lock-calls");
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), row.libraryCalls);
+        EXPECT_EQ(readAll(folder / "tool-args"), row.toolArguments);
+        EXPECT_EQ(runner->scripts, std::vector<std::string>(row.scripts, kKeystroke));
+        if (!row.locked) {
+            EXPECT_EQ(outcome.message,
+                      "Блокировка не сработала. В macOS 15+ нет CGSession; включите: "
+                      "Конфиденциальность → Автоматизация → Товак → System Events.");
+        }
+        // Libraries are unloaded after use.
+        EXPECT_EQ(dlopen(TOVAK_LOCK_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);
+        EXPECT_EQ(dlopen(TOVAK_NO_SYMBOL_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);
     }
-    std::string toolArguments() const {
-        std::ifstream in(folder_ / "tool-args");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    Outcome lock(const std::shared_ptr<CountingRunner>& runner) {
-        runtime::Simulation sim;
-        auto main = std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main);
-        ScreenLock screenLock(main, macLockChain(runner, paths_));
-        Outcome outcome;
-        screenLock.lockNow([&outcome](bool success, std::optional<std::string> message) {
-            ++outcome.calls;
-            outcome.success = success;
-            outcome.message = std::move(message);
-        });
-        EXPECT_EQ(outcome.calls, 0) << "lockNow returns before it locks";
-        sim.drain();
-        return outcome;
-    }
-
-    fs::path folder_, calls_;
-    MacLockPaths paths_;
-};
-
-TEST_F(MacChain, FirstLibraryLocksAloneAndIsUnloaded) {
-    paths_.firstLibrary = TOVAK_LOCK_LIBRARY;
-    paths_.sessionTool = tool(0);
-    auto runner = std::make_shared<CountingRunner>(true);
-    Outcome outcome = lock(runner);
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_TRUE(outcome.success);
-    EXPECT_FALSE(outcome.message);
-    EXPECT_EQ(libraryCalls(), 1);
-    EXPECT_EQ(toolArguments(), "");
-    EXPECT_TRUE(runner->scripts.empty());
-    EXPECT_EQ(dlopen(TOVAK_LOCK_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr) << "the library stays loaded";
-}
-
-TEST_F(MacChain, SecondLibraryWhenTheFirstIsMissing) {
-    paths_.secondLibrary = TOVAK_LOCK_LIBRARY;
-    Outcome outcome = lock(std::make_shared<CountingRunner>(false));
-    EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(libraryCalls(), 1);
-}
-
-TEST_F(MacChain, LibrariesWithoutTheSymbolFallToTheSessionTool) {
-    paths_.firstLibrary = TOVAK_NO_SYMBOL_LIBRARY;
-    paths_.secondLibrary = TOVAK_NO_SYMBOL_LIBRARY;
-    paths_.sessionTool = tool(0);
-    auto runner = std::make_shared<CountingRunner>(false);
-    Outcome outcome = lock(runner);
-    EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(toolArguments(), "-suspend\n");
-    EXPECT_TRUE(runner->scripts.empty());
-    EXPECT_EQ(dlopen(TOVAK_NO_SYMBOL_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);
-}
-
-TEST_F(MacChain, FailingSessionToolFallsToTheKeystrokeScript) {
-    paths_.sessionTool = tool(1);
-    auto runner = std::make_shared<CountingRunner>(true);
-    Outcome outcome = lock(runner);
-    EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(toolArguments(), "-suspend\n");
-    EXPECT_EQ(runner->scripts,
-              (std::vector<std::string>{
-                  "tell application \"System Events\" to keystroke \"q\" using {command down, control down}"}));
-}
-
-TEST_F(MacChain, NonExecutableSessionToolIsPassedOver) {
-    paths_.sessionTool = tool(0);
-    fs::permissions(paths_.sessionTool, fs::perms::owner_read | fs::perms::owner_write);
-    auto runner = std::make_shared<CountingRunner>(true);
-    EXPECT_TRUE(lock(runner).success);
-    EXPECT_EQ(toolArguments(), "");
-    EXPECT_EQ(runner->scripts.size(), 1u);
-}
-
-TEST_F(MacChain, EverythingRefusedGivesTheMessageOnce) {
-    paths_.firstLibrary = TOVAK_NO_SYMBOL_LIBRARY;
-    paths_.sessionTool = tool(1);
-    Outcome outcome = lock(std::make_shared<CountingRunner>(false));
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_FALSE(outcome.success);
-    EXPECT_EQ(outcome.message,
-              "Блокировка не сработала. В macOS 15+ нет CGSession; включите: Конфиденциальность → "
-              "Автоматизация → Товак → System Events.");
+    ::unsetenv("TOVAK_LOCK_CALLS");
+    fs::remove_all(folder);
 }
 
 TEST(ScreenLockChain, ThrowingMethodCountsAsNotLocked) {
-    runtime::Simulation sim;
-    auto main = std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main);
-    ScreenLock screenLock(main, LockChain{{{"throws", []() -> bool { throw std::runtime_error("bus gone"); }}}, "нет"});
-    int calls = 0;
-    std::optional<std::string> message;
-    screenLock.lockNow([&](bool success, std::optional<std::string> text) {
-        ++calls;
-        EXPECT_FALSE(success);
-        message = std::move(text);
-    });
-    sim.drain();
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(message, "нет");
+    const Outcome outcome =
+        lock(LockChain{{{"throws", []() -> bool { throw std::runtime_error("bus gone"); }}}, "нет"});
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.message, "нет");
 }
 
 TEST(ScreenLockChain, WorkerRunsTheChainAndTheMainQueueHearsTheAnswer) {
     runtime::Simulation sim;
-    auto main = std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main);
-    auto worker = std::shared_ptr<runtime::TaskQueue>(std::shared_ptr<void>{}, &sim.background);
     bool ranOnWorker = false;
-    ScreenLock screenLock(main,
-                          LockChain{{{"only",
-                                      [&] {
-                                          ranOnWorker = sim.background.isCurrent();
-                                          return true;
-                                      }}},
-                                    "нет"},
-                          worker);
+    ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main),
+                          LockChain{{{"only", [&] { return ranOnWorker = sim.background.isCurrent(); }}}, "нет"},
+                          std::shared_ptr<runtime::TaskQueue>(std::shared_ptr<void>{}, &sim.background));
     int calls = 0;
     bool answeredOnMain = false;
     screenLock.lockNow([&](bool success, std::optional<std::string> message) {

@@ -24,13 +24,18 @@ class TimedRunner final : public ScriptRunner {
     double start_;
 };
 
-TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrder) {
+TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrderOncePerProcess) {
     runtime::Simulation sim;
     auto runner = std::make_shared<TimedRunner>(sim.clock);
     AutomationWarmup warmup;
     warmup.scheduleAfterWindowShown(sim.main, runner);
+    warmup.scheduleAfterWindowShown(sim.main, runner);  // a second call schedules nothing
     EXPECT_TRUE(runner->probes.empty()) << "scheduling returns before any probe";
+    EXPECT_EQ(sim.main.pendingDelayed(), 4u);
     sim.advance(10.0);
+    warmup.scheduleAfterWindowShown(sim.main, runner);  // nor one after the probes failed
+    EXPECT_EQ(sim.main.pendingDelayed(), 0u);
+    EXPECT_TRUE(warmup.didScheduleThisSession());
     ASSERT_EQ(runner->probes.size(), 4u);
     const std::vector<std::pair<double, std::string>> expected = {
         {0.8, "tell application \"System Events\"\n    return (count of processes) as string\nend tell"},
@@ -42,26 +47,6 @@ TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrder) {
         EXPECT_NEAR(runner->probes[i].first, expected[i].first, 1e-9) << i;
         EXPECT_EQ(runner->probes[i].second, expected[i].second) << i;
     }
-}
-
-TEST(AutomationWarmup, SecondCallSchedulesNothingEvenAfterTheProbesFailed) {
-    runtime::Simulation sim;
-    auto runner = std::make_shared<TimedRunner>(sim.clock);
-    AutomationWarmup warmup;
-    warmup.scheduleAfterWindowShown(sim.main, runner);
-    EXPECT_EQ(sim.main.pendingDelayed(), 4u);
-    warmup.scheduleAfterWindowShown(sim.main, runner);
-    EXPECT_EQ(sim.main.pendingDelayed(), 4u);
-    sim.advance(10.0);
-    warmup.scheduleAfterWindowShown(sim.main, runner);
-    EXPECT_EQ(sim.main.pendingDelayed(), 0u);
-    sim.advance(10.0);
-    EXPECT_EQ(runner->probes.size(), 4u);
-    EXPECT_TRUE(warmup.didScheduleThisSession());
-}
-
-TEST(AutomationWarmup, ProcessWideWarmupIsOne) {
-    EXPECT_EQ(&AutomationWarmup::shared(), &AutomationWarmup::shared());
 }
 
 }  // namespace

@@ -1,17 +1,13 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QFileDialog>
-#include <filesystem>
-#include <fstream>
 
 #include "platform/qt/QtFileChooser.h"
+#include "support/TempDir.h"
 
 namespace tovak::platform {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Opens the chooser and counts its answers.
 struct Chooser {
@@ -35,10 +31,8 @@ struct Chooser {
 };
 
 TEST(FileChooser, NonModalSingleSpreadsheetChoiceAnsweredOnceWithThePath) {
-    const fs::path folder = fs::temp_directory_path() / ("tovak-chooser-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    const fs::path document = folder / "Отчёт за квартал.xlsx";
-    std::ofstream(document) << "x";
+    testing::TempDir folder("tovak-chooser");
+    const std::string document = folder.write("Отчёт за квартал.xlsx", "x");
 
     Chooser c;
     QFileDialog* dialog = c.open();
@@ -50,13 +44,12 @@ TEST(FileChooser, NonModalSingleSpreadsheetChoiceAnsweredOnceWithThePath) {
     for (const char* pattern : {"*.csv", "*.xlsx", "*.xls", "*.ods", "*.numbers"}) {
         EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern;
     }
-    dialog->setDirectory(QString::fromStdString(folder.string()));
-    dialog->selectFile(QString::fromStdString(document.string()));
+    dialog->setDirectory(QString::fromStdString(folder.path().string()));
+    dialog->selectFile(QString::fromStdString(document));
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, which checks the chosen file
     QApplication::processEvents();
     EXPECT_EQ(c.calls, 1);
-    EXPECT_EQ(c.answer, document.string());
-    fs::remove_all(folder);
+    EXPECT_EQ(c.answer, document);
 }
 
 TEST(FileChooser, CancelAnswersOnceWithNothing) {

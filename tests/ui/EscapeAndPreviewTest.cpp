@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QSignalSpy>
 #include <QTest>
 
 #include "app/AwayEscMonitor.h"
@@ -66,22 +65,13 @@ TEST(AwayEscMonitor, InstalledOnlyWhileAwayConsumesEscapeWithAnyModifiersAndPass
     EXPECT_EQ(target.escapes, 3);
 }
 
-TEST(CameraPreviewGeometry, OutlinesAreFlippedAndScaledToTheWholeBox) {
-    const QRectF r = CameraPreviewView::outlineRect({0.25, 0.5, 0.5, 0.25}, QSizeF(480, 360));
-    EXPECT_DOUBLE_EQ(r.width(), 240);
-    EXPECT_DOUBLE_EQ(r.height(), 90);
-    EXPECT_DOUBLE_EQ(r.center().x(), 240);
-    EXPECT_DOUBLE_EQ(r.center().y(), 135);
-    EXPECT_DOUBLE_EQ(r.top(), 90);
-    EXPECT_DOUBLE_EQ(CameraPreviewView::outlineRect({0.1, 0.0, 0.2, 0.3}, QSizeF(480, 360)).bottom(), 360);
-    EXPECT_NEAR(CameraPreviewView::outlineRect({0.1, 0.7, 0.2, 0.3}, QSizeF(480, 360)).top(), 0, 1e-9);
-    // Nothing is clamped.
-    EXPECT_LT(CameraPreviewView::outlineRect({-0.1, 0.95, 0.2, 0.2}, QSizeF(100, 100)).left(), 0);
-
-    const QRectF wide = CameraPreviewView::fittedRect(QSizeF(640, 360), QSizeF(480, 360));
-    EXPECT_DOUBLE_EQ(wide.width(), 480);
-    EXPECT_DOUBLE_EQ(wide.height(), 270);
-    EXPECT_DOUBLE_EQ(wide.top(), 45);
+TEST(CameraPreviewGeometry, OutlinesAreFlippedAndScaledToTheWholeBoxAndThePictureIsFitted) {
+    const QSizeF view(480, 360);
+    EXPECT_EQ(CameraPreviewView::outlineRect({0.25, 0.5, 0.5, 0.25}, view), QRectF(120, 90, 240, 90));
+    EXPECT_DOUBLE_EQ(CameraPreviewView::outlineRect({0.1, 0.0, 0.2, 0.3}, view).bottom(), 360);
+    EXPECT_NEAR(CameraPreviewView::outlineRect({0.1, 0.7, 0.2, 0.3}, view).top(), 0, 1e-9);
+    EXPECT_LT(CameraPreviewView::outlineRect({-0.1, 0.95, 0.2, 0.2}, QSizeF(100, 100)).left(), 0);  // no clamping
+    EXPECT_EQ(CameraPreviewView::fittedRect(QSizeF(640, 360), view), QRectF(0, 45, 480, 270));
 }
 
 TEST(CameraPreviewView, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholder) {
@@ -94,7 +84,7 @@ TEST(CameraPreviewView, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholde
     EXPECT_TRUE(view.showsPlaceholder());
     QImage placeholder = view.grab().toImage();
     EXPECT_NE(placeholder.pixelColor(static_cast<int>(0.1 * 480), static_cast<int>(0.6 * 360)).rgb(),
-              CameraPreviewView::primaryColour().rgb());
+              qRgb(52, 199, 89));
 
     // A white 4:3 picture.
     auto bitmap = std::make_shared<imaging::PixelBuffer>(64, 48);
@@ -106,8 +96,8 @@ TEST(CameraPreviewView, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholde
     // Left edge of the primary outline (x 0.1 of 480 = 48) at mid-height of its box.
     const QColor primary = shot.pixelColor(48, static_cast<int>((1 - 0.1 - 0.15) * 360));
     const QColor other = shot.pixelColor(static_cast<int>(0.6 * 480), static_cast<int>((1 - 0.5 - 0.15) * 360));
-    EXPECT_EQ(primary.rgb(), CameraPreviewView::primaryColour().rgb());
-    EXPECT_EQ(other.rgb(), CameraPreviewView::otherColour().rgb());
+    EXPECT_EQ(primary.rgb(), qRgb(52, 199, 89));
+    EXPECT_EQ(other.rgb(), qRgb(255, 149, 0));
     EXPECT_EQ(shot.pixelColor(240, 20).rgb(), QColor(Qt::white).rgb());
 
     h.monitor->previewImage.set(std::nullopt);

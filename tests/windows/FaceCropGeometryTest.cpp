@@ -24,33 +24,36 @@ imaging::PixelBufferPtr frameOf(int width, int height) {
     return std::make_shared<const imaging::PixelBuffer>(width, height);
 }
 
-TEST(ExpandNormalizedBox, ClampsOnlyTheOriginAndTheSize) {
-    expectRect(fcr::expandNormalizedBox({0.02, 0.5, 0.2, 0.1}, 0.08), {0.004, 0.492, 0.232, 0.116});
-    // At the left edge the origin stops at 0 but the box keeps its full padded width.
-    expectRect(fcr::expandNormalizedBox({0.01, 0.005, 0.2, 0.1}, 0.08), {0.0, 0.0, 0.232, 0.116});
-    EXPECT_DOUBLE_EQ(fcr::expandNormalizedBox({0.05, 0.05, 0.9, 0.9}, 0.08).width, 1.0);
+TEST(ExpandNormalizedBox, ClampsOnlyTheOriginAndTheSizeAndNotANumberFallsToTheClamps) {
+    const struct {
+        Rect box;
+        double padding;
+        Rect expected;
+    } rows[] = {
+        {{0.02, 0.5, 0.2, 0.1}, 0.08, {0.004, 0.492, 0.232, 0.116}},
+        // At the left edge the origin stops at 0 but the box keeps its full padded width.
+        {{0.01, 0.005, 0.2, 0.1}, 0.08, {0.0, 0.0, 0.232, 0.116}},
+        {{0.05, 0.05, 0.9, 0.9}, 0.08, {0.0, 0.0, 1.0, 1.0}},
+        {{nan, nan, 0.2, 0.2}, 0.08, {0.0, 0.0, 0.232, 0.232}},
+        {{0.3, 0.3, nan, nan}, 0.08, {0.0, 0.0, 1.0, 1.0}},
+        {{0.3, 0.3, 0.2, 0.2}, nan, {0.0, 0.0, 1.0, 1.0}},
+    };
+    for (const auto& row : rows) {
+        expectRect(fcr::expandNormalizedBox(row.box, row.padding), row.expected);
+    }
     // The far edge is not clamped: the frame cuts it later.
     EXPECT_GT(fcr::expandNormalizedBox({0.9, 0.85, 0.2, 0.2}, 0.08).maxX(), 1.0);
-}
-
-TEST(ExpandNormalizedBox, NotANumberFallsToTheClamps) {
-    expectRect(fcr::expandNormalizedBox({nan, nan, 0.2, 0.2}, 0.08), {0.0, 0.0, 0.232, 0.232});
-    expectRect(fcr::expandNormalizedBox({0.3, 0.3, nan, nan}, 0.08), {0.0, 0.0, 1.0, 1.0});
-    expectRect(fcr::expandNormalizedBox({0.3, 0.3, 0.2, 0.2}, nan), {0.0, 0.0, 1.0, 1.0});
 }
 
 TEST(PixelRect, MapsTheBoxUnderAllEightOrientationsAndBeyond) {
     const Rect box{0.1, 0.2, 0.3, 0.4};
     const Rect frame{0, 0, 1280, 720};
-    for (const int value : {6, 7}) {
-        expectRect(fcr::pixelRect(box, frame, static_cast<Orientation>(value)), {512, 72, 512, 216});
-    }
-    for (const int value : {5, 8}) {
-        expectRect(fcr::pixelRect(box, frame, static_cast<Orientation>(value)), {256, 72, 512, 216});
-    }
-    for (const int value : {1, 2, 3, 4, 0, 9}) {
+    for (const int value : {1, 2, 3, 4, 5, 6, 7, 8, 0, 9}) {
         SCOPED_TRACE(value);
-        expectRect(fcr::pixelRect(box, frame, static_cast<Orientation>(value)), {128, 144, 384, 288});
+        const Rect expected = value == 6 || value == 7   ? Rect{512, 72, 512, 216}
+                              : value == 5 || value == 8 ? Rect{256, 72, 512, 216}
+                                                         : Rect{128, 144, 384, 288};
+        expectRect(fcr::pixelRect(box, frame, static_cast<Orientation>(value)), expected);
     }
     // The extent's origin counts, and nothing is clamped.
     expectRect(fcr::pixelRect({0.5, 0.25, 0.25, 0.5}, {10, 20, 100, 40}, Orientation::right), {35, 40, 50, 10});
@@ -71,7 +74,7 @@ TEST(CenterCropZoom, KeepsTheCentralPartInPlaceOnlyAboveTheThresholds) {
     EXPECT_LT(fcr::centerCropZoom(justWider, 3.0).extent.width, 2.01);
 }
 
-TEST(AspectFit, CentresTheScaledPictureBetweenBlackBars) {
+TEST(AspectFit, CentresTheScaledPictureBetweenBlackBarsAndLeavesAnEmptyImageUnchanged) {
     const auto crop = fcr::cropped(fcr::imageOfFrame(frameOf(1000, 800)), {300, 320, 100, 80});
     const auto fitted = fcr::aspectFit(crop, {280, 210});
     // 210 / 80 = 2.625 < 280 / 100: 262.5 x 210 between bars of 8.75.
@@ -80,13 +83,10 @@ TEST(AspectFit, CentresTheScaledPictureBetweenBlackBars) {
     EXPECT_TRUE(fitted.onBlack);
     const auto square = fcr::cropped(fcr::imageOfFrame(frameOf(1000, 800)), {0, 0, 100, 100});
     expectRect(fcr::aspectFit(square, {50, 80}).placedPicture(), {0, 15, 50, 50});
-}
-
-TEST(AspectFit, LeavesAnEmptyImageUnchanged) {
-    const auto outside = fcr::cropped(fcr::imageOfFrame(frameOf(100, 100)), {200, 0, 50, 50});
-    const auto fitted = fcr::aspectFit(outside, {280, 210});
-    EXPECT_LE(fitted.extent.width, 0.0);
-    EXPECT_FALSE(fitted.onBlack);
+    const auto outside =
+        fcr::aspectFit(fcr::cropped(fcr::imageOfFrame(frameOf(100, 100)), {200, 0, 50, 50}), {280, 210});
+    EXPECT_LE(outside.extent.width, 0.0);
+    EXPECT_FALSE(outside.onBlack);
 }
 
 class FittedImageGuards : public ::testing::Test {

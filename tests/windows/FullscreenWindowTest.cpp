@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "QtTestEnvironment.h"
 #include "WindowTestSupport.h"
 #include "platform/qt/QtMainQueue.h"
+#include "support/QtTest.h"
 #include "windows/FullscreenFaceController.h"
 
 namespace tovak::windows {
@@ -28,13 +28,10 @@ class FullscreenWindow : public ::testing::Test {
     [[nodiscard]] const QImage& picture() const { return fullscreen->imageView()->image(); }
 };
 
-TEST_F(FullscreenWindow, HideBeforeAnythingCreatesNoWindow) {
+TEST_F(FullscreenWindow, UpdateRendersAtTheScreensPixelSizeIntoAHiddenWindowThatShowReveals) {
     fullscreen->hide();
     drainEvents();
-    EXPECT_EQ(fullscreen->window(), nullptr);
-}
-
-TEST_F(FullscreenWindow, UpdateRendersAtTheScreensPixelSizeIntoAHiddenWindowThatShowReveals) {
+    EXPECT_EQ(fullscreen->window(), nullptr);  // hiding creates nothing
     update();
     ASSERT_NE(fullscreen->window(), nullptr);
     EXPECT_FALSE(fullscreen->window()->isVisible());

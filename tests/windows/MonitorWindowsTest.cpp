@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QTest>
 #include <QToolButton>
 
-#include "QtTestEnvironment.h"
 #include "WindowTestSupport.h"
 #include "platform/qt/QtMainQueue.h"
-#include "runtime/Simulation.h"
 #include "support/MonitorHarness.h"
+#include "support/QtTest.h"
 #include "windows/FullscreenFaceController.h"
 #include "windows/PiPWindowController.h"
 
@@ -37,26 +37,17 @@ class MonitorWithWindows : public ::testing::Test {
         deps.pip = pip;
         deps.fullscreen = fullscreen;
     }};
-    runtime::Simulation& sim = h.sim;
-    std::shared_ptr<monitor::PrivacyMonitor>& monitor = h.monitor;
 
     const monitor::FaceObservation user{{0.02, 0.1, 0.35, 0.45}, 0.9f, {}};
     const monitor::FaceObservation stranger{testing::redFaceBox, 0.9f, {}};
 
     void SetUp() override {
         h.frameBuffer = testing::frameWithRedFace();
-        monitor->start();
-        sim.drain();
+        h.start();
         drainEvents();
     }
-
     void frames(int count, const std::vector<monitor::FaceObservation>& faces) {
-        for (int i = 0; i < count; ++i) {
-            sim.advance(0.1);
-            h.detector->push(faces);
-            h.camera->deliver(h.frameBuffer, h.connection);
-            sim.drain();
-        }
+        h.frames(count, faces, 0.1);
         drainEvents();
     }
 };
@@ -72,14 +63,13 @@ TEST_F(MonitorWithWindows, AnOnlookerBringsUpThePanelUntilItsCloseButtonIsPresse
     saveScreenshot(pip->panel(), "pip.png");
 
     QTest::mouseClick(pip->content()->closeButton(), Qt::LeftButton);
-    sim.drain();
+    h.sim.drain();
     drainEvents();
     EXPECT_FALSE(pip->panel()->isVisible());
 }
 
 TEST_F(MonitorWithWindows, AStrangerInAwayModeFillsTheScreen) {
-    monitor->setAwayMode(true);
-    sim.drain();
+    h.setAway(true);
     frames(3, {stranger});
     ASSERT_NE(fullscreen->window(), nullptr);
     EXPECT_TRUE(fullscreen->window()->isVisible());
@@ -88,8 +78,7 @@ TEST_F(MonitorWithWindows, AStrangerInAwayModeFillsTheScreen) {
     EXPECT_EQ(picture.pixel(1512, 982), qRgb(230, 0, 0));
     saveScreenshot(fullscreen->window(), "fullscreen.png");
 
-    monitor->stop();
-    sim.drain();
+    h.stop();
     drainEvents();
     EXPECT_FALSE(fullscreen->window()->isVisible());
 }

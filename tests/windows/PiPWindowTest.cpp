@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QToolButton>
 
-#include "QtTestEnvironment.h"
 #include "WindowTestSupport.h"
 #include "platform/qt/QtMainQueue.h"
+#include "support/QtTest.h"
 #include "windows/PiPWindowController.h"
 
 namespace tovak::windows {
@@ -33,13 +34,10 @@ class PiPWindow : public ::testing::Test {
     [[nodiscard]] const QImage& picture() const { return pip->content()->imageView()->image(); }
 };
 
-TEST_F(PiPWindow, HideBeforeAnythingCreatesNoPanel) {
+TEST_F(PiPWindow, ShowPutsAFloatingPanelInTheCornerThroughTheMainQueue) {
     pip->hide();
     drainEvents();
-    EXPECT_EQ(pip->panel(), nullptr);
-}
-
-TEST_F(PiPWindow, ShowPutsAFloatingPanelInTheCornerThroughTheMainQueue) {
+    EXPECT_EQ(pip->panel(), nullptr);  // hiding creates nothing
     pip->show();
     EXPECT_EQ(pip->panel(), nullptr);
     drainEvents();
@@ -52,33 +50,24 @@ TEST_F(PiPWindow, ShowPutsAFloatingPanelInTheCornerThroughTheMainQueue) {
     EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
 }
 
-TEST_F(PiPWindow, UpdateFillsThePanelButNeverShowsOrHidesIt) {
+TEST_F(PiPWindow, UpdateFillsThePanelButNeverShowsOrHidesItAndHideKeepsThePicture) {
     update();
     ASSERT_NE(pip->panel(), nullptr);
     EXPECT_FALSE(pip->panel()->isVisible());
     EXPECT_EQ(picture().size(), QSize(280, 210));
     EXPECT_EQ(picture().pixel(140, 105), qRgb(230, 0, 0));
+    const qint64 before = picture().cacheKey();
+    update({0.5, 0.5, 0.001, 0.001});  // a rejected frame keeps the previous picture
+    EXPECT_EQ(picture().cacheKey(), before);
     show();
     update();
     EXPECT_TRUE(pip->panel()->isVisible());
-}
-
-TEST_F(PiPWindow, HideKeepsThePanelAndItsPicture) {
-    update();
-    show();
     QWidget* panel = pip->panel();
     pip->hide();
     drainEvents();
     EXPECT_EQ(pip->panel(), panel);
     EXPECT_FALSE(panel->isVisible());
     EXPECT_EQ(picture().pixel(140, 105), qRgb(230, 0, 0));
-}
-
-TEST_F(PiPWindow, ARejectedFrameKeepsThePreviousPicture) {
-    update();
-    const qint64 before = picture().cacheKey();
-    update({0.5, 0.5, 0.001, 0.001});
-    EXPECT_EQ(picture().cacheKey(), before);
 }
 
 TEST_F(PiPWindow, ADraggedPanelReturnsToTheCornerOnlyOnTheNextShow) {

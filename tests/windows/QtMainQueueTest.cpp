@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "QtTestEnvironment.h"
 #include "platform/qt/QtMainQueue.h"
 #include "runtime/Simulation.h"
+#include "support/QtTest.h"
 
 namespace tovak::platform {
 namespace {

@@ -2,12 +2,13 @@
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
+#include <QGuiApplication>
 #include <cstdlib>
 #include <cstring>
 
-#include "QtTestEnvironment.h"
 #include "WindowTestSupport.h"
 #include "platform/qt/QtMainQueue.h"
+#include "support/QtTest.h"
 #include "windows/FullscreenFaceController.h"
 #include "windows/PiPWindowController.h"
 
