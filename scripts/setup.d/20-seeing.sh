@@ -8,6 +8,8 @@ models="$root/models/blazeface"
 demo="$root/models/demo"
 mkdir -p "$cache" "$models" "$demo"
 work="$(mktemp -d)"
+# apt downloads as _apt, which must be able to reach the folder below.
+chmod 0755 "$work"
 trap 'rm -rf "$work"' EXIT
 
 sudo_cmd=()
