@@ -99,12 +99,6 @@ TEST_F(DetectorTest, TwoFacesInACompositeComeOutLargestFirst) {
     EXPECT_GT(faces[1].boundingBox.y, 0.55);
 }
 
-TEST_F(DetectorTest, ImagesWithoutFacesGiveNone) {
-    EXPECT_TRUE(detect(loadDemoPhoto("brick.png")).empty());
-    EXPECT_TRUE(detect(cv::Mat(480, 640, CV_8UC3, cv::Scalar(90, 110, 130))).empty());
-    EXPECT_TRUE(detect(demoFrame(30.0)).empty());
-}
-
 TEST_F(DetectorTest, EveryOrientationGivesTheSameUprightBox) {
     // Not square, so that a swapped width and height would show.
     const cv::Mat upright = loadDemoPhoto("astronaut.png")(cv::Rect(0, 0, 512, 400)).clone();
@@ -244,15 +238,23 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
     EXPECT_EQ(built->fusedAdds(), 31);
     EXPECT_EQ(built->fusedRelus(), 33);
 
-    std::vector<std::pair<std::string, cv::Mat>> pictures;
-    for (const char* name : {"astronaut.png", "camera.png", "coffee.png", "brick.png"}) {
-        pictures.emplace_back(name, loadDemoPhoto(name));
-    }
-    for (const double t : {3.0, 10.0, 40.0}) {
-        pictures.emplace_back("demo at " + std::to_string(t) + " s", demoFrame(t)->mat().clone());
-    }
-    std::size_t faces = 0;
-    for (const auto& [name, picture] : pictures) {
+    // Every picture with the faces in it: the astronaut, the cameraman, the demo's user, onlooker and stranger.
+    const struct Picture {
+        const char* name;
+        cv::Mat picture;
+        int faces;  // -1: not pinned, as many as on OpenCV
+    } pictures[] = {
+        {"astronaut.png", loadDemoPhoto("astronaut.png"), 1},
+        {"camera.png", loadDemoPhoto("camera.png"), 1},
+        {"coffee.png", loadDemoPhoto("coffee.png"), -1},
+        {"brick.png", loadDemoPhoto("brick.png"), 0},
+        {"a plain wall", cv::Mat(480, 640, CV_8UC3, cv::Scalar(90, 110, 130)), 0},
+        {"demo at 3 s", demoFrame(3.0)->mat().clone(), 1},
+        {"demo at 10 s", demoFrame(10.0)->mat().clone(), 2},
+        {"demo at 30 s, nobody", demoFrame(30.0)->mat().clone(), 0},
+        {"demo at 40 s", demoFrame(40.0)->mat().clone(), 1},
+    };
+    for (const auto& [name, picture, count] : pictures) {
         SCOPED_TRACE(name);
         const auto a = onednn.rawOutputs(picture);
         const auto b = opencv.rawOutputs(picture);
@@ -263,17 +265,17 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
                                                                        {a->boxesLarge, b->boxesLarge, 384 * 16}};
         // Within 1e-3, relative where the value is larger than 1: far-off anchors score around
         // -1000, where a float holds no more than that.
-        for (const auto& [x, y, count] : tensors) {
+        for (const auto& [x, y, size] : tensors) {
             float worst = 0;
-            for (int i = 0; i < count; ++i) {
+            for (int i = 0; i < size; ++i) {
                 worst = std::max(worst, std::abs(x[i] - y[i]) / std::max(1.0F, std::abs(y[i])));
             }
-            EXPECT_LT(worst, 1e-3F) << "tensor of " << count;
+            EXPECT_LT(worst, 1e-3F) << "tensor of " << size;
         }
         const auto fa = onednn.detectUpright(picture).value();
         const auto fb = opencv.detectUpright(picture).value();
         ASSERT_EQ(fa.size(), fb.size());
-        faces += fa.size();
+        EXPECT_TRUE(count < 0 || fa.size() == static_cast<std::size_t>(count)) << fa.size();
         for (std::size_t i = 0; i < fa.size(); ++i) {
             const cv::Rect2d ra = toPixelsTopLeft(fa[i].boundingBox, picture.size());
             const cv::Rect2d rb = toPixelsTopLeft(fb[i].boundingBox, picture.size());
@@ -281,8 +283,6 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
             EXPECT_LT(std::abs(ra.br().x - rb.br().x) + std::abs(ra.br().y - rb.br().y), 1.0) << ra << " " << rb;
         }
     }
-    // Something was found to compare: the astronaut, the cameraman, the demo's user and onlooker.
-    EXPECT_GE(faces, 5U);
 }
 
 }  // namespace
