@@ -33,101 +33,70 @@ double overlap(const cv::Rect2d& a, const cv::Rect2d& b) {
     return (a & b).area() / (a | b).area();
 }
 
-std::vector<FaceObservation> sortedByArea(std::vector<FaceObservation> faces) {
-    std::stable_sort(faces.begin(), faces.end(), [](const FaceObservation& a, const FaceObservation& b) {
-        return a.boundingBox.area() > b.boundingBox.area();
-    });
-    return faces;
-}
-
-imaging::PixelBufferPtr bgra(const cv::Mat& bgr) {
-    return imaging::PixelBuffer::fromBgr(bgr);
+// A frame of the demo scene, seconds into it.
+imaging::PixelBufferPtr demoFrame(double seconds) {
+    std::string error;
+    static const auto scene = platform::DemoScene::load(demoPhoto(""), error);
+    EXPECT_TRUE(scene) << error;
+    return scene ? scene->render(static_cast<int>(seconds * platform::DemoScene::fps)) : nullptr;
 }
 
 class DetectorTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        detector_ = new BlazeFaceDetector(modelPath(true), BlazeFaceDetector::Model::fullRange);
-    }
-    static void TearDownTestSuite() {
-        delete detector_;
-        detector_ = nullptr;
+        detector_ = std::make_unique<BlazeFaceDetector>(modelPath(true), BlazeFaceDetector::Model::fullRange);
     }
     void SetUp() override { ASSERT_TRUE(detector_->isAvailable()) << detector_->loadError(); }
 
-    static std::vector<FaceObservation> detect(const cv::Mat& bgr, Orientation orientation = Orientation::up) {
-        auto handler = detector_->makeHandler(bgra(bgr), orientation);
-        std::optional<std::vector<FaceObservation>> faces = handler->performFaceRectangles();
+    static std::vector<FaceObservation> detect(imaging::PixelBufferPtr frame,
+                                               Orientation orientation = Orientation::up) {
+        std::optional<std::vector<FaceObservation>> faces =
+            detector_->makeHandler(frame, orientation)->performFaceRectangles();
         EXPECT_TRUE(faces.has_value());
         return faces.value_or(std::vector<FaceObservation>{});
     }
+    static std::vector<FaceObservation> detect(const cv::Mat& bgr, Orientation orientation = Orientation::up) {
+        return detect(imaging::PixelBuffer::fromBgr(bgr), orientation);
+    }
 
-    static BlazeFaceDetector* detector_;
+    static inline std::unique_ptr<BlazeFaceDetector> detector_;
 };
 
-BlazeFaceDetector* DetectorTest::detector_ = nullptr;
-
-TEST_F(DetectorTest, FindsTheFaceWhereItIsWithABoxOfTheRightSize) {
+TEST_F(DetectorTest, FindsTheFaceWhereItIsWithAnUndistortedBoxOfTheRightSize) {
     const cv::Mat photo = loadDemoPhoto("astronaut.png");
-    const std::vector<FaceObservation> faces = detect(photo);
-    ASSERT_EQ(faces.size(), 1U);
-    const cv::Rect2d found = toPixelsTopLeft(faces[0].boundingBox, photo.size());
-    EXPECT_GT(overlap(found, kAstronautFace), 0.6) << found;
-    EXPECT_NEAR(found.width, kAstronautFace.width, 0.2 * kAstronautFace.width);
-    EXPECT_GE(faces[0].confidence, BlazeFaceDetector::defaultScoreThreshold);
-}
-
-TEST_F(DetectorTest, LetterboxingKeepsAWideFrameUndistorted) {
-    // The photograph on a wide black canvas: the box must follow it, not be squashed.
-    const cv::Mat photo = loadDemoPhoto("astronaut.png");
+    // The photograph on a wide black canvas too: letterboxing must keep the box from being squashed.
     cv::Mat wide(photo.rows, photo.cols * 2, CV_8UC3, cv::Scalar::all(0));
     photo.copyTo(wide(cv::Rect(photo.cols, 0, photo.cols, photo.rows)));
-    const std::vector<FaceObservation> faces = detect(wide);
-    ASSERT_EQ(faces.size(), 1U);
-    const cv::Rect2d expected = kAstronautFace + cv::Point2d(photo.cols, 0);
-    const cv::Rect2d found = toPixelsTopLeft(faces[0].boundingBox, wide.size());
-    EXPECT_GT(overlap(found, expected), 0.5) << found;
-    EXPECT_NEAR(found.width / found.height, 1.0, 0.25);
+    const struct Row {
+        const char* name;
+        cv::Mat image;
+        cv::Rect2d face;
+        double overlap;
+    } rows[] = {{"photograph", photo, kAstronautFace, 0.6},
+                {"wide canvas", wide, kAstronautFace + cv::Point2d(photo.cols, 0), 0.5}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<FaceObservation> faces = detect(row.image);
+        ASSERT_EQ(faces.size(), 1U);
+        const cv::Rect2d found = toPixelsTopLeft(faces[0].boundingBox, row.image.size());
+        EXPECT_GT(overlap(found, row.face), row.overlap) << found;
+        EXPECT_NEAR(found.width, kAstronautFace.width, 0.2 * kAstronautFace.width);
+        EXPECT_NEAR(found.width / found.height, 1.0, 0.25);
+        EXPECT_GE(faces[0].confidence, BlazeFaceDetector::defaultScoreThreshold);
+    }
 }
 
 TEST_F(DetectorTest, TwoFacesInACompositeComeOutLargestFirst) {
-    std::string error;
-    auto scene = platform::DemoScene::load(demoPhoto(""), error);
-    ASSERT_TRUE(scene) << error;
-    const int frame = static_cast<int>(10.0 * platform::DemoScene::fps);
-    ASSERT_EQ(platform::DemoScene::scriptedFaceCount(frame), 2U);
-    auto handler = detector_->makeHandler(scene->render(frame), Orientation::up);
-    const std::vector<FaceObservation> faces = sortedByArea(handler->performFaceRectangles().value());
+    std::vector<FaceObservation> faces = detect(demoFrame(10.0));
+    std::sort(faces.begin(), faces.end(), [](const FaceObservation& a, const FaceObservation& b) {
+        return a.boundingBox.area() > b.boundingBox.area();
+    });
     ASSERT_EQ(faces.size(), 2U);
     // The user sits in the middle; the onlooker stands behind, at the upper right, smaller.
     EXPECT_GT(faces[0].boundingBox.area(), 3 * faces[1].boundingBox.area());
     EXPECT_LT(std::abs(faces[0].boundingBox.x + faces[0].boundingBox.width / 2 - 0.47), 0.1);
     EXPECT_GT(faces[1].boundingBox.x, 0.65);
     EXPECT_GT(faces[1].boundingBox.y, 0.55);
-}
-
-TEST_F(DetectorTest, ImagesWithoutFacesGiveNone) {
-    EXPECT_TRUE(detect(loadDemoPhoto("brick.png")).empty());
-    EXPECT_TRUE(detect(cv::Mat(480, 640, CV_8UC3, cv::Scalar(90, 110, 130))).empty());
-    std::string error;
-    auto scene = platform::DemoScene::load(demoPhoto(""), error);
-    ASSERT_TRUE(scene) << error;
-    auto handler =
-        detector_->makeHandler(scene->render(static_cast<int>(30.0 * platform::DemoScene::fps)), Orientation::up);
-    EXPECT_TRUE(handler->performFaceRectangles().value().empty());
-}
-
-// The raw frame that reads upright under the orientation.
-cv::Mat rawFor(const cv::Mat& upright, Orientation orientation) {
-    Orientation inverse = orientation;
-    if (orientation == Orientation::right) {
-        inverse = Orientation::left;
-    } else if (orientation == Orientation::left) {
-        inverse = Orientation::right;
-    }
-    cv::Mat raw;
-    imaging::applyOrientation(upright, raw, inverse);
-    return raw;
 }
 
 TEST_F(DetectorTest, EveryOrientationGivesTheSameUprightBox) {
@@ -137,7 +106,13 @@ TEST_F(DetectorTest, EveryOrientationGivesTheSameUprightBox) {
     ASSERT_EQ(reference.size(), 1U);
     for (int o = 1; o <= 8; ++o) {
         const auto orientation = static_cast<Orientation>(o);
-        const std::vector<FaceObservation> faces = detect(rawFor(upright, orientation), orientation);
+        // The raw frame that reads upright under the orientation: the quarter turns are each other's inverse.
+        cv::Mat raw;
+        imaging::applyOrientation(upright, raw,
+                                  orientation == Orientation::right  ? Orientation::left
+                                  : orientation == Orientation::left ? Orientation::right
+                                                                     : orientation);
+        const std::vector<FaceObservation> faces = detect(raw, orientation);
         ASSERT_EQ(faces.size(), 1U) << "orientation " << o;
         const imaging::Rect& a = faces[0].boundingBox;
         const imaging::Rect& b = reference[0].boundingBox;
@@ -150,7 +125,7 @@ TEST_F(DetectorTest, EveryOrientationGivesTheSameUprightBox) {
 
 TEST_F(DetectorTest, LandmarkPassKeepsTheFacesAndAddsKeypointsInsideThem) {
     const cv::Mat photo = loadDemoPhoto("astronaut.png");
-    auto handler = detector_->makeHandler(bgra(photo), Orientation::up);
+    auto handler = detector_->makeHandler(imaging::PixelBuffer::fromBgr(photo), Orientation::up);
     const std::vector<FaceObservation> rectangles = handler->performFaceRectangles().value();
     ASSERT_EQ(rectangles.size(), 1U);
     EXPECT_TRUE(rectangles[0].landmarks.empty());
@@ -176,14 +151,11 @@ TEST_F(DetectorTest, LandmarkPassKeepsTheFacesAndAddsKeypointsInsideThem) {
     EXPECT_TRUE(refined[1].landmarks.empty());
 }
 
-TEST_F(DetectorTest, LandmarkPassBeforeDetectionFails) {
-    auto handler = detector_->makeHandler(bgra(loadDemoPhoto("astronaut.png")), Orientation::up);
-    EXPECT_FALSE(handler->performLandmarks({}).has_value());
-}
-
-TEST_F(DetectorTest, AnEmptyFrameIsAFailureNotAnEmptyRoom) {
-    auto handler = detector_->makeHandler(nullptr, Orientation::up);
-    EXPECT_FALSE(handler->performFaceRectangles().has_value());
+TEST_F(DetectorTest, ALandmarkPassBeforeDetectionAndAnEmptyFrameAreFailuresNotAnEmptyRoom) {
+    EXPECT_FALSE(detector_->makeHandler(imaging::PixelBuffer::fromBgr(loadDemoPhoto("astronaut.png")), Orientation::up)
+                     ->performLandmarks({})
+                     .has_value());
+    EXPECT_FALSE(detector_->makeHandler(nullptr, Orientation::up)->performFaceRectangles().has_value());
 }
 
 // The full-range model with one byte string replaced (or cut in half), in a temporary file.
@@ -266,18 +238,23 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
     EXPECT_EQ(built->fusedAdds(), 31);
     EXPECT_EQ(built->fusedRelus(), 33);
 
-    auto scene = platform::DemoScene::load(demoPhoto(""), error);
-    ASSERT_TRUE(scene) << error;
-    std::vector<std::pair<std::string, cv::Mat>> pictures;
-    for (const char* name : {"astronaut.png", "camera.png", "coffee.png", "brick.png"}) {
-        pictures.emplace_back(name, loadDemoPhoto(name));
-    }
-    for (const double t : {3.0, 10.0, 40.0}) {
-        pictures.emplace_back("demo at " + std::to_string(t) + " s",
-                              scene->render(static_cast<int>(t * platform::DemoScene::fps))->mat().clone());
-    }
-    std::size_t faces = 0;
-    for (const auto& [name, picture] : pictures) {
+    // Every picture with the faces in it: the astronaut, the cameraman, the demo's user, onlooker and stranger.
+    const struct Picture {
+        const char* name;
+        cv::Mat picture;
+        int faces;  // -1: not pinned, as many as on OpenCV
+    } pictures[] = {
+        {"astronaut.png", loadDemoPhoto("astronaut.png"), 1},
+        {"camera.png", loadDemoPhoto("camera.png"), 1},
+        {"coffee.png", loadDemoPhoto("coffee.png"), -1},
+        {"brick.png", loadDemoPhoto("brick.png"), 0},
+        {"a plain wall", cv::Mat(480, 640, CV_8UC3, cv::Scalar(90, 110, 130)), 0},
+        {"demo at 3 s", demoFrame(3.0)->mat().clone(), 1},
+        {"demo at 10 s", demoFrame(10.0)->mat().clone(), 2},
+        {"demo at 30 s, nobody", demoFrame(30.0)->mat().clone(), 0},
+        {"demo at 40 s", demoFrame(40.0)->mat().clone(), 1},
+    };
+    for (const auto& [name, picture, count] : pictures) {
         SCOPED_TRACE(name);
         const auto a = onednn.rawOutputs(picture);
         const auto b = opencv.rawOutputs(picture);
@@ -288,17 +265,17 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
                                                                        {a->boxesLarge, b->boxesLarge, 384 * 16}};
         // Within 1e-3, relative where the value is larger than 1: far-off anchors score around
         // -1000, where a float holds no more than that.
-        for (const auto& [x, y, count] : tensors) {
+        for (const auto& [x, y, size] : tensors) {
             float worst = 0;
-            for (int i = 0; i < count; ++i) {
+            for (int i = 0; i < size; ++i) {
                 worst = std::max(worst, std::abs(x[i] - y[i]) / std::max(1.0F, std::abs(y[i])));
             }
-            EXPECT_LT(worst, 1e-3F) << "tensor of " << count;
+            EXPECT_LT(worst, 1e-3F) << "tensor of " << size;
         }
         const auto fa = onednn.detectUpright(picture).value();
         const auto fb = opencv.detectUpright(picture).value();
         ASSERT_EQ(fa.size(), fb.size());
-        faces += fa.size();
+        EXPECT_TRUE(count < 0 || fa.size() == static_cast<std::size_t>(count)) << fa.size();
         for (std::size_t i = 0; i < fa.size(); ++i) {
             const cv::Rect2d ra = toPixelsTopLeft(fa[i].boundingBox, picture.size());
             const cv::Rect2d rb = toPixelsTopLeft(fb[i].boundingBox, picture.size());
@@ -306,8 +283,6 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
             EXPECT_LT(std::abs(ra.br().x - rb.br().x) + std::abs(ra.br().y - rb.br().y), 1.0) << ra << " " << rb;
         }
     }
-    // Something was found to compare: the astronaut, the cameraman, the demo's user and onlooker.
-    EXPECT_GE(faces, 5U);
 }
 
 }  // namespace

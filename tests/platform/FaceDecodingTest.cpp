@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "facedetect/BlazeFaceDecoding.h"
 
@@ -24,10 +25,8 @@ TEST(FaceDecodingTest, LetterboxKeepsProportionsAndCentresThePicture) {
         SCOPED_TRACE(row.name);
         const Letterbox box = facedetect::letterboxFor(row.cols, row.rows, row.size);
         EXPECT_DOUBLE_EQ(box.scale, row.expected.scale);
-        EXPECT_EQ(box.width, row.expected.width);
-        EXPECT_EQ(box.height, row.expected.height);
-        EXPECT_EQ(box.left, row.expected.left);
-        EXPECT_EQ(box.top, row.expected.top);
+        EXPECT_EQ(std::tie(box.width, box.height, box.left, box.top),
+                  std::tie(row.expected.width, row.expected.height, row.expected.left, row.expected.top));
     }
 }
 

@@ -68,14 +68,11 @@ TEST_F(MailboxTest, FramesArriveUprightOnTheQueueAndTheNewestReplacesTheWaitingO
     EXPECT_EQ(delegate->received, (std::vector<int>{1, 6, 7, 9}));
 }
 
-TEST_F(MailboxTest, WithoutADelegateFramesAreDropped) {
+TEST_F(MailboxTest, NoFrameReachesADelegateAbsentDetachedOrMovedOnTheQueue) {
     EXPECT_FALSE(mailbox->offer(frame(1)));
     EXPECT_EQ(queue.pending(), 0U);
     mailbox->setDelegate(std::make_shared<RecordingDelegate>(), queuePtr);  // gone at once
     EXPECT_FALSE(mailbox->offer(frame(2)));
-}
-
-TEST_F(MailboxTest, NoFrameReachesADelegateDetachedOrMovedOnTheQueue) {
     mailbox->setDelegate(delegate, queuePtr);
     mailbox->offer(frame(1));
     // The detach is queued behind the waiting delivery's post, as the engine's stop is, but the
