@@ -91,9 +91,12 @@ struct Outcome {
 };
 
 // A run of the tovak command without windows.
-Outcome tovak(app::Options options) {
+Outcome tovak(app::Options options, std::function<platform::V4L2System()> v4l2 = {}) {
     std::ostringstream out, err;
     app::HeadlessEnvironment env{out, err, app::makeScreenLocker};
+    if (v4l2) {
+        env.v4l2 = std::move(v4l2);
+    }
     options.headless = true;
     const int status = app::runHeadless(options, env);
     return {status, out.str(), err.str()};
@@ -242,16 +245,13 @@ TEST(HeadlessTest, BadSourcesAndAMissingModelFailWithAMessageBeforeAnyEvent) {
 TEST(HeadlessTest, WithoutACameraTheLiveRunReportsTheErrorAndFails) {
     // The live path: real queues, a main loop, and a device folder with no video node in it.
     TempDir dev("tovak-nodev");
-    std::ostringstream out;
-    std::ostringstream err;
-    app::HeadlessEnvironment env{out, err, app::makeScreenLocker};
-    env.v4l2 = [&dev] { return platform::V4L2System::real(dev.path().string(), dev.path().string()); };
     app::Options options;
-    options.headless = true;
     options.maxSeconds = 5.0;
-    EXPECT_EQ(app::runHeadless(options, env), app::exitCameraFailed);
-    EXPECT_NE(err.str().find("Камера: ошибка"), std::string::npos) << err.str();
-    const std::vector<Event> events = parse(out.str());
+    const Outcome run =
+        tovak(options, [&dev] { return platform::V4L2System::real(dev.path().string(), dev.path().string()); });
+    EXPECT_EQ(run.status, app::exitCameraFailed);
+    EXPECT_NE(run.err.find("Камера: ошибка"), std::string::npos) << run.err;
+    const std::vector<Event> events = parse(run.out);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().line,
               R"({"t": 0.000, "frame": 0, "faces": 0, "event": "status", "text": "Камера: ошибка"})");
@@ -266,9 +266,7 @@ TEST(HeadlessTest, AFolderOfImagesReplaysAnOnlooker) {
     ASSERT_TRUE(scene) << error;
     TempDir folder("tovak-frames");
     for (int i = 0; i < 40; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "f%03d.png", i);
-        cv::imwrite(folder / name, scene->render(230 + i)->mat());
+        cv::imwrite(folder / cv::format("f%03d.png", i), scene->render(230 + i)->mat());
     }
     app::Options options;
     options.camera = folder.path().string();

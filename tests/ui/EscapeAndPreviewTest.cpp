@@ -74,23 +74,31 @@ TEST(CameraPreviewGeometry, OutlinesAreFlippedAndScaledToTheWholeBoxAndThePictur
     EXPECT_EQ(CameraPreviewView::fittedRect(QSizeF(640, 360), view), QRectF(0, 45, 480, 270));
 }
 
-TEST(CameraPreviewView, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholder) {
+struct CameraPreviewTest : ::testing::Test {
     MonitorHarness h;
-    CameraPreviewView view(*h.monitor);
-    view.resize(480, 360);
-    h.monitor->previewFaceRects.set({{{0.1, 0.1, 0.3, 0.3}, true}, {{0.6, 0.5, 0.3, 0.3}, false}});
-    QCoreApplication::processEvents();
+    CameraPreviewView view{*h.monitor};
+
+    void SetUp() override { view.resize(480, 360); }
+    void faces(std::vector<monitor::PreviewFaceItem> rects) {
+        h.monitor->previewFaceRects.set(std::move(rects));
+        QCoreApplication::processEvents();
+    }
+    // A white 4:3 picture.
+    void showWhitePicture() {
+        auto bitmap = std::make_shared<imaging::PixelBuffer>(64, 48);
+        bitmap->mutableMat().setTo(cv::Scalar(255, 255, 255, 255));
+        h.monitor->previewImage.set(imaging::Image{bitmap, 64, 48});
+        QCoreApplication::processEvents();
+    }
+};
+
+TEST_F(CameraPreviewTest, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholder) {
+    faces({{{0.1, 0.1, 0.3, 0.3}, true}, {{0.6, 0.5, 0.3, 0.3}, false}});
     // Outlines are not drawn without a picture.
     EXPECT_TRUE(view.showsPlaceholder());
-    QImage placeholder = view.grab().toImage();
-    EXPECT_NE(placeholder.pixelColor(static_cast<int>(0.1 * 480), static_cast<int>(0.6 * 360)).rgb(),
-              qRgb(52, 199, 89));
+    EXPECT_NE(view.grab().toImage().pixelColor(48, 216).rgb(), qRgb(52, 199, 89));
 
-    // A white 4:3 picture.
-    auto bitmap = std::make_shared<imaging::PixelBuffer>(64, 48);
-    bitmap->mutableMat().setTo(cv::Scalar(255, 255, 255, 255));
-    h.monitor->previewImage.set(imaging::Image{bitmap, 64, 48});
-    QCoreApplication::processEvents();
+    showWhitePicture();
     ASSERT_FALSE(view.showsPlaceholder());
     const QImage shot = view.grab().toImage();
     // Left edge of the primary outline (x 0.1 of 480 = 48) at mid-height of its box.
@@ -105,17 +113,10 @@ TEST(CameraPreviewView, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholde
     EXPECT_TRUE(view.showsPlaceholder());
 }
 
-TEST(CameraPreviewView, MarkedFacesAreDashedGreyAndTheMenuMarksAndForgetsThem) {
-    MonitorHarness h;
-    CameraPreviewView view(*h.monitor);
-    view.resize(480, 360);
+TEST_F(CameraPreviewTest, MarkedFacesAreDashedGreyAndTheMenuMarksAndForgetsThem) {
     const imaging::Rect onlooker{0.5, 0.5, 0.25, 0.25};
-    h.monitor->previewFaceRects.set({{{0.1, 0.1, 0.3, 0.3}, true}, {onlooker, false}});
-    QCoreApplication::processEvents();
-    auto bitmap = std::make_shared<imaging::PixelBuffer>(64, 48);
-    bitmap->mutableMat().setTo(cv::Scalar(255, 255, 255, 255));
-    h.monitor->previewImage.set(imaging::Image{bitmap, 64, 48});
-    QCoreApplication::processEvents();
+    faces({{{0.1, 0.1, 0.3, 0.3}, true}, {onlooker, false}});
+    showWhitePicture();
     // (300, 130) is inside the orange outline (240..360, 90..180).
     auto menu = view.contextMenuAt({300, 130});
     ASSERT_EQ(menu->actions().size(), 2);
@@ -125,8 +126,7 @@ TEST(CameraPreviewView, MarkedFacesAreDashedGreyAndTheMenuMarksAndForgetsThem) {
     EXPECT_EQ(h.monitor->ignoredFaces.get(), std::vector<imaging::Rect>{onlooker});
 
     // The region's top edge, y 90 from 240 to 360: grey dashes with gaps.
-    h.monitor->previewFaceRects.set({});
-    QCoreApplication::processEvents();
+    faces({});
     const QImage shot = view.grab().toImage();
     int grey = 0;
     for (int x = 240; x < 360; ++x) {
