@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QMainWindow>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 
 #include "app/CameraPreviewView.h"
@@ -26,10 +25,7 @@ void save(QWidget& widget, const QString& name) {
 }
 
 app::Options demo() {
-    app::Options options;
-    options.camera = "demo";
-    options.lockDryRun = true;
-    return options;
+    return *app::parseCommandLine({"--camera", "demo", "--lock", "dry-run"}).options;
 }
 
 QWidget* panel() {

@@ -66,10 +66,12 @@ class FaceWindows : public ::testing::Test {
     [[nodiscard]] const QImage& fullscreenPicture() const { return fullscreen->imageView()->image(); }
 };
 
-TEST_F(FaceWindows, ShowPutsAFloatingPanelInTheCornerThroughTheMainQueue) {
+TEST_F(FaceWindows, HidingCreatesNothingAndShowPutsAFloatingPanelInTheCornerThroughTheMainQueue) {
     pip->hide();
+    fullscreen->hide();
     drainEvents();
-    EXPECT_EQ(pip->panel(), nullptr);  // hiding creates nothing
+    EXPECT_EQ(pip->panel(), nullptr);
+    EXPECT_EQ(fullscreen->window(), nullptr);
     pip->show();
     EXPECT_EQ(pip->panel(), nullptr);
     drainEvents();
@@ -155,9 +157,6 @@ TEST_F(FaceWindows, NotAPersonNamesTheFaceShownAndClosesAsTheButtonWould) {
 }
 
 TEST_F(FaceWindows, CloseUpRendersAtTheScreensPixelSizeIntoAHiddenWindowThatShowReveals) {
-    fullscreen->hide();
-    drainEvents();
-    EXPECT_EQ(fullscreen->window(), nullptr);  // hiding creates nothing
     updateFullscreen();
     ASSERT_NE(fullscreen->window(), nullptr);
     EXPECT_FALSE(fullscreen->window()->isVisible());
