@@ -60,15 +60,12 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
     }
 }
 
-TEST(CommandLineTest, TheDetectorsEngineAndRealTimePacing) {
+TEST(CommandLineTest, TheDetectorsEngineRealTimePacingHelpAndVersion) {
     const auto parsed = parseCommandLine({"--detector", "opencv", "--realtime"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     EXPECT_EQ(parsed.options->detector, app::DetectorBackend::opencv);
     EXPECT_TRUE(parsed.options->realtime);
     EXPECT_EQ(parseCommandLine({"--detector=onednn"}).options->detector, app::DetectorBackend::onednn);
-}
-
-TEST(CommandLineTest, HelpAndVersion) {
     EXPECT_TRUE(parseCommandLine({"--help"}).options->help);
     EXPECT_TRUE(parseCommandLine({"-h"}).options->help);
     EXPECT_TRUE(parseCommandLine({"--version"}).options->version);

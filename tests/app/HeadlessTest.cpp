@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <regex>
@@ -91,9 +92,12 @@ struct Outcome {
 };
 
 // A run of the tovak command without windows.
-Outcome tovak(app::Options options) {
+Outcome tovak(app::Options options, std::function<platform::V4L2System()> v4l2 = {}) {
     std::ostringstream out, err;
     app::HeadlessEnvironment env{out, err, app::makeScreenLocker};
+    if (v4l2) {
+        env.v4l2 = std::move(v4l2);
+    }
     options.headless = true;
     const int status = app::runHeadless(options, env);
     return {status, out.str(), err.str()};
@@ -104,9 +108,27 @@ const Event* find(const std::vector<Event>& events, const std::string& name) {
     return it == events.end() ? nullptr : &*it;
 }
 
-std::size_t countOf(const std::vector<Event>& events, const std::string& name) {
-    return static_cast<std::size_t>(
-        std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.name == name; }));
+std::vector<Event> named(const std::vector<Event>& events, const std::string& name) {
+    std::vector<Event> found;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                 [&](const Event& e) { return e.name == name; });
+    return found;
+}
+
+std::vector<long> confirmedFrames(const std::string& output) {
+    std::vector<long> frames;
+    for (const Event& e : named(parse(output), "presence.confirmed")) {
+        frames.push_back(e.frame);
+    }
+    return frames;
+}
+
+app::Options dryRun(const std::string& camera, std::optional<double> maxSeconds = std::nullopt) {
+    app::Options options;
+    options.camera = camera;
+    options.lockDryRun = true;
+    options.maxSeconds = maxSeconds;
+    return options;
 }
 
 // The demo replay is the end-to-end test: the real detector on the scripted scene, through the
@@ -133,15 +155,8 @@ constexpr long kLastFrame = 1379;
 class DemoReplayTest : public ::testing::Test {
   protected:
     // One replay for the whole suite: it takes most of a minute.
-    static void SetUpTestSuite() { replay_ = new Outcome(tovak(demo())); }
+    static void SetUpTestSuite() { replay_ = new Outcome(tovak(dryRun("demo"))); }
     static void TearDownTestSuite() { delete std::exchange(replay_, nullptr); }
-    static app::Options demo(std::optional<double> maxSeconds = std::nullopt) {
-        app::Options options;
-        options.camera = "demo";
-        options.lockDryRun = true;
-        options.maxSeconds = maxSeconds;
-        return options;
-    }
     void SetUp() override {
         ASSERT_EQ(replay_->status, 0) << replay_->err;
         events_ = parse(replay_->out);
@@ -161,7 +176,7 @@ TEST_F(DemoReplayTest, EachBeatComesOnItsFrameOnce) {
         EXPECT_EQ(e->faces, beat.faces);
     }
     for (const char* once : {"presence.confirmed", "presence.ended", "away.on", "closeup.show", "lock.request"}) {
-        EXPECT_EQ(countOf(events_, once), 1U) << once;
+        EXPECT_EQ(named(events_, once).size(), 1U) << once;
     }
     // The end of the source stops the monitor.
     EXPECT_EQ(events_.back().frame, kLastFrame);
@@ -169,15 +184,10 @@ TEST_F(DemoReplayTest, EachBeatComesOnItsFrameOnce) {
 }
 
 TEST_F(DemoReplayTest, TheRulesIntervalsHoldBetweenTheBeats) {
-    std::vector<double> raises;
-    for (const Event& e : events_) {
-        if (e.name == "trigger.raise") {
-            raises.push_back(e.t);
-        }
-    }
+    const std::vector<Event> raises = named(events_, "trigger.raise");
     ASSERT_EQ(raises.size(), 4U);  // 8.07, 10.07, 12.07, 14.07: the onlooker leaves at 16.0
     for (std::size_t i = 1; i < raises.size(); ++i) {
-        EXPECT_NEAR(raises[i] - raises[i - 1], 2.0, 1.0 / 30 + 1e-9);
+        EXPECT_NEAR(raises[i].t - raises[i - 1].t, 2.0, 1.0 / 30 + 1e-9);
     }
     const Event* close = find(events_, "trigger.close");
     const Event* hide = find(events_, "pip.hide");
@@ -193,7 +203,7 @@ TEST_F(DemoReplayTest, TheRulesIntervalsHoldBetweenTheBeats) {
 
 // The cut replay runs on the other engine: both must see the same faces in the same frames.
 TEST_F(DemoReplayTest, AShorterReplayOnTheOtherEnginePrintsTheSameEventsUpToWhereItWasCut) {
-    app::Options options = demo(9.0);
+    app::Options options = dryRun("demo", 9.0);
     options.detector = app::DetectorBackend::opencv;
     const Outcome cut = tovak(options);
     ASSERT_EQ(cut.status, 0) << cut.err;
@@ -242,16 +252,13 @@ TEST(HeadlessTest, BadSourcesAndAMissingModelFailWithAMessageBeforeAnyEvent) {
 TEST(HeadlessTest, WithoutACameraTheLiveRunReportsTheErrorAndFails) {
     // The live path: real queues, a main loop, and a device folder with no video node in it.
     TempDir dev("tovak-nodev");
-    std::ostringstream out;
-    std::ostringstream err;
-    app::HeadlessEnvironment env{out, err, app::makeScreenLocker};
-    env.v4l2 = [&dev] { return platform::V4L2System::real(dev.path().string(), dev.path().string()); };
     app::Options options;
-    options.headless = true;
     options.maxSeconds = 5.0;
-    EXPECT_EQ(app::runHeadless(options, env), app::exitCameraFailed);
-    EXPECT_NE(err.str().find("Камера: ошибка"), std::string::npos) << err.str();
-    const std::vector<Event> events = parse(out.str());
+    const Outcome run =
+        tovak(options, [&dev] { return platform::V4L2System::real(dev.path().string(), dev.path().string()); });
+    EXPECT_EQ(run.status, app::exitCameraFailed);
+    EXPECT_NE(run.err.find("Камера: ошибка"), std::string::npos) << run.err;
+    const std::vector<Event> events = parse(run.out);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().line,
               R"({"t": 0.000, "frame": 0, "faces": 0, "event": "status", "text": "Камера: ошибка"})");
@@ -266,19 +273,12 @@ TEST(HeadlessTest, AFolderOfImagesReplaysAnOnlooker) {
     ASSERT_TRUE(scene) << error;
     TempDir folder("tovak-frames");
     for (int i = 0; i < 40; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "f%03d.png", i);
-        cv::imwrite(folder / name, scene->render(230 + i)->mat());
+        cv::imwrite(folder / cv::format("f%03d.png", i), scene->render(230 + i)->mat());
     }
-    app::Options options;
-    options.camera = folder.path().string();
-    options.lockDryRun = true;
-    const Outcome run = tovak(options);
+    const Outcome run = tovak(dryRun(folder.path().string()));
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(confirmedFrames(run.out), std::vector<long>{12}) << run.out;
     const std::vector<Event> events = parse(run.out);
-    const Event* confirmed = find(events, "presence.confirmed");
-    ASSERT_TRUE(confirmed) << run.out;
-    EXPECT_EQ(confirmed->frame, 12);
     ASSERT_GE(events.size(), 2U);
     EXPECT_NE(events[1].line.find(folder.path().filename().string()), std::string::npos) << events[1].line;
 }
@@ -311,13 +311,7 @@ TEST(HeadlessTest, AFaceOnTheWallIsAnOnlookerUntilMarkedThenOnlyTheRealOneIs) {
                                           [](auto& a, auto& b) { return a.area() < b.area(); });
     const auto confirmations = [&](std::vector<std::string> arguments) {
         arguments.insert(arguments.end(), {"--headless", "--camera", folder.path().string(), "--lock", "dry-run"});
-        std::vector<long> frames;
-        for (const Event& e : parse(tovak(*app::parseCommandLine(arguments).options).out)) {
-            if (e.name == "presence.confirmed") {
-                frames.push_back(e.frame);
-            }
-        }
-        return frames;
+        return confirmedFrames(tovak(*app::parseCommandLine(arguments).options).out);
     };
     EXPECT_EQ(confirmations({}), std::vector<long>{2});
     EXPECT_EQ(confirmations({"--ignore-face", monitor::ignored_faces::format({poster})}), std::vector<long>{32});

@@ -23,27 +23,19 @@ cv::Mat coordinateImage(int width, int height) {
     return image;
 }
 
-// Where the source pixel (x, y) of a W x H image lands once the orientation is applied.
+// Where the source pixel (x, y) of a W x H image lands once the orientation is applied: swapped
+// (transposed) first for the turned ones, then mirrored across either axis of the result.
 cv::Point expectedPosition(Orientation o, int x, int y, int w, int h) {
-    switch (o) {
-        case Orientation::up:
-            return {x, y};
-        case Orientation::upMirrored:
-            return {w - 1 - x, y};
-        case Orientation::down:
-            return {w - 1 - x, h - 1 - y};
-        case Orientation::downMirrored:
-            return {x, h - 1 - y};
-        case Orientation::leftMirrored:
-            return {y, x};
-        case Orientation::right:
-            return {h - 1 - y, x};
-        case Orientation::rightMirrored:
-            return {h - 1 - y, w - 1 - x};
-        case Orientation::left:
-            return {y, w - 1 - x};
-    }
-    return {x, y};
+    const struct {
+        bool transposed, flipX, flipY;
+    } kTurns[] = {{false, false, false}, {false, true, false}, {false, true, true}, {false, false, true},
+                  {true, false, false},  {true, true, false},  {true, true, true},  {true, false, true}};
+    const auto& turn = kTurns[static_cast<int>(o) - 1];
+    cv::Point p = turn.transposed ? cv::Point{y, x} : cv::Point{x, y};
+    const cv::Size size = turn.transposed ? cv::Size{h, w} : cv::Size{w, h};
+    p.x = turn.flipX ? size.width - 1 - p.x : p.x;
+    p.y = turn.flipY ? size.height - 1 - p.y : p.y;
+    return p;
 }
 
 }  // namespace

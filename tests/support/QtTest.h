@@ -7,7 +7,6 @@
 namespace tovak::testing {
 
 // Runs the event loop until condition holds or timeoutMs passes; returns the condition.
-// (A timeout only bounds a failing test; no speed is asserted.)
 inline bool processEventsUntil(const std::function<bool()>& condition, int timeoutMs = 2000) {
     QElapsedTimer timer;
     timer.start();

@@ -5,17 +5,16 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 
 #include "app/CameraPreviewView.h"
 #include "app/TovakApp.h"
-#include "platform/opencv/BlazeFaceDetector.h"
+#include "support/QtTest.h"
 
 using namespace tovak;
+using tovak::testing::processEventsUntil;
 
 namespace {
 
@@ -25,27 +24,10 @@ void save(QWidget& widget, const QString& name) {
     }
 }
 
-// Runs the event loop until the condition holds or the time is up.
-bool waitFor(const std::function<bool()>& condition, int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) {
-            return false;
-        }
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 app::Options demo() {
-    app::Options options;
-    options.camera = "demo";
-    options.lockDryRun = true;
-    return options;
+    return *app::parseCommandLine({"--camera", "demo", "--lock", "dry-run"}).options;
 }
 
-// The floating panel, once shown.
 QWidget* panel() {
     for (QWidget* top : QApplication::topLevelWidgets()) {
         if (top->isVisible() && top->windowTitle() == "Товак" && top->size() == QSize(280, 210)) {
@@ -58,10 +40,6 @@ QWidget* panel() {
 }  // namespace
 
 TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
-    // The suite's set-up installs the model: its absence is a failure, not a reason to skip.
-    ASSERT_TRUE(platform::BlazeFaceDetector(platform::BlazeFaceDetector::installedPath(),
-                                            platform::BlazeFaceDetector::defaultModel)
-                    .isAvailable());
     std::string error;
     app::TovakApp application(demo(), error);
     ASSERT_TRUE(error.empty()) << error;
@@ -76,18 +54,19 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     save(window, "1-before-start");
 
     QTest::mouseClick(window.findChild<QPushButton*>("startButton"), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return monitor.isRunning.get() && monitor.previewImage.get().has_value(); }, 10000));
+    ASSERT_TRUE(
+        processEventsUntil([&] { return monitor.isRunning.get() && monitor.previewImage.get().has_value(); }, 10000));
     EXPECT_EQ(monitor.statusLine.get(), "● Демо-камера");
     EXPECT_FALSE(window.findChild<QPushButton*>("startButton")->isEnabled());
 
     // The onlooker steps in 8 s into the scene; two outlines and the floating panel follow.
-    ASSERT_TRUE(waitFor([&] { return monitor.previewFaceRects.get().size() == 2; }, 15000));
-    ASSERT_TRUE(waitFor([] { return panel() != nullptr; }, 5000));
+    ASSERT_TRUE(processEventsUntil([&] { return monitor.previewFaceRects.get().size() == 2; }, 15000));
+    ASSERT_TRUE(processEventsUntil([] { return panel() != nullptr; }, 5000));
     QTest::qWait(300);
     save(window, "2-onlooker");
     save(*panel(), "3-panel");
     QTest::mouseClick(window.findChild<QPushButton*>("stopButton"), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !monitor.isRunning.get(); }, 5000));
+    ASSERT_TRUE(processEventsUntil([&] { return !monitor.isRunning.get(); }, 5000));
     EXPECT_EQ(monitor.statusLine.get(), "Стоп");
 }
 
@@ -99,9 +78,10 @@ TEST(SingleInstance, ASecondStartShowsTheFirstInstancesWindowAgain) {
     ASSERT_TRUE(error.empty()) << error;
     ASSERT_TRUE(first.listenForOtherInstances());
     first.showMainWindow().close();  // closing the window keeps the application and its monitor
-    ASSERT_TRUE(waitFor([&] { return first.mainWindow() == nullptr; }, 2000));
+    ASSERT_TRUE(processEventsUntil([&] { return first.mainWindow() == nullptr; }, 2000));
 
     EXPECT_TRUE(app::TovakApp::askRunningInstanceToShow());
-    ASSERT_TRUE(waitFor([&] { return first.mainWindow() != nullptr && first.mainWindow()->isVisible(); }, 3000));
+    ASSERT_TRUE(
+        processEventsUntil([&] { return first.mainWindow() != nullptr && first.mainWindow()->isVisible(); }, 3000));
     EXPECT_EQ(first.monitor().statusLine.get(), "Готов");
 }

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "WindowTestSupport.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/QtTest.h"
 #include "windows/FullscreenFaceController.h"
