@@ -1,13 +1,11 @@
 #include "support/LockerSession.h"
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -17,28 +15,6 @@
 namespace tovak::testing {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Starts command with the write end of a pipe in place of "{fd}" (or as its standard output) and
-// reads the first line written there: a bus address, a display number; empty when none comes.
-std::string startAndRead(std::vector<std::string> command, pid_t& pid) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        return {};
-    }
-    std::replace(command.begin(), command.end(), std::string("{fd}"), std::to_string(fds[1]));
-    pid = spawnChild(command, {.stdoutFd = fds[1], .display = "", .quietStderr = true});
-    ::close(fds[1]);
-    std::string line;
-    for (char c = 0; pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n';) {
-        line += c;
-    }
-    ::close(fds[0]);
-    return line;
-}
-
-}  // namespace
 
 LockerSession::LockerSession() {
     static int argc = 1, sessions = 0;
@@ -52,7 +28,7 @@ LockerSession::LockerSession() {
     fs::create_directories(folder_ / "run");
     fs::permissions(folder_ / "run", fs::perms::owner_all);
     address_ = QString::fromStdString(
-        startAndRead({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, daemon_));
+        spawnAndReadLine({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, daemon_));
     bus_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, connectionName_));
 }
 
@@ -73,10 +49,10 @@ std::string LockerSession::startLocker(const Locker& locker) {
     const std::string conf = (folder_ / "xorg.conf").string();
     std::ofstream(conf) << "Section \"Device\"\n Identifier \"d\"\n Driver \"dummy\"\nEndSection\n";
     const std::string number =
-        locker.needsGamma ? startAndRead({"Xorg", "-displayfd", "{fd}", "-config", conf, "-logfile", conf + ".log",
-                                          "-nolisten", "tcp", "-noreset", "-novtswitch", "-sharevts"},
-                                         display_)
-                          : startAndRead({"Xvfb", "-displayfd", "{fd}", "-nolisten", "tcp"}, display_);
+        locker.needsGamma ? spawnAndReadLine({"Xorg", "-displayfd", "{fd}", "-config", conf, "-logfile", conf + ".log",
+                                              "-nolisten", "tcp", "-noreset", "-novtswitch", "-sharevts"},
+                                             display_)
+                          : spawnAndReadLine({"Xvfb", "-displayfd", "{fd}", "-nolisten", "tcp"}, display_);
     if (!bus_->isConnected() || number.empty()) {
         return locker.needsGamma ? "no bus, or no Xorg dummy server (xserver-xorg-video-dummy; Xorg runs as root or "
                                    "with allowed_users=anybody in /etc/X11/Xwrapper.config)"

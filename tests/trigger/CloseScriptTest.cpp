@@ -1,12 +1,21 @@
+// The close script, and the script closer through a stand-in osascript that records its arguments.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 
+#include "support/TempDir.h"
+#include "system/ScriptRunner.h"
 #include "trigger/CloseScript.h"
+#include "trigger/ScriptDocumentCloser.h"
 
 namespace tovak::trigger {
 namespace {
+
+namespace fs = std::filesystem;
 
 const std::string kHead = "set targetPOSIX to \"";
 
@@ -43,28 +52,18 @@ tell application "TextEdit"
     end if
 end tell)";
 
-TEST(CloseScriptText, FixedTextIsExactAndNineHundredFortySevenBytes) {
+TEST(CloseScriptText, PlainPathBetweenTheQuotesOfTheFirstLineThenTheExactNineHundredFortySevenBytes) {
     EXPECT_EQ(closeDocumentScriptTail.size(), 947u);
     EXPECT_EQ(std::string(closeDocumentScriptTail), kExpectedTail);
-    EXPECT_NE(closeDocumentScriptTail.back(), '\n');
-    EXPECT_EQ(closeDocumentScriptTail.find('\r'), std::string_view::npos);
-    EXPECT_EQ(closeDocumentScriptTail.find('\t'), std::string_view::npos);
-}
-
-TEST(CloseScriptText, PlainPathSitsBetweenTheQuotesOfTheFirstLine) {
     const std::string path = "/Users/anna/Documents/Бюджет Q3.xlsx";
-    const std::string script = closeDocumentScript(path);
-    EXPECT_EQ(kHead.size(), 20u);
-    EXPECT_EQ(script, kHead + path + kExpectedTail);
-    EXPECT_EQ(script.substr(0, script.find('\n')), "set targetPOSIX to \"" + path + "\"");
+    EXPECT_EQ(closeDocumentScript(path), kHead + path + kExpectedTail);
 }
 
 TEST(CloseScriptEscaping, BackslashesDoubledFirstThenQuotesEscaped) {
     const std::pair<std::string, std::string> cases[] = {
         {"/tmp/a\"b.csv", "/tmp/a\\\"b.csv"},
         {"/tmp/a\\b.csv", "/tmp/a\\\\b.csv"},
-        // A backslash before a quote: three backslashes and the quote.
-        {"x\\\"y", "x\\\\\\\"y"},
+        {"x\\\"y", "x\\\\\\\"y"},  // a backslash before a quote: three backslashes and the quote
         {"/tmp/-rf $(id) `x` ; | & * 'q' ~ \n\t.csv", "/tmp/-rf $(id) `x` ; | & * 'q' ~ \n\t.csv"},
     };
     for (const auto& [path, escaped] : cases) {
@@ -91,6 +90,39 @@ TEST(CloseScriptEscaping, PathCannotEndTheLiteralEarly) {
     // The trailing backslash of the path is doubled, so it does not swallow the closing quote.
     EXPECT_EQ(literal.substr(literal.size() - 2), "\\\\");
     EXPECT_TRUE(script.ends_with(kExpectedTail));
+}
+
+// What the stand-in was given, one argument each.
+std::vector<std::string> argumentsIn(const std::string& record) {
+    std::stringstream buffer;
+    buffer << std::ifstream(record, std::ios::binary).rdbuf();
+    std::vector<std::string> arguments;
+    for (std::string argument; std::getline(buffer, argument, '\0');) {
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
+TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoShell) {
+    testing::TempDir folder("tovak-osascript");
+    const std::string tool =
+        folder.script("osascript", "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" + (folder / "argv") + "'");
+    const std::string marker = folder / "pwned";
+    const std::string hostile =
+        "-e \"; touch " + marker + "; $(touch " + marker + ") `touch " + marker + "` \\\"\n| & >x.csv";
+    for (const std::string& path : {std::string("/home/anna/Бюджет.csv"), hostile}) {
+        ScriptDocumentCloser(std::make_shared<system::OsascriptRunner>(tool, 10.0)).closeDocument(path);
+        EXPECT_EQ(argumentsIn(folder / "argv"), (std::vector<std::string>{"-e", closeDocumentScript(path)}));
+    }
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_FALSE(fs::exists(fs::current_path() / "x.csv"));
+
+    // A missing or non-executable tool fails without running.
+    fs::remove(folder / "argv");
+    EXPECT_FALSE(system::OsascriptRunner(folder / "absent", 10.0).run("return 1"));
+    fs::permissions(tool, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(system::OsascriptRunner(tool, 10.0).run("return 1"));
+    EXPECT_FALSE(fs::exists(folder / "argv"));
 }
 
 }  // namespace

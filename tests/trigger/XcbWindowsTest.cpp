@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include "support/Fakes.h"
 #include "support/XDisplay.h"
+#include "trigger/RaisingWorkspace.h"
 #include "trigger/linux/XcbDocumentCloser.h"
+#include "trigger/linux/XcbDocumentRaiser.h"
+#include "trigger/linux/XcbWindows.h"
 
 namespace tovak::trigger {
 namespace {
 
 using testing::WithoutWindowManager;
 using testing::WithWindowManager;
+using testing::XDisplay;
 
 TEST_F(WithWindowManager, OnlyTheDocumentWindowThatCanBeAskedIsAsked) {
     const xcb_window_t other = x_->window("Отчёт.csv — LibreOffice Calc");
@@ -57,6 +62,58 @@ TEST(XcbDocumentCloser, UnreachableDisplayIsIgnored) {
     const XcbDocumentCloser::Report report = XcbDocumentCloser(":4095").closeWindowsTitled("Бюджет.csv");
     EXPECT_FALSE(report.reachedDisplay);
     EXPECT_EQ(report.windowsAsked, 0);
+}
+
+TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFiveSeconds) {
+    const xcb_window_t document = x_->window("Бюджет Q3.csv — LibreOffice Calc");
+    const xcb_window_t other = x_->window("Отчёт.csv — LibreOffice Calc");
+    ASSERT_TRUE(x_->managed());
+    const std::unique_ptr<XcbWindows> x = XcbWindows::connect(x_->name());
+    ASSERT_NE(x, nullptr);
+    const auto active = [&](xcb_window_t window) {
+        return x->hasWord(x->root(), x->atom(XcbWindows::kNetActiveWindow), XCB_ATOM_WINDOW, window);
+    };
+    const auto minimised = [&] {
+        return x->hasWord(document, x->atom(XcbWindows::kNetWmState), XCB_ATOM_ATOM,
+                          x->atom(XcbWindows::kNetWmStateHidden));
+    };
+    ASSERT_TRUE(XDisplay::waitUntil([&] { return active(other); }));
+    testing::CallLog log;
+    runtime::ManualSerialQueue queue;
+    auto opener = std::make_shared<testing::FakeServices>(log, queue);
+    auto clock = std::make_shared<runtime::ManualClock>();
+    RaisingWorkspace workspace(std::make_shared<XcbDocumentRaiser>(x_->name()), opener, clock);
+    EXPECT_TRUE(workspace.open("/home/anna/Бюджет Q3.csv"));
+    EXPECT_TRUE(XDisplay::waitUntil([&] { return active(document); }));
+    x_->minimise(document);
+    ASSERT_TRUE(XDisplay::waitUntil([&] { return minimised() && !active(document); }));
+    EXPECT_TRUE(workspace.open("/home/anna/Бюджет Q3.csv"));
+    EXPECT_TRUE(XDisplay::waitUntil([&] { return active(document) && !minimised(); }));
+    EXPECT_FALSE(XcbDocumentRaiser(":4095").raiseDocument("/home/anna/Бюджет Q3.csv"));
+    EXPECT_TRUE(log.entries().empty());
+
+    struct Row {
+        const char* name;
+        double at;
+        const char* path;
+        bool openerAccepts;
+        std::size_t opens;  // open requests so far
+    };
+    const Row rows[] = {
+        {"no window shows it: the opener opens it", 1000.0, "/d/Бюджет Q4.csv", true, 1},
+        {"4.999 s later that open still counts", 1004.999, "/d/Бюджет Q4.csv", true, 1},
+        {"5 s later it is opened again", 1005.0, "/d/Бюджет Q4.csv", true, 2},
+        {"another file is opened at once", 1005.5, "/d/b.csv", true, 3},
+        {"a refusal is reported", 1006.0, "/d/c.csv", false, 4},
+        {"and holds back no next try", 1006.5, "/d/c.csv", true, 5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        clock->set(row.at);
+        opener->openAccepted = row.openerAccepts;
+        EXPECT_EQ(workspace.open(row.path), row.openerAccepts);
+        EXPECT_EQ(log.entries().size(), row.opens);
+    }
 }
 
 }  // namespace
