@@ -51,12 +51,9 @@ class XDisplay {
             openbox_ = spawnChild({"openbox", "--sm-disable"}, {.display = name_, .quietStderr = true});
             // The client list is the last thing openbox publishes as it starts; windows mapped
             // before then may be missed.
-            wmReady_ = waitUntil(
-                [&] {
-                    return hasProperty(root_, atom(c_, "_NET_SUPPORTING_WM_CHECK")) &&
-                           hasProperty(root_, atom(c_, "_NET_CLIENT_LIST"));
-                },
-                20);
+            const auto published = [&](const char* name) { return hasProperty(root_, atom(c_, name)); };
+            wmReady_ =
+                waitUntil([&] { return published("_NET_SUPPORTING_WM_CHECK") && published("_NET_CLIENT_LIST"); }, 20);
         }
         ready_ = true;
     }

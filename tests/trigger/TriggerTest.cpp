@@ -1,4 +1,5 @@
-// The close script, and the script closer through a stand-in osascript that records its arguments.
+// The close script, the script closer through a stand-in osascript that records its arguments, and
+// the bundled resources in the build tree and installed.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +9,9 @@
 #include <utility>
 
 #include "support/TempDir.h"
+#include "system/Process.h"
 #include "system/ScriptRunner.h"
+#include "trigger/BundledResources.h"
 #include "trigger/CloseScript.h"
 #include "trigger/ScriptDocumentCloser.h"
 
@@ -92,17 +95,6 @@ TEST(CloseScriptEscaping, PathCannotEndTheLiteralEarly) {
     EXPECT_TRUE(script.ends_with(kExpectedTail));
 }
 
-// What the stand-in was given, one argument each.
-std::vector<std::string> argumentsIn(const std::string& record) {
-    std::stringstream buffer;
-    buffer << std::ifstream(record, std::ios::binary).rdbuf();
-    std::vector<std::string> arguments;
-    for (std::string argument; std::getline(buffer, argument, '\0');) {
-        arguments.push_back(argument);
-    }
-    return arguments;
-}
-
 TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoShell) {
     testing::TempDir folder("tovak-osascript");
     const std::string tool =
@@ -112,7 +104,9 @@ TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoSh
         "-e \"; touch " + marker + "; $(touch " + marker + ") `touch " + marker + "` \\\"\n| & >x.csv";
     for (const std::string& path : {std::string("/home/anna/Бюджет.csv"), hostile}) {
         ScriptDocumentCloser(std::make_shared<system::OsascriptRunner>(tool, 10.0)).closeDocument(path);
-        EXPECT_EQ(argumentsIn(folder / "argv"), (std::vector<std::string>{"-e", closeDocumentScript(path)}));
+        std::stringstream arguments;  // each ended by a zero byte
+        arguments << std::ifstream(folder / "argv", std::ios::binary).rdbuf();
+        EXPECT_EQ(arguments.str(), std::string("-e\0", 3) + closeDocumentScript(path) + '\0');
     }
     EXPECT_FALSE(fs::exists(marker));
     EXPECT_FALSE(fs::exists(fs::current_path() / "x.csv"));
@@ -123,6 +117,35 @@ TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoSh
     fs::permissions(tool, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(system::OsascriptRunner(tool, 10.0).run("return 1"));
     EXPECT_FALSE(fs::exists(folder / "argv"));
+}
+
+TEST(BundledResources, SearchesShareTovakAboveTheExecutableNearestFirst) {
+    EXPECT_EQ(resourceFoldersAbove("/opt/tovak/bin"),
+              (std::vector<std::string>{"/opt/tovak/bin/share/tovak", "/opt/tovak/share/tovak", "/opt/share/tovak",
+                                        "/share/tovak"}));
+    const std::vector<std::string> untidy = resourceFoldersAbove("/opt/tovak/bin/../lib/");
+    ASSERT_GE(untidy.size(), 2u);
+    EXPECT_EQ(untidy[0], "/opt/tovak/lib/share/tovak");
+    EXPECT_EQ(untidy[1], "/opt/tovak/share/tovak");
+}
+
+TEST(BundledResources, FindsTheDefaultDocumentFromThisTestInTheBuildTree) {
+    BundledResources resources;
+    std::optional<std::string> path = resources.pathForResource("DefaultTrigger", "csv");
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(*path, (fs::path(TOVAK_BUILD_DIR) / "share/tovak/DefaultTrigger.csv").string());
+    std::string header;
+    std::getline(std::ifstream(*path), header);
+    EXPECT_TRUE(header.starts_with("Статья;"));
+}
+
+TEST(BundledResources, FoundNextToTheInstalledProgram) {
+    testing::TempDir prefix("tovak-install");
+    ASSERT_TRUE(system::runToolAndWait(
+        TOVAK_CMAKE_COMMAND,
+        {"--install", TOVAK_BUILD_DIR, "--prefix", prefix.path().string(), "--component", "resources"}, 120.0));
+    EXPECT_EQ(BundledResources(resourceFoldersAbove(prefix / "bin")).pathForResource("DefaultTrigger", "csv"),
+              prefix / "share/tovak/DefaultTrigger.csv");
 }
 
 }  // namespace
