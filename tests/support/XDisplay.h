@@ -92,36 +92,33 @@ class XDisplay {
 
     // Waits until the window manager lists every test window as a client.
     bool managed() {
-        const xcb_atom_t clientList = atom(c_, "_NET_CLIENT_LIST");
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
         auto nextRemap = Clock::now() + std::chrono::seconds(1);
-        while (Clock::now() < deadline) {
+        return waitUntil([&] {
             std::set<xcb_window_t> listed;
             xcb_get_property_reply_t* reply = xcb_get_property_reply(
-                c_, xcb_get_property(c_, 0, root_, clientList, XCB_ATOM_WINDOW, 0, 1024), nullptr);
+                c_, xcb_get_property(c_, 0, root_, atom(c_, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1024), nullptr);
             if (reply != nullptr) {
                 const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
                 listed.insert(ids, ids + xcb_get_property_value_length(reply) / 4);
                 std::free(reply);
             }
-            if (std::all_of(windows_.begin(), windows_.end(), [&](xcb_window_t w) { return listed.count(w) > 0; })) {
-                return true;
-            }
             // A window mapped while openbox is still settling can slip past it; mapping it again
             // hands it over, as it would for an application that shows its window a second time.
-            if (Clock::now() >= nextRemap) {
-                for (xcb_window_t w : windows_) {
-                    if (listed.count(w) == 0) {
-                        xcb_unmap_window(c_, w);
-                        xcb_map_window(c_, w);
-                    }
+            const bool remap = Clock::now() >= nextRemap;
+            bool all = true;
+            for (xcb_window_t w : windows_) {
+                if (listed.count(w) == 0 && remap) {
+                    xcb_unmap_window(c_, w);
+                    xcb_map_window(c_, w);
                 }
+                all = all && listed.count(w) > 0;
+            }
+            if (remap) {
                 xcb_flush(c_);
                 nextRemap = Clock::now() + std::chrono::seconds(1);
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+            return all;
+        });
     }
 
     // The windows that were asked to close (WM_DELETE_WINDOW), waiting until `expected` is among

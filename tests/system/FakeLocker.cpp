@@ -46,16 +46,15 @@ class FakeLocker final : public QDBusVirtualObject {
   private:
     // What the real services tell their watchers, before the caller hears the reply.
     void announce(const QDBusMessage& call, const QDBusConnection& connection) const {
-        const bool session = call.interface() == QLatin1String("org.freedesktop.login1.Session");
-        QDBusMessage signal = QDBusMessage::createSignal(
-            call.path(), session ? QStringLiteral("org.freedesktop.DBus.Properties") : call.interface(),
-            session ? QStringLiteral("PropertiesChanged") : QStringLiteral("ActiveChanged"));
-        if (session) {
-            signal << call.interface() << QVariantMap{{QStringLiteral("LockedHint"), locked_}} << QStringList{};
+        if (call.interface() == QLatin1String("org.freedesktop.login1.Session")) {
+            connection.send(QDBusMessage::createSignal(call.path(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("PropertiesChanged"))
+                            << call.interface() << QVariantMap{{QStringLiteral("LockedHint"), locked_}}
+                            << QStringList{});
         } else {
-            signal << locked_;
+            connection.send(QDBusMessage::createSignal(call.path(), call.interface(), QStringLiteral("ActiveChanged"))
+                            << locked_);
         }
-        connection.send(signal);
     }
 
     void log(const QString& line) const {

@@ -178,18 +178,12 @@ TEST(Tools, SuccessIsExitStatusZeroWithinTheDeadlineAndArgumentsArriveVerbatim) 
 }
 
 // Records when each probe ran, in virtual seconds from the call; fails every script.
-class TimedRunner final : public ScriptRunner {
-  public:
-    explicit TimedRunner(runtime::ManualClock& clock) : clock_(clock), start_(clock.now()) {}
-    bool run(const std::string& source) override {
-        probes.emplace_back(clock_.now() - start_, source);
-        return false;
-    }
+struct TimedRunner final : ScriptRunner {
+    explicit TimedRunner(runtime::ManualClock& c) : clock(c), start(c.now()) {}
+    bool run(const std::string& source) override { return probes.emplace_back(clock.now() - start, source), false; }
+    runtime::ManualClock& clock;
+    double start;
     std::vector<std::pair<double, std::string>> probes;
-
-  private:
-    runtime::ManualClock& clock_;
-    double start_;
 };
 
 TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrderOncePerProcess) {
