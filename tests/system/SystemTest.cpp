@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -50,12 +48,6 @@ Outcome lock(LockChain chain) {
     EXPECT_EQ(outcome.calls, 0) << "lockNow returns before it locks";
     sim.drain();
     return outcome;
-}
-
-std::string readAll(const fs::path& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
 }
 
 const std::string kKeystroke =
@@ -105,9 +97,9 @@ TEST(MacChain, LibrariesThenTheSessionToolThenTheKeystrokeEachOnlyWhenTheOneBefo
                                               : std::optional<std::string>(
                                                     "Блокировка не сработала. В macOS 15+ нет CGSession; включите: "
                                                     "Конфиденциальность → Автоматизация → Товак → System Events."));
-        const std::string calls = readAll(folder / "lock-calls");
+        const std::string calls = folder.read("lock-calls");
         EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), row.libraryCalls);
-        EXPECT_EQ(readAll(folder / "tool-args"), row.toolArguments);
+        EXPECT_EQ(folder.read("tool-args"), row.toolArguments);
         EXPECT_EQ(runner->scripts, std::vector<std::string>(row.scripts, kKeystroke));
         // Libraries are unloaded after use.
         EXPECT_EQ(dlopen(TOVAK_LOCK_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);

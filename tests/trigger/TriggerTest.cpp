@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 
@@ -85,9 +84,8 @@ TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoSh
         "-e \"; touch " + marker + "; $(touch " + marker + ") `touch " + marker + "` \\\"\n| & >x.csv";
     for (const std::string& path : {std::string("/home/anna/Бюджет.csv"), hostile}) {
         ScriptDocumentCloser(std::make_shared<system::OsascriptRunner>(tool, 10.0)).closeDocument(path);
-        std::stringstream arguments;  // each ended by a zero byte
-        arguments << std::ifstream(folder / "argv", std::ios::binary).rdbuf();
-        EXPECT_EQ(arguments.str(), std::string("-e\0", 3) + closeDocumentScript(path) + '\0');
+        // Each argument ends with a zero byte.
+        EXPECT_EQ(folder.read("argv"), std::string("-e\0", 3) + closeDocumentScript(path) + '\0');
     }
     EXPECT_FALSE(fs::exists(marker));
     EXPECT_FALSE(fs::exists(fs::current_path() / "x.csv"));
