@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 extern char** environ;
@@ -48,6 +49,22 @@ pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& op
     }
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+std::string spawnAndReadLine(std::vector<std::string> command, pid_t& pid) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return {};
+    }
+    std::replace(command.begin(), command.end(), std::string("{fd}"), std::to_string(fds[1]));
+    pid = spawnChild(command, {.stdoutFd = fds[1], .display = "", .quietStderr = true});
+    ::close(fds[1]);
+    std::string line;
+    for (char c = 0; pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n';) {
+        line += c;
+    }
+    ::close(fds[0]);
+    return line;
 }
 
 void stopChild(pid_t pid) {

@@ -20,6 +20,11 @@ struct SpawnOptions {
 // -1 when it could not be started.
 pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& options = {});
 
+// Starts command with the write end of a pipe in place of "{fd}" (or as its standard output), DISPLAY
+// removed and standard error quiet, and reads the first line written there (a bus address, a display
+// number); empty when none comes.
+std::string spawnAndReadLine(std::vector<std::string> command, pid_t& pid);
+
 // Ends a child started by spawnChild and waits for it.
 void stopChild(pid_t pid);
 

@@ -1,19 +1,28 @@
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "support/ChildProcess.h"
 
 namespace tovak::testing {
 
 // A temporary home and a private session bus and, on request, an X server with a real screen locker
 // from a Debian package; all of it stops with the object. startLocker returns why it could not
-// start (for GTEST_SKIP), empty when it did; then watch or lock on bus(); active() is the locker's
-// own GetActive().
+// start (for GTEST_SKIP), empty when it did; then watch or lock on bus().
 class LockerSession {
   public:
     struct Locker {
@@ -26,13 +35,80 @@ class LockerSession {
     static constexpr Locker mate{"mate-screensaver", "org.mate.ScreenSaver", false};
     static constexpr Locker gnome{"gnome-screensaver", "org.gnome.ScreenSaver", true};
 
-    LockerSession();
-    ~LockerSession();
+    LockerSession() {
+        static int argc = 1, sessions = 0;
+        static char name[] = "tovak-test";
+        static char* argv[] = {name, nullptr};
+        if (QCoreApplication::instance() == nullptr) {
+            new QCoreApplication(argc, argv);  // lives until the process ends, as Qt expects
+        }
+        connectionName_ = QStringLiteral("locker-session-%1").arg(++sessions);
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("tovak-" + std::to_string(::getpid()) + "-" + std::to_string(sessions));
+        std::filesystem::create_directories(folder_ / "run");
+        std::filesystem::permissions(folder_ / "run", std::filesystem::perms::owner_all);
+        address_ = QString::fromStdString(
+            spawnAndReadLine({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, daemon_));
+        bus_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, connectionName_));
+    }
+    ~LockerSession() {
+        if (locker_ > 0) {
+            ::kill(locker_, SIGCONT);  // a frozen locker hears no SIGTERM
+        }
+        stopChild(locker_);
+        bus_.reset();
+        QDBusConnection::disconnectFromBus(connectionName_);
+        stopChild(daemon_);
+        stopChild(display_);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    LockerSession(const LockerSession&) = delete;
+    LockerSession& operator=(const LockerSession&) = delete;
 
-    std::string startLocker(const Locker& locker);
+    std::string startLocker(const Locker& locker) {
+        const std::string conf = (folder_ / "xorg.conf").string();
+        std::ofstream(conf) << "Section \"Device\"\n Identifier \"d\"\n Driver \"dummy\"\nEndSection\n";
+        const std::string number =
+            locker.needsGamma
+                ? spawnAndReadLine({"Xorg", "-displayfd", "{fd}", "-config", conf, "-logfile", conf + ".log",
+                                    "-nolisten", "tcp", "-noreset", "-novtswitch", "-sharevts"},
+                                   display_)
+                : spawnAndReadLine({"Xvfb", "-displayfd", "{fd}", "-nolisten", "tcp"}, display_);
+        if (!bus_->isConnected() || number.empty()) {
+            return locker.needsGamma ? "no bus, or no Xorg dummy server (xserver-xorg-video-dummy; Xorg runs as root "
+                                       "or with allowed_users=anybody in /etc/X11/Xwrapper.config)"
+                                     : "no bus (dbus-daemon) or no Xvfb";
+        }
+        service_ = QString::fromLatin1(locker.service);
+        locker_ = spawnChild({"env", "HOME=" + folder_.string(), "XDG_RUNTIME_DIR=" + (folder_ / "run").string(),
+                              "DBUS_SESSION_BUS_ADDRESS=" + address_.toStdString(), locker.program, "--no-daemon"},
+                             {.stdoutFd = -1, .display = ":" + number, .quietStderr = true});
+        return waitForName(service_) ? "" : std::string(locker.program) + " did not start (not installed?)";
+    }
+
     // Waits up to ten seconds for name to have an owner on the bus (or, owned false, none).
-    bool waitForName(const QString& name, bool owned = true) const;
-    [[nodiscard]] bool active() const;
+    bool waitForName(const QString& name, bool owned = true) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (bus_->interface()->isServiceRegistered(name) != owned && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return bus_->interface()->isServiceRegistered(name) == owned;
+    }
+
+    // Calls method on the locker's own service, object and interface.
+    QDBusMessage callLocker(const QString& method, const QVariantList& arguments = {}) const {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(service_, "/" + QString(service_).replace('.', '/'), service_, method);
+        message.setArguments(arguments);
+        message.setAutoStartService(false);
+        return bus_->call(message, QDBus::Block, 5000);
+    }
+    // The locker's own GetActive().
+    [[nodiscard]] bool active() const {
+        const QDBusMessage reply = callLocker(QStringLiteral("GetActive"));
+        return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+    }
 
     [[nodiscard]] QDBusConnection& bus() const { return *bus_; }
     [[nodiscard]] const QString& address() const { return address_; }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace tovak::testing {
@@ -28,6 +29,12 @@ class TempDir {
         std::filesystem::create_directories((path_ / name).parent_path());
         std::ofstream(path_ / name) << text;
         return *this / name;
+    }
+    // The whole text of a file, empty when there is none.
+    [[nodiscard]] std::string read(const std::string& name) const {
+        std::stringstream text;
+        text << std::ifstream(path_ / name, std::ios::binary).rdbuf();
+        return text.str();
     }
     // A shell script that can be run.
     std::string script(const std::string& name, const std::string& body) const {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -33,20 +34,8 @@ inline xcb_atom_t atom(xcb_connection_t* c, const char* name) {
 class XDisplay {
   public:
     explicit XDisplay(bool windowManager) {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            return;
-        }
-        xvfb_ =
-            spawnChild({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                       {.display = "", .quietStderr = true});
-        ::close(fds[1]);
-        std::string number;
-        char ch = 0;
-        while (::read(fds[0], &ch, 1) == 1 && ch != '\n') {
-            number += ch;
-        }
-        ::close(fds[0]);
+        const std::string number =
+            spawnAndReadLine({"Xvfb", "-displayfd", "{fd}", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, xvfb_);
         if (number.empty()) {
             return;
         }
@@ -58,19 +47,13 @@ class XDisplay {
         root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
         wmProtocols_ = atom(c_, "WM_PROTOCOLS");
         wmDelete_ = atom(c_, "WM_DELETE_WINDOW");
-        netWmName_ = atom(c_, "_NET_WM_NAME");
-        utf8_ = atom(c_, "UTF8_STRING");
         if (windowManager) {
             openbox_ = spawnChild({"openbox", "--sm-disable"}, {.display = name_, .quietStderr = true});
-            const xcb_atom_t check = atom(c_, "_NET_SUPPORTING_WM_CHECK");
-            const auto deadline = Clock::now() + std::chrono::seconds(20);
             // The client list is the last thing openbox publishes as it starts; windows mapped
             // before then may be missed.
-            const xcb_atom_t clients = atom(c_, "_NET_CLIENT_LIST");
-            while (!(hasProperty(root_, check) && hasProperty(root_, clients)) && Clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            wmReady_ = hasProperty(root_, check) && hasProperty(root_, clients);
+            const auto published = [&](const char* name) { return hasProperty(root_, atom(c_, name)); };
+            wmReady_ =
+                waitUntil([&] { return published("_NET_SUPPORTING_WM_CHECK") && published("_NET_CLIENT_LIST"); }, 20);
         }
         ready_ = true;
     }
@@ -94,13 +77,10 @@ class XDisplay {
         xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
         xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, root_, 10, 10, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           screen->root_visual, 0, nullptr);
-        if (netWmName) {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, netWmName_, utf8_, 8,
-                                static_cast<std::uint32_t>(title.size()), title.data());
-        } else {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                                static_cast<std::uint32_t>(title.size()), title.data());
-        }
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id,
+                            netWmName ? atom(c_, "_NET_WM_NAME") : xcb_atom_t{XCB_ATOM_WM_NAME},
+                            netWmName ? atom(c_, "UTF8_STRING") : xcb_atom_t{XCB_ATOM_STRING}, 8,
+                            static_cast<std::uint32_t>(title.size()), title.data());
         if (acceptsDelete) {
             xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id, wmProtocols_, XCB_ATOM_ATOM, 32, 1, &wmDelete_);
         }
@@ -112,65 +92,54 @@ class XDisplay {
 
     // Waits until the window manager lists every test window as a client.
     bool managed() {
-        const xcb_atom_t clientList = atom(c_, "_NET_CLIENT_LIST");
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
         auto nextRemap = Clock::now() + std::chrono::seconds(1);
-        while (Clock::now() < deadline) {
+        return waitUntil([&] {
             std::set<xcb_window_t> listed;
             xcb_get_property_reply_t* reply = xcb_get_property_reply(
-                c_, xcb_get_property(c_, 0, root_, clientList, XCB_ATOM_WINDOW, 0, 1024), nullptr);
+                c_, xcb_get_property(c_, 0, root_, atom(c_, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1024), nullptr);
             if (reply != nullptr) {
                 const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
                 listed.insert(ids, ids + xcb_get_property_value_length(reply) / 4);
                 std::free(reply);
             }
-            bool all = true;
-            for (xcb_window_t w : windows_) {
-                all = all && listed.count(w) > 0;
-            }
-            if (all) {
-                return true;
-            }
             // A window mapped while openbox is still settling can slip past it; mapping it again
             // hands it over, as it would for an application that shows its window a second time.
-            if (Clock::now() >= nextRemap) {
-                for (xcb_window_t w : windows_) {
-                    if (listed.count(w) == 0) {
-                        xcb_unmap_window(c_, w);
-                        xcb_map_window(c_, w);
-                    }
+            const bool remap = Clock::now() >= nextRemap;
+            bool all = true;
+            for (xcb_window_t w : windows_) {
+                if (listed.count(w) == 0 && remap) {
+                    xcb_unmap_window(c_, w);
+                    xcb_map_window(c_, w);
                 }
+                all = all && listed.count(w) > 0;
+            }
+            if (remap) {
                 xcb_flush(c_);
                 nextRemap = Clock::now() + std::chrono::seconds(1);
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+            return all;
+        });
     }
 
     // The windows that were asked to close (WM_DELETE_WINDOW), waiting until `expected` is among
     // them and then a little longer for any stray request.
     std::set<xcb_window_t> askedToClose(xcb_window_t expected) {
         std::set<xcb_window_t> asked;
-        auto deadline = Clock::now() + std::chrono::seconds(10);
         bool seen = expected == 0;
-        if (seen) {
-            deadline = Clock::now() + std::chrono::milliseconds(500);
-        }
+        auto deadline = Clock::now() + (seen ? std::chrono::milliseconds(500) : std::chrono::seconds(10));
         while (Clock::now() < deadline) {
             xcb_generic_event_t* event = xcb_poll_for_event(c_);
             if (event == nullptr) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 continue;
             }
-            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
-                auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
-                if (message->type == wmProtocols_ && message->data.data32[0] == wmDelete_) {
-                    asked.insert(message->window);
-                    if (message->window == expected && !seen) {
-                        seen = true;
-                        deadline = Clock::now() + std::chrono::milliseconds(500);
-                    }
+            auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && message->type == wmProtocols_ &&
+                message->data.data32[0] == wmDelete_) {
+                asked.insert(message->window);
+                if (message->window == expected && !seen) {
+                    seen = true;
+                    deadline = Clock::now() + std::chrono::milliseconds(500);
                 }
             }
             std::free(event);
@@ -190,8 +159,8 @@ class XDisplay {
                        reinterpret_cast<const char*>(&event));
         xcb_flush(c_);
     }
-    static bool waitUntil(const std::function<bool()>& condition) {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
+    static bool waitUntil(const std::function<bool()>& condition, int seconds = 10) {
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
         while (!condition() && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -218,28 +187,26 @@ class XDisplay {
     std::string name_;
     xcb_connection_t* c_ = nullptr;
     xcb_window_t root_ = 0;
-    xcb_atom_t wmProtocols_ = 0, wmDelete_ = 0, netWmName_ = 0, utf8_ = 0;
+    xcb_atom_t wmProtocols_ = 0, wmDelete_ = 0;
     std::vector<xcb_window_t> windows_;
     bool ready_ = false;
     bool wmReady_ = false;
 };
 
-class WithWindowManager : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        x_ = std::make_unique<XDisplay>(true);
-        ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
-        ASSERT_TRUE(x_->windowManagerReady()) << "openbox did not start";
-    }
-    std::unique_ptr<XDisplay> x_;
-};
-
 class WithoutWindowManager : public ::testing::Test {
   protected:
     void SetUp() override {
-        x_ = std::make_unique<XDisplay>(false);
+        x_ = std::make_unique<XDisplay>(windowManager_);
         ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
+        ASSERT_TRUE(x_->windowManagerReady() || !windowManager_) << "openbox did not start";
     }
+    bool windowManager_ = false;
     std::unique_ptr<XDisplay> x_;
 };
+
+class WithWindowManager : public WithoutWindowManager {
+  protected:
+    WithWindowManager() { windowManager_ = true; }
+};
+
 }  // namespace tovak::testing

@@ -21,8 +21,8 @@ class FakeLocker final : public QDBusVirtualObject {
     QString introspect(const QString&) const override { return {}; }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        log(message.member());
         const QString member = message.member();
+        log(member);
         if (member == QLatin1String("Lock") && refuse_) {
             connection.send(message.createErrorReply(QDBusError::AccessDenied, member));
         } else if (member == QLatin1String("Lock") || member == QLatin1String("Unlock")) {
@@ -46,16 +46,15 @@ class FakeLocker final : public QDBusVirtualObject {
   private:
     // What the real services tell their watchers, before the caller hears the reply.
     void announce(const QDBusMessage& call, const QDBusConnection& connection) const {
-        const bool session = call.interface() == QLatin1String("org.freedesktop.login1.Session");
-        QDBusMessage signal = QDBusMessage::createSignal(
-            call.path(), session ? QStringLiteral("org.freedesktop.DBus.Properties") : call.interface(),
-            session ? QStringLiteral("PropertiesChanged") : QStringLiteral("ActiveChanged"));
-        if (session) {
-            signal << call.interface() << QVariantMap{{QStringLiteral("LockedHint"), locked_}} << QStringList{};
+        if (call.interface() == QLatin1String("org.freedesktop.login1.Session")) {
+            connection.send(QDBusMessage::createSignal(call.path(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("PropertiesChanged"))
+                            << call.interface() << QVariantMap{{QStringLiteral("LockedHint"), locked_}}
+                            << QStringList{});
         } else {
-            signal << locked_;
+            connection.send(QDBusMessage::createSignal(call.path(), call.interface(), QStringLiteral("ActiveChanged"))
+                            << locked_);
         }
-        connection.send(signal);
     }
 
     void log(const QString& line) const {
@@ -66,27 +65,22 @@ class FakeLocker final : public QDBusVirtualObject {
     }
 
     QString logPath_;
-    bool confirm_;
-    bool refuse_;
-    bool locked_ = false;
+    bool confirm_, refuse_, locked_ = false;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    const QStringList args = app.arguments();  // address, name, log file, mode
     if (args.size() < 4) {
         return 2;
     }
-    const QString address = args.at(1);
-    const QString name = args.at(2);
-    const QString logPath = args.at(3);
-    const bool confirm = args.contains(QStringLiteral("--confirm"));
-    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake"));
-    FakeLocker locker(logPath, confirm, args.contains(QStringLiteral("--refuse")));
+    QDBusConnection bus = QDBusConnection::connectToBus(args.at(1), QStringLiteral("fake"));
+    FakeLocker locker(args.at(3), args.contains(QStringLiteral("--confirm")),
+                      args.contains(QStringLiteral("--refuse")));
     if (!bus.isConnected() || !bus.registerVirtualObject(QStringLiteral("/"), &locker, QDBusConnection::SubPath) ||
-        !bus.registerService(name)) {
+        !bus.registerService(args.at(2))) {
         return 1;
     }
     return app.exec();

@@ -4,11 +4,11 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/linux/LinuxLockChain.h"
 #include "platform/linux/LinuxSessionLockWatcher.h"
@@ -46,6 +46,14 @@ Result lockNow(const testing::LockerSession& session, LinuxLockOptions options =
     main->flush();
     EXPECT_EQ(result.calls, 1);
     return result;
+}
+
+// Runs the event loop, where the bus announcements arrive, until done or the time is up.
+void pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time) {
+    const auto until = std::chrono::steady_clock::now() + time;
+    while (!done() && std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
 }
 
 // A private session bus (dbus-daemon of its own) with stand-in lockers on it.
@@ -88,10 +96,9 @@ class PrivateBus : public ::testing::Test {
     }
 
     system::ScreenLock::Outcome lock() const {
-        // The private bus stands in for the system bus as well, so logind can be faked on it.
-        system::ScreenLock screenLock(std::make_shared<testing::ThreadedMainQueue>(),
-                                      linuxLockChain(session_.bus(), session_.bus(), options_));
-        return screenLock.runChain();
+        return system::ScreenLock(std::make_shared<testing::ThreadedMainQueue>(),
+                                  linuxLockChain(session_.bus(), session_.bus(), options_))
+            .runChain();
     }
 
     testing::LockerSession session_;
@@ -100,7 +107,10 @@ class PrivateBus : public ::testing::Test {
     LinuxLockOptions options_;
 };
 
-TEST_F(PrivateBus, NoLockerAnywhereIsAFailureWithTheLinuxMessage) {
+TEST_F(PrivateBus, NoLockerAnywhereIsAFailureWithTheLinuxMessageAndNothingIsWatched) {
+    LinuxSessionLockWatcher watcher(session_.bus(), session_.bus(), options_);
+    EXPECT_FALSE(watcher.isAvailable());
+    EXPECT_FALSE(watcher.isLocked());
     const Result result = lockNow(session_, options_);
     EXPECT_TRUE(result.onMain);
     EXPECT_FALSE(result.ok);
@@ -137,74 +147,59 @@ TEST_F(PrivateBus, LockThatIsNotConfirmedIsNeverASuccessAndNamesTheLocker) {
               "Блокировка не сработала: KDE, GNOME и logind не подтвердили блокировку.");
 }
 
-TEST_F(PrivateBus, Xflock4ExitingZeroLocksBeforeLogindIsAsked) {
+TEST_F(PrivateBus, Xflock4ExitingZeroLocksElseLogindLocksTheNamedOrThisProcessSessionAndWaitsForLockedHint) {
     fake("org.freedesktop.login1", "--confirm");
     options_.xflock4 = tool(0);
     EXPECT_EQ(lock().method, "xflock4");
     EXPECT_TRUE(calls("org.freedesktop.login1").empty());
-}
-
-TEST_F(PrivateBus, LogindLocksTheNamedSessionAndWaitsForLockedHint) {
-    fake("org.freedesktop.login1", "--confirm");
     options_.xflock4 = tool(1);
     system::ScreenLock::Outcome outcome = lock();
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(outcome.method, "logind");
     EXPECT_EQ(calls("org.freedesktop.login1"), (std::vector<std::string>{"GetSession", "7", "Lock", "Get"}));
     EXPECT_TRUE(fs::exists(folder_ / "xflock4.log")) << "xflock4 was tried first";
-}
-
-TEST_F(PrivateBus, LogindAsksForThisProcessSessionWhenNoneIsNamed) {
-    fake("org.freedesktop.login1", "--confirm");
+    fs::remove(log("org.freedesktop.login1"));
     options_.sessionId.reset();
     EXPECT_TRUE(lock().success);
-    const std::vector<std::string> asked = calls("org.freedesktop.login1");
-    ASSERT_GE(asked.size(), 2u);
-    EXPECT_EQ(asked[0], "GetSessionByPID");
-    EXPECT_EQ(asked[1], std::to_string(::getpid()));
+    EXPECT_EQ(calls("org.freedesktop.login1"),
+              (std::vector<std::string>{"GetSessionByPID", std::to_string(::getpid()), "Lock", "Get"}));
 }
 
 // Real lockers from Debian packages, each on an X server and a bus of its own (ctest label locker).
-class RealLocker : public ::testing::TestWithParam<testing::LockerSession::Locker> {};
+class RealLocker : public ::testing::TestWithParam<testing::LockerSession::Locker> {
+  protected:
+    void SetUp() override {
+        if (std::string why = session.startLocker(GetParam()); !why.empty()) {
+            GTEST_SKIP() << why;
+        }
+    }
+    testing::LockerSession session;
+};
 
 // MATE locks without ever answering Lock; GNOME answers.
 TEST_P(RealLocker, LocksAndIsConfirmedWhetherOrNotTheLockRequestIsAnswered) {
-    testing::LockerSession session;
-    if (std::string why = session.startLocker(GetParam()); !why.empty()) {
-        GTEST_SKIP() << why;
-    }
     ASSERT_FALSE(session.active());
     const Result result = lockNow(session);
     EXPECT_TRUE(result.ok) << result.text.value_or("");
     EXPECT_EQ(result.text, std::nullopt);
     EXPECT_TRUE(session.active()) << "the locker itself reports the lock";
 }
+
 // The pause while locked hears the real lockers: ActiveChanged on the lock, and on the unlock
 // (SetActive false, which the lockers take without a password).
 TEST_P(RealLocker, TheLockStateWatcherHearsTheLockAndTheUnlock) {
-    testing::LockerSession session;
-    if (std::string why = session.startLocker(GetParam()); !why.empty()) {
-        GTEST_SKIP() << why;
-    }
     LinuxSessionLockWatcher watcher(session.bus(), session.bus());
     ASSERT_TRUE(watcher.isAvailable());
     std::vector<bool> changes;
     watcher.setOnChange([&](bool locked) { changes.push_back(locked); });
     const auto waitForChanges = [&](std::size_t count) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (changes.size() < count && std::chrono::steady_clock::now() < until) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
+        pumpUntil([&] { return changes.size() >= count; }, std::chrono::seconds(10));
     };
     ASSERT_TRUE(lockNow(session).ok);
     waitForChanges(1);
     EXPECT_EQ(changes, (std::vector<bool>{true}));
     EXPECT_TRUE(watcher.isLocked());
-    const QString service = QString::fromLatin1(GetParam().service);
-    const QString path = QLatin1Char('/') + QString(service).replace(QLatin1Char('.'), QLatin1Char('/'));
-    QDBusMessage unlock = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("SetActive"));
-    unlock.setArguments({false});
-    session.bus().call(unlock, QDBus::Block, 5000);
+    session.callLocker(QStringLiteral("SetActive"), {false});
     waitForChanges(2);
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
     EXPECT_FALSE(session.active());
@@ -241,31 +236,22 @@ TEST_F(PrivateBus, LockStateFollowsLogindAndEveryScreensaver) {
     EXPECT_TRUE(watcher.isAvailable());
     std::vector<bool> changes;
     watcher.setOnChange([&](bool locked) { changes.push_back(locked); });
-    const auto ask = [&](const char* service, const char* path, const char* interface, const char* method) {
-        session_.bus().call(QDBusMessage::createMethodCall(service, path, interface, method));
-        // The announcements arrive through the event loop.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-        while (std::chrono::steady_clock::now() < until) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+    const auto ask = [&](bool logind, const char* method) {
+        session_.bus().call(logind ? QDBusMessage::createMethodCall("org.freedesktop.login1",
+                                                                    "/org/freedesktop/login1/session/_37",
+                                                                    "org.freedesktop.login1.Session", method)
+                                   : QDBusMessage::createMethodCall("org.mate.ScreenSaver", "/org/mate/ScreenSaver",
+                                                                    "org.mate.ScreenSaver", method));
+        pumpUntil([] { return false; }, std::chrono::milliseconds(300));
     };
-    const char* session = "/org/freedesktop/login1/session/_37";
-    const char* sessionInterface = "org.freedesktop.login1.Session";
-    const char* mate[] = {"org.mate.ScreenSaver", "/org/mate/ScreenSaver", "org.mate.ScreenSaver"};
-    ask("org.freedesktop.login1", session, sessionInterface, "Lock");
+    ask(true, "Lock");
     EXPECT_EQ(changes, (std::vector<bool>{true}));
-    ask(mate[0], mate[1], mate[2], "Lock");
-    ask("org.freedesktop.login1", session, sessionInterface, "Unlock");
+    ask(false, "Lock");
+    ask(true, "Unlock");
     EXPECT_EQ(changes, (std::vector<bool>{true})) << "the screensaver still covers the screen";
     EXPECT_TRUE(watcher.isLocked());
-    ask(mate[0], mate[1], mate[2], "Unlock");
+    ask(false, "Unlock");
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
-}
-
-TEST_F(PrivateBus, WithoutAnyLockStateServiceNothingIsWatched) {
-    LinuxSessionLockWatcher watcher(session_.bus(), session_.bus(), options_);
-    EXPECT_FALSE(watcher.isAvailable());
-    EXPECT_FALSE(watcher.isLocked());
 }
 
 }  // namespace

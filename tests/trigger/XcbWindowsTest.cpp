@@ -3,16 +3,52 @@
 #include "support/Fakes.h"
 #include "support/XDisplay.h"
 #include "trigger/RaisingWorkspace.h"
+#include "trigger/linux/XcbDocumentCloser.h"
 #include "trigger/linux/XcbDocumentRaiser.h"
 #include "trigger/linux/XcbWindows.h"
 
 namespace tovak::trigger {
 namespace {
 
+using testing::WithoutWindowManager;
 using testing::WithWindowManager;
 using testing::XDisplay;
 
-TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFiveSeconds) {
+TEST_F(WithoutWindowManager, EachMatchingWindowGetsItsOwnDeleteMessageAndAnUnreachableDisplayIsIgnored) {
+    const std::string hostile = "-rf \"$(touch x)\"; `id` *.csv";
+    const xcb_window_t other = x_->window("Бюджет Q4.csv — Calc");
+    const xcb_window_t document = x_->window("Бюджет Q3.csv — Calc");
+    const xcb_window_t second = x_->window("Бюджет Q3.csv (только чтение)", false);
+    const xcb_window_t stubborn = x_->window("Бюджет Q3.csv — xterm", true, false);
+    const xcb_window_t strange = x_->window(hostile + " — Calc");
+    const xcb_window_t plain = x_->window("rf x_->csv — Calc");
+    const XcbDocumentCloser::Report unreachable = XcbDocumentCloser(":4095").closeWindowsTitled("Бюджет.csv");
+    EXPECT_FALSE(unreachable.reachedDisplay);
+    EXPECT_EQ(unreachable.windowsAsked, 0);
+    XcbDocumentCloser closer(x_->name());
+    // Empty names match nothing.
+    EXPECT_EQ(closer.closeWindowsTitled("").windowsAsked, 0);
+    closer.closeDocument("/tmp/folder/");
+    EXPECT_TRUE(x_->askedToClose(0).empty());
+
+    const XcbDocumentCloser::Report report = closer.closeWindowsTitled("Бюджет Q3.csv");
+    EXPECT_TRUE(report.reachedDisplay);
+    EXPECT_FALSE(report.throughWindowManager);
+    EXPECT_EQ(report.windowsAsked, 2);
+    std::set<xcb_window_t> asked = x_->askedToClose(document);
+    if (asked.count(second) == 0) {
+        asked.merge(x_->askedToClose(second));
+    }
+    EXPECT_EQ(asked, (std::set<xcb_window_t>{document, second}));
+    // Hostile names match literally; the file name is taken from the path.
+    closer.closeDocument("/tmp/" + hostile);
+    EXPECT_EQ(x_->askedToClose(strange), std::set<xcb_window_t>{strange});
+    for (xcb_window_t window : {other, stubborn, plain}) {
+        EXPECT_TRUE(x_->exists(window)) << window;
+    }
+}
+
+TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFiveSecondsAndOnlyAsksWhatCanBeAsked) {
     const xcb_window_t document = x_->window("Бюджет Q3.csv — LibreOffice Calc");
     const xcb_window_t other = x_->window("Отчёт.csv — LibreOffice Calc");
     ASSERT_TRUE(x_->managed());
@@ -40,14 +76,13 @@ TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFi
     EXPECT_FALSE(XcbDocumentRaiser(":4095").raiseDocument("/home/anna/Бюджет Q3.csv"));
     EXPECT_TRUE(log.entries().empty());
 
-    struct Row {
+    const struct Row {
         const char* name;
         double at;
         const char* path;
         bool openerAccepts;
         std::size_t opens;  // open requests so far
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"no window shows it: the opener opens it", 1000.0, "/d/Бюджет Q4.csv", true, 1},
         {"4.999 s later that open still counts", 1004.999, "/d/Бюджет Q4.csv", true, 1},
         {"5 s later it is opened again", 1005.0, "/d/Бюджет Q4.csv", true, 2},
@@ -62,6 +97,16 @@ TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFi
         EXPECT_EQ(workspace.open(row.path), row.openerAccepts);
         EXPECT_EQ(log.entries().size(), row.opens);
     }
+
+    // The closer asks only the document window that can be asked.
+    const xcb_window_t stubborn = x_->window("Бюджет Q3.csv — xterm", true, false);  // could only be killed
+    ASSERT_TRUE(x_->managed());
+    const XcbDocumentCloser::Report report = XcbDocumentCloser(x_->name()).closeWindowsTitled("Бюджет Q3.csv");
+    EXPECT_TRUE(report.reachedDisplay);
+    EXPECT_TRUE(report.throughWindowManager);
+    EXPECT_EQ(report.windowsAsked, 1);
+    EXPECT_EQ(x_->askedToClose(document), std::set<xcb_window_t>{document});
+    EXPECT_TRUE(x_->exists(other) && x_->exists(stubborn));
 }
 
 }  // namespace

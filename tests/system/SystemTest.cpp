@@ -1,4 +1,5 @@
-// The macOS lock chain on a test library and test tools, and the generic ScreenLock around a chain.
+// The macOS lock chain on a test library and test tools, the generic ScreenLock around a chain, the
+// tool runner and the automation warm-up.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,13 +7,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <utility>
+#include <vector>
 
 #include "runtime/SerialQueue.h"
 #include "runtime/Simulation.h"
+#include "support/TempDir.h"
 #include "support/ThreadedMainQueue.h"
+#include "system/AutomationWarmup.h"
 #include "system/MacLockChain.h"
+#include "system/Process.h"
 #include "system/ScreenLock.h"
 
 namespace tovak::system {
@@ -20,14 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CountingRunner final : public ScriptRunner {
-  public:
-    explicit CountingRunner(bool succeed) : succeed_(succeed) {}
-    bool run(const std::string& source) override { return scripts.push_back(source), succeed_; }
+struct CountingRunner final : ScriptRunner {
+    explicit CountingRunner(bool succeeds) : succeed(succeeds) {}
+    bool run(const std::string& source) override { return scripts.push_back(source), succeed; }
+    bool succeed;
     std::vector<std::string> scripts;
-
-  private:
-    bool succeed_;
 };
 
 struct Outcome {
@@ -47,12 +48,6 @@ Outcome lock(LockChain chain) {
     EXPECT_EQ(outcome.calls, 0) << "lockNow returns before it locks";
     sim.drain();
     return outcome;
-}
-
-std::string readAll(const fs::path& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
 }
 
 const std::string kKeystroke =
@@ -78,46 +73,39 @@ TEST(MacChain, LibrariesThenTheSessionToolThenTheKeystrokeEachOnlyWhenTheOneBefo
         {"tool not executable is passed over", missing, missing, notExecutable, true, 0, "", 1, true},
         {"everything refused", noSymbol, missing, exits1, false, 0, "-suspend\n", 1, false},
     };
-    const fs::path folder = fs::temp_directory_path() / ("tovak-maclock-" + std::to_string(::getpid()));
+    const auto library = [](Library which) -> std::string {
+        return which == locking ? TOVAK_LOCK_LIBRARY : which == noSymbol ? TOVAK_NO_SYMBOL_LIBRARY : "/nonexistent";
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        testing::TempDir folder("tovak-maclock");
         ::setenv("TOVAK_LOCK_CALLS", (folder / "lock-calls").c_str(), 1);
-        const auto library = [&](Library which) -> std::string {
-            return which == locking ? TOVAK_LOCK_LIBRARY : which == noSymbol ? TOVAK_NO_SYMBOL_LIBRARY : "/nonexistent";
-        };
-        MacLockPaths paths;
-        paths.firstLibrary = library(row.first);
-        paths.secondLibrary = library(row.second);
-        paths.sessionTool = (folder / "CGSession").string();
+        MacLockPaths paths{.firstLibrary = library(row.first), .secondLibrary = library(row.second)};
+        paths.sessionTool = folder / "CGSession";
         if (row.tool != absent) {
-            std::ofstream(paths.sessionTool) << "#!/bin/sh\necho \"$@\" >> '" << (folder / "tool-args").string()
-                                             << "'\nexit " << (row.tool == exits1 ? 1 : 0) << "\n";
-            fs::permissions(paths.sessionTool, row.tool == notExecutable
-                                                   ? fs::perms::owner_read | fs::perms::owner_write
-                                                   : fs::perms::owner_all);
+            folder.script("CGSession",
+                          "echo \"$@\" >> '" + (folder / "tool-args") + "'\nexit " + (row.tool == exits1 ? "1" : "0"));
+        }
+        if (row.tool == notExecutable) {
+            fs::permissions(paths.sessionTool, fs::perms::owner_read | fs::perms::owner_write);
         }
         auto runner = std::make_shared<CountingRunner>(row.scriptSucceeds);
         const Outcome outcome = lock(macLockChain(runner, paths));
         EXPECT_EQ(outcome.calls, 1);
         EXPECT_EQ(outcome.success, row.locked);
-        EXPECT_EQ(outcome.message.has_value(), !row.locked);
-        const std::string calls = readAll(folder / "lock-calls");
+        EXPECT_EQ(outcome.message, row.locked ? std::nullopt
+                                              : std::optional<std::string>(
+                                                    "Блокировка не сработала. В macOS 15+ нет CGSession; включите: "
+                                                    "Конфиденциальность → Автоматизация → Товак → System Events."));
+        const std::string calls = folder.read("lock-calls");
         EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), row.libraryCalls);
-        EXPECT_EQ(readAll(folder / "tool-args"), row.toolArguments);
+        EXPECT_EQ(folder.read("tool-args"), row.toolArguments);
         EXPECT_EQ(runner->scripts, std::vector<std::string>(row.scripts, kKeystroke));
-        if (!row.locked) {
-            EXPECT_EQ(outcome.message,
-                      "Блокировка не сработала. В macOS 15+ нет CGSession; включите: "
-                      "Конфиденциальность → Автоматизация → Товак → System Events.");
-        }
         // Libraries are unloaded after use.
         EXPECT_EQ(dlopen(TOVAK_LOCK_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);
         EXPECT_EQ(dlopen(TOVAK_NO_SYMBOL_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);
     }
     ::unsetenv("TOVAK_LOCK_CALLS");
-    fs::remove_all(folder);
 }
 
 TEST(ScreenLockChain, ThrowingMethodCountsAsNotLocked) {
@@ -166,6 +154,53 @@ TEST(ScreenLockChain, LockerGoneBeforeItsWorkerRanStillAnswersOnceOnMain) {
     main->flush();
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(onMain);
+}
+
+TEST(Tools, SuccessIsExitStatusZeroWithinTheDeadlineAndArgumentsArriveVerbatim) {
+    testing::TempDir folder("tovak-tools");
+    EXPECT_TRUE(runToolAndWait(folder.script("ok", "exit 0"), {}, 10.0));
+    EXPECT_FALSE(runToolAndWait(folder.script("no", "exit 1"), {}, 10.0));
+    EXPECT_FALSE(runToolAndWait(folder.script("killed", "kill -9 $$"), {}, 10.0));
+    EXPECT_FALSE(runToolAndWait(folder.script("slow", "sleep 30"), {}, 0.2));
+    EXPECT_FALSE(runToolAndWait(folder / "missing", {}, 10.0));
+    const std::string tool =
+        folder.script("check", "[ \"$#\" = 2 ] && [ \"$1\" = '-suspend' ] && [ \"$2\" = '$(x) \"; *' ]");
+    EXPECT_TRUE(runToolAndWait(tool, {"-suspend", "$(x) \"; *"}, 10.0));
+    EXPECT_FALSE(runToolAndWait(tool, {"-suspend"}, 10.0));
+}
+
+// Records when each probe ran, in virtual seconds from the call; fails every script.
+struct TimedRunner final : ScriptRunner {
+    explicit TimedRunner(runtime::ManualClock& c) : clock(c), start(c.now()) {}
+    bool run(const std::string& source) override { return probes.emplace_back(clock.now() - start, source), false; }
+    runtime::ManualClock& clock;
+    double start;
+    std::vector<std::pair<double, std::string>> probes;
+};
+
+TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrderOncePerProcess) {
+    runtime::Simulation sim;
+    auto runner = std::make_shared<TimedRunner>(sim.clock);
+    AutomationWarmup warmup;
+    warmup.scheduleAfterWindowShown(sim.main, runner);
+    warmup.scheduleAfterWindowShown(sim.main, runner);  // a second call schedules nothing
+    EXPECT_TRUE(runner->probes.empty()) << "scheduling returns before any probe";
+    EXPECT_EQ(sim.main.pendingDelayed(), 4u);
+    sim.advance(10.0);
+    warmup.scheduleAfterWindowShown(sim.main, runner);  // nor one after the probes failed
+    EXPECT_EQ(sim.main.pendingDelayed(), 0u);
+    EXPECT_TRUE(warmup.didScheduleThisSession());
+    ASSERT_EQ(runner->probes.size(), 4u);
+    const std::vector<std::pair<double, std::string>> expected = {
+        {0.8, "tell application \"System Events\"\n    return (count of processes) as string\nend tell"},
+        {2.1, "tell application \"TextEdit\"\n    name\nend tell"},
+        {3.4, "tell application \"Numbers\"\n    name\nend tell"},
+        {4.7, "tell application \"Microsoft Excel\"\n    name\nend tell"},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_NEAR(runner->probes[i].first, expected[i].first, 1e-9) << i;
+        EXPECT_EQ(runner->probes[i].second, expected[i].second) << i;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,131 @@
+// The close script, the script closer through a stand-in osascript that records its arguments, and
+// the bundled resources in the build tree and installed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+
+#include "support/TempDir.h"
+#include "system/Process.h"
+#include "system/ScriptRunner.h"
+#include "trigger/BundledResources.h"
+#include "trigger/CloseScript.h"
+#include "trigger/ScriptDocumentCloser.h"
+
+namespace tovak::trigger {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kHead = "set targetPOSIX to \"";
+
+const std::string kExpectedTail = R"("
+tell application "Microsoft Excel"
+    if it is running then
+        repeat with i from (count of workbooks) to 1 by -1
+            try
+                set wb to workbook i
+                set p to POSIX path of (full name of wb as alias)
+                if p is equal to targetPOSIX then close wb saving no
+            end try
+        end repeat
+    end if
+end tell
+tell application "Numbers"
+    if it is running then
+        repeat with doc in documents
+            try
+                set p to POSIX path of (document file of doc as alias)
+                if p is equal to targetPOSIX then close doc saving no
+            end try
+        end repeat
+    end if
+end tell
+tell application "TextEdit"
+    if it is running then
+        repeat with doc in documents
+            try
+                set p to path of doc
+                if p is equal to targetPOSIX then close doc saving no
+            end try
+        end repeat
+    end if
+end tell)";
+
+TEST(CloseScriptText, FixedTextIsExactAndNineHundredFortySevenBytes) {
+    EXPECT_EQ(closeDocumentScriptTail.size(), 947u);
+    EXPECT_EQ(std::string(closeDocumentScriptTail), kExpectedTail);
+}
+
+TEST(CloseScriptEscaping, PathSitsBetweenTheQuotesOfTheFirstLineBackslashesDoubledFirstThenQuotesEscaped) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/Users/anna/Documents/Бюджет Q3.xlsx", "/Users/anna/Documents/Бюджет Q3.xlsx"},
+        {"/tmp/a\"b.csv", "/tmp/a\\\"b.csv"},
+        {"/tmp/a\\b.csv", "/tmp/a\\\\b.csv"},
+        {"x\\\"y", "x\\\\\\\"y"},  // a backslash before a quote: three backslashes and the quote
+        {"/tmp/-rf $(id) `x` ; | & * 'q' ~ \n\t.csv", "/tmp/-rf $(id) `x` ; | & * 'q' ~ \n\t.csv"},
+        // A hostile name cannot close the string early, and its trailing backslash cannot swallow the quote.
+        {"/tmp/x\"\ndo shell script \"rm -rf ~\" --\\", "/tmp/x\\\"\ndo shell script \\\"rm -rf ~\\\" --\\\\"},
+    };
+    for (const auto& [path, escaped] : cases) {
+        EXPECT_EQ(escapeForAppleScriptString(path), escaped) << path;
+        EXPECT_EQ(closeDocumentScript(path), kHead + escaped + kExpectedTail) << path;
+    }
+}
+
+TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoShell) {
+    testing::TempDir folder("tovak-osascript");
+    const std::string tool =
+        folder.script("osascript", "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" + (folder / "argv") + "'");
+    const std::string marker = folder / "pwned";
+    const std::string hostile =
+        "-e \"; touch " + marker + "; $(touch " + marker + ") `touch " + marker + "` \\\"\n| & >x.csv";
+    for (const std::string& path : {std::string("/home/anna/Бюджет.csv"), hostile}) {
+        ScriptDocumentCloser(std::make_shared<system::OsascriptRunner>(tool, 10.0)).closeDocument(path);
+        // Each argument ends with a zero byte.
+        EXPECT_EQ(folder.read("argv"), std::string("-e\0", 3) + closeDocumentScript(path) + '\0');
+    }
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_FALSE(fs::exists(fs::current_path() / "x.csv"));
+
+    // A missing or non-executable tool fails without running.
+    fs::remove(folder / "argv");
+    EXPECT_FALSE(system::OsascriptRunner(folder / "absent", 10.0).run("return 1"));
+    fs::permissions(tool, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(system::OsascriptRunner(tool, 10.0).run("return 1"));
+    EXPECT_FALSE(fs::exists(folder / "argv"));
+}
+
+TEST(BundledResources, SearchesShareTovakAboveTheExecutableNearestFirst) {
+    EXPECT_EQ(resourceFoldersAbove("/opt/tovak/bin"),
+              (std::vector<std::string>{"/opt/tovak/bin/share/tovak", "/opt/tovak/share/tovak", "/opt/share/tovak",
+                                        "/share/tovak"}));
+    const std::vector<std::string> untidy = resourceFoldersAbove("/opt/tovak/bin/../lib/");
+    ASSERT_GE(untidy.size(), 2u);
+    EXPECT_EQ(untidy[0], "/opt/tovak/lib/share/tovak");
+    EXPECT_EQ(untidy[1], "/opt/tovak/share/tovak");
+}
+
+TEST(BundledResources, FindsTheDefaultDocumentFromThisTestInTheBuildTree) {
+    BundledResources resources;
+    std::optional<std::string> path = resources.pathForResource("DefaultTrigger", "csv");
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(*path, (fs::path(TOVAK_BUILD_DIR) / "share/tovak/DefaultTrigger.csv").string());
+    std::string header;
+    std::getline(std::ifstream(*path), header);
+    EXPECT_TRUE(header.starts_with("Статья;"));
+}
+
+TEST(BundledResources, FoundNextToTheInstalledProgram) {
+    testing::TempDir prefix("tovak-install");
+    ASSERT_TRUE(system::runToolAndWait(
+        TOVAK_CMAKE_COMMAND,
+        {"--install", TOVAK_BUILD_DIR, "--prefix", prefix.path().string(), "--component", "resources"}, 120.0));
+    EXPECT_EQ(BundledResources(resourceFoldersAbove(prefix / "bin")).pathForResource("DefaultTrigger", "csv"),
+              prefix / "share/tovak/DefaultTrigger.csv");
+}
+
+}  // namespace
+}  // namespace tovak::trigger
