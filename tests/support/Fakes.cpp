@@ -4,39 +4,12 @@
 
 namespace tovak::testing {
 
-void FakeCamera::requestAccess(std::function<void(bool)> answer) {
-    std::lock_guard lock(mutex_);
-    log_.add("camera.prompt");
-    pendingAnswer_ = std::move(answer);
-}
-
-void FakeCamera::answerPermission(bool granted) {
-    std::function<void(bool)> answer;
-    {
-        std::lock_guard lock(mutex_);
-        answer = std::exchange(pendingAnswer_, nullptr);
-    }
-    if (answer) {
-        answer(granted);
-    }
-}
-
-bool FakeCamera::permissionPending() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<bool>(pendingAnswer_);
-}
-
 void FakeCamera::setSampleBufferDelegate(std::weak_ptr<monitor::SampleBufferDelegate> delegate,
                                          std::shared_ptr<runtime::TaskQueue> queue) {
     std::lock_guard lock(mutex_);
     delegate_ = std::move(delegate);
     queue_ = std::move(queue);
     log_.add(queue_ ? "camera.attach" : "camera.detach");
-}
-
-bool FakeCamera::delegateAttached() const {
-    std::lock_guard lock(mutex_);
-    return queue_ != nullptr && !delegate_.expired();
 }
 
 bool FakeCamera::deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection) {
@@ -94,47 +67,6 @@ std::unique_ptr<monitor::FaceRequestHandler> ScriptedDetector::makeHandler(imagi
     return std::make_unique<ScriptedHandler>(std::move(script), [this, frame] {
         std::lock_guard inner(mutex_);
         landmarkFrames_.push_back(frame);
-    });
-}
-
-std::optional<std::string> FakeServices::string(const std::string& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    return it == values_.end() ? std::nullopt : std::optional(it->second);
-}
-
-bool FakeServices::setString(const std::string& key, const std::string& value) {
-    std::lock_guard lock(mutex_);
-    values_[key] = value;
-    return writable;
-}
-
-bool FakeServices::remove(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    values_.erase(key);
-    return writable;
-}
-
-bool FakeServices::fileExists(const std::string& path) const {
-    std::lock_guard lock(mutex_);
-    return files_.count(path) > 0;
-}
-
-void FakeServices::addFile(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    files_.insert(path);
-}
-
-void FakeServices::eraseFile(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    files_.erase(path);
-}
-
-void FakeServices::lockNow(Completion completion) {
-    main_.async([this, completion = std::move(completion)] {
-        ++locks;
-        log_.add("lock");
-        completion(lockSucceeds, lockSucceeds ? std::nullopt : std::optional(lockFailure));
     });
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "monitor/CameraSession.h"
@@ -67,9 +68,23 @@ class FakeCamera final : public monitor::CameraSession {
     std::atomic<int> inputs{0}, outputs{0}, starts{0};
 
     monitor::CameraAuthorization authorizationStatus() override { return authorization; }
-    void requestAccess(std::function<void(bool)> answer) override;
-    void answerPermission(bool granted);  // answers a pending prompt
-    [[nodiscard]] bool permissionPending() const;
+    void requestAccess(std::function<void(bool)> answer) override {
+        std::lock_guard lock(mutex_);
+        log_.add("camera.prompt");
+        pendingAnswer_ = std::move(answer);
+    }
+    void answerPermission(bool granted) {  // answers a pending prompt
+        std::unique_lock lock(mutex_);
+        auto answer = std::exchange(pendingAnswer_, nullptr);
+        lock.unlock();
+        if (answer) {
+            answer(granted);
+        }
+    }
+    [[nodiscard]] bool permissionPending() const {
+        std::lock_guard lock(mutex_);
+        return static_cast<bool>(pendingAnswer_);
+    }
     void beginConfiguration() override { log_.add("camera.begin"); }
     void commitConfiguration() override { log_.add("camera.commit"); }
     void removeAllInputsAndOutputs() override { inputs = outputs = 0, log_.add("camera.removeAll"); }
@@ -92,7 +107,10 @@ class FakeCamera final : public monitor::CameraSession {
 
     // Queues a frame for the delegate, as a camera would; false when none is attached or not running.
     bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection);
-    [[nodiscard]] bool delegateAttached() const;
+    [[nodiscard]] bool delegateAttached() const {
+        std::lock_guard lock(mutex_);
+        return queue_ != nullptr && !delegate_.expired();
+    }
 
   private:
     CallLog& log_;
@@ -197,12 +215,33 @@ class FakeServices final : public monitor::SettingsStore,
     std::function<void(std::optional<std::string>)> pendingChoice;
     std::atomic<int> locks{0};
 
-    std::optional<std::string> string(const std::string& key) const override;
-    bool setString(const std::string& key, const std::string& value) override;
-    bool remove(const std::string& key) override;
-    bool fileExists(const std::string& path) const override;
-    void addFile(const std::string& path);
-    void eraseFile(const std::string& path);
+    std::optional<std::string> string(const std::string& key) const override {
+        std::lock_guard lock(mutex_);
+        auto it = values_.find(key);
+        return it == values_.end() ? std::nullopt : std::optional(it->second);
+    }
+    bool setString(const std::string& key, const std::string& value) override {
+        std::lock_guard lock(mutex_);
+        values_[key] = value;
+        return writable;
+    }
+    bool remove(const std::string& key) override {
+        std::lock_guard lock(mutex_);
+        values_.erase(key);
+        return writable;
+    }
+    bool fileExists(const std::string& path) const override {
+        std::lock_guard lock(mutex_);
+        return files_.count(path) > 0;
+    }
+    void addFile(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        files_.insert(path);
+    }
+    void eraseFile(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        files_.erase(path);
+    }
     std::optional<std::string> pathForResource(const std::string& name, const std::string& ext) const override {
         return name == "DefaultTrigger" && ext == "csv" ? defaultTrigger : std::nullopt;
     }
@@ -211,7 +250,13 @@ class FakeServices final : public monitor::SettingsStore,
     void chooseTriggerFile(std::function<void(std::optional<std::string>)> completion) override {
         pendingChoice = std::move(completion);
     }
-    void lockNow(Completion completion) override;
+    void lockNow(Completion completion) override {
+        main_.async([this, completion = std::move(completion)] {
+            ++locks;
+            log_.add("lock");
+            completion(lockSucceeds, lockSucceeds ? std::nullopt : std::optional(lockFailure));
+        });
+    }
 
   private:
     CallLog& log_;
