@@ -133,8 +133,7 @@ TEST(IgnoredFacesText, RoundTripsAndRefusesDamagedText) {
     }
 }
 
-TEST(IgnoredFacesMonitor, APosterNeverConfirmsWhileARealSecondFaceDoesOnItsThirdFrame) {
-    MonitorHarness h;
+TEST_F(TriggerFileTest, IgnoredPosterNeverConfirmsWhileARealSecondFaceDoesOnItsThirdFrame) {
     h.start();
     h.monitor->ignoreFace(kPoster);
     const auto user = at({0.2, 0.2, 0.3, 0.4});
@@ -154,8 +153,7 @@ TEST(IgnoredFacesMonitor, APosterNeverConfirmsWhileARealSecondFaceDoesOnItsThird
     EXPECT_EQ(h.pip->updates().at(0).box, onlooker.boundingBox);
 }
 
-TEST(IgnoredFacesMonitor, WithOnlyThePosterInViewAwayComesAndNothingLocks) {
-    MonitorHarness h;
+TEST_F(TriggerFileTest, WithOnlyAnIgnoredPosterInViewAwayComesAndNothingLocks) {
     h.start();
     h.monitor->setIgnoredFaces({kPoster});
     h.frames(102, {at(kPoster)}, 0.1);
@@ -165,13 +163,11 @@ TEST(IgnoredFacesMonitor, WithOnlyThePosterInViewAwayComesAndNothingLocks) {
     EXPECT_EQ(h.services->locks, 0);
 }
 
-TEST(IgnoredFacesMonitor, KeptAcrossLaunchesAndADamagedValueLeavesTheTriggerChoiceAlone) {
-    MonitorHarness first;
-    const std::shared_ptr<FakeServices>& settings = first.services;
-    const auto sharing = [&](monitor::PrivacyMonitor::Dependencies& deps) { deps.settings = settings; };
-    first.monitor->setIgnoredFaces({kPoster, {0.1, 0.1, 0.2, 0.2}});
+TEST_F(TriggerFileTest, IgnoredFacesAreKeptAcrossLaunchesAndADamagedValueLeavesTheTriggerChoiceAlone) {
+    const std::shared_ptr<FakeServices>& settings = h.services;
+    h.monitor->setIgnoredFaces({kPoster, {0.1, 0.1, 0.2, 0.2}});
     EXPECT_EQ(settings->string("tovak.ignoredFaces"), "0.7000,0.6000,0.1200,0.1600; 0.1000,0.1000,0.2000,0.2000");
-    MonitorHarness second(sharing);
+    MonitorHarness second([&](monitor::PrivacyMonitor::Dependencies& deps) { deps.settings = settings; });
     EXPECT_EQ(second.monitor->ignoredFaces.get().size(), 2u);
     second.monitor->setIgnoredFaces({});
     EXPECT_FALSE(settings->string("tovak.ignoredFaces"));

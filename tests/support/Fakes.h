@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <map>
@@ -92,7 +93,12 @@ class FakeCamera final : public monitor::CameraSession {
     bool addInput(const monitor::CameraDevice&) override { return inputAccepted && ++inputs; }
     bool addVideoOutput() override { return outputAccepted && ++outputs; }
     void setSampleBufferDelegate(std::weak_ptr<monitor::SampleBufferDelegate> delegate,
-                                 std::shared_ptr<runtime::TaskQueue> queue) override;
+                                 std::shared_ptr<runtime::TaskQueue> queue) override {
+        std::lock_guard lock(mutex_);
+        delegate_ = std::move(delegate);
+        queue_ = std::move(queue);
+        log_.add(queue_ ? "camera.attach" : "camera.detach");
+    }
     [[nodiscard]] bool isRunning() const override { return running_; }
     void startRunning() override { ++starts, running_ = true, log_.add("camera.start"); }
     void stopRunning() override { running_ = false, log_.add("camera.stop"); }
@@ -106,7 +112,24 @@ class FakeCamera final : public monitor::CameraSession {
     void interrupt(monitor::CameraInterruption reason) { interruption_(reason); }
 
     // Queues a frame for the delegate, as a camera would; false when none is attached or not running.
-    bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection);
+    bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection) {
+        std::unique_lock lock(mutex_);
+        const auto queue = queue_;
+        lock.unlock();
+        if (!queue || !running_) {
+            return false;
+        }
+        queue->async([this, frame = std::move(frame), connection = std::move(connection)] {
+            // A delegate detached after this frame was queued never sees it.
+            std::unique_lock inner(mutex_);
+            const auto delegate = queue_ ? delegate_.lock() : nullptr;
+            inner.unlock();
+            if (delegate) {
+                delegate->captureOutput(frame, *connection);
+            }
+        });
+        return true;
+    }
     [[nodiscard]] bool delegateAttached() const {
         std::lock_guard lock(mutex_);
         return queue_ != nullptr && !delegate_.expired();
@@ -136,7 +159,20 @@ class ScriptedDetector final : public monitor::FaceDetector {
 
     [[nodiscard]] bool isAvailable() const override { return available; }
     std::unique_ptr<monitor::FaceRequestHandler> makeHandler(imaging::PixelBufferPtr,
-                                                             imaging::Orientation orientation) override;
+                                                             imaging::Orientation orientation) override {
+        const int frame = ++handlers;
+        lastOrientation = orientation;
+        std::lock_guard lock(mutex_);
+        FrameScript script{steady_, std::nullopt};
+        if (!script_.empty()) {
+            script = std::move(script_.front());
+            script_.pop_front();
+        }
+        return std::make_unique<Handler>(std::move(script), [this, frame] {
+            std::lock_guard inner(mutex_);
+            landmarkFrames_.push_back(frame);
+        });
+    }
     void push(FrameScript script) {
         std::lock_guard lock(mutex_);
         script_.push_back(std::move(script));
@@ -152,6 +188,20 @@ class ScriptedDetector final : public monitor::FaceDetector {
     }
 
   private:
+    class Handler final : public monitor::FaceRequestHandler {
+      public:
+        Handler(FrameScript script, std::function<void()> onLandmarks)
+            : script_(std::move(script)), onLandmarks_(std::move(onLandmarks)) {}
+        std::optional<Faces> performFaceRectangles() override { return script_.rectangles; }
+        std::optional<Faces> performLandmarks(const Faces& faces) override {
+            onLandmarks_();
+            return script_.landmarks ? *script_.landmarks : faces;
+        }
+
+      private:
+        FrameScript script_;
+        std::function<void()> onLandmarks_;
+    };
     mutable std::mutex mutex_;
     std::deque<FrameScript> script_;
     Faces steady_;
@@ -274,8 +324,18 @@ struct FakeLockWatcher final : monitor::SessionLockWatcher {
 };
 
 // Box of a square face of the given normalised area, left edge at x.
-monitor::FaceObservation face(double area, double x = 0.1);
+inline monitor::FaceObservation face(double area, double x = 0.1) {
+    monitor::FaceObservation observation;
+    observation.boundingBox = imaging::Rect{x, 0.3, std::sqrt(area), std::sqrt(area)};
+    return observation;
+}
 // Faces of the given areas, in detector order, side by side.
-std::vector<monitor::FaceObservation> faces(std::initializer_list<double> areas);
+inline std::vector<monitor::FaceObservation> faces(std::initializer_list<double> areas) {
+    std::vector<monitor::FaceObservation> list;
+    for (double area : areas) {
+        list.push_back(face(area, 0.02 + 0.3 * static_cast<double>(list.size())));
+    }
+    return list;
+}
 
 }  // namespace tovak::testing
