@@ -12,14 +12,17 @@ namespace {
 struct CameraFollowTest : ::testing::Test {
     std::shared_ptr<FakeLockWatcher> watcher = std::make_shared<FakeLockWatcher>();
     MonitorHarness h{[this](monitor::PrivacyMonitor::Dependencies& deps) { deps.lockWatcher = watcher; }};
-    const std::vector<monitor::FaceObservation> two = faces({0.05, 0.03});
 
     void SetUp() override { h.start(); }
     void screenLocked(bool locked) {
         watcher->onChange(locked);
         h.sim.drain();
     }
-    const std::string& status() const { return h.monitor->statusLine.get(); }
+    // A pause the monitor comes back from by itself.
+    struct Pause {
+        const char* name;
+        std::function<void()> begin;
+    };
     // Frames are analysed only while the camera runs with the monitor attached.
     bool analyses() {
         const int before = h.detector->handlers;
@@ -32,11 +35,11 @@ struct CameraFollowTest : ::testing::Test {
 
 TEST_F(CameraFollowTest, LockStopsTheCameraAndUnlockBringsTheUserBackToAFreshStart) {
     h.monitor->setAwayMode(true);
-    h.frames(3, two);
+    h.frames(3, h.two);
     ASSERT_TRUE(h.state().presenceActive);
 
     screenLocked(true);
-    EXPECT_EQ(status(), "Пауза: экран заблокирован");
+    EXPECT_EQ(h.status(), "Пауза: экран заблокирован");
     EXPECT_FALSE(h.camera->isRunning());
     EXPECT_FALSE(analyses());
     EXPECT_TRUE(h.monitor->isRunning.get()) << "monitoring stays on, so that Стоп is offered";
@@ -50,16 +53,12 @@ TEST_F(CameraFollowTest, LockStopsTheCameraAndUnlockBringsTheUserBackToAFreshSta
     EXPECT_FALSE(h.monitor->awayMode.get());
     EXPECT_TRUE(h.camera->isRunning());
     EXPECT_EQ(h.camera->starts, 2);
-    EXPECT_EQ(status(), "● Test Camera");
+    EXPECT_EQ(h.status(), "● Test Camera");
     EXPECT_TRUE(analyses());
 }
 
 TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
-    struct Row {
-        const char* name;
-        std::function<void()> pauseAndResume;
-    };
-    const Row rows[] = {
+    const Pause rows[] = {
         {"screen locked and unlocked",
          [&] {
              screenLocked(true);
@@ -72,11 +71,11 @@ TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
              h.sim.advance(2.0);
          }},
     };
-    for (const Row& row : rows) {
+    for (const Pause& row : rows) {
         SCOPED_TRACE(row.name);
         h.frame(faces({0.05}));
         h.frames(270, {});  // nine seconds without a face
-        row.pauseAndResume();
+        row.begin();
         h.frames(60, {});
         EXPECT_FALSE(h.monitor->awayMode.get());
     }
@@ -97,11 +96,11 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        h.frames(3, two);
+        h.frames(3, h.two);
         ASSERT_TRUE(h.monitor->previewImage.get());
         h.camera->interrupt(row.reason);
         h.sim.drain();
-        EXPECT_EQ(status(), row.text);
+        EXPECT_EQ(h.status(), row.text);
         EXPECT_FALSE(h.monitor->previewImage.get());
         EXPECT_FALSE(h.camera->isRunning());
         EXPECT_FALSE(analyses());
@@ -116,42 +115,38 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
         const std::size_t attempts = h.log.count("camera.removeAll");
         h.sim.advance(6.1);
         EXPECT_EQ(h.log.count("camera.removeAll"), attempts + 3);
-        EXPECT_EQ(status(), row.text);
+        EXPECT_EQ(h.status(), row.text);
 
         h.camera->device = monitor::CameraDevice{"video0", "Test Camera"};
         h.camera->inputAccepted = true;
         h.camera->inputBusy = false;
         h.sim.advance(2.0);
-        EXPECT_EQ(status(), "● Test Camera");
+        EXPECT_EQ(h.status(), "● Test Camera");
         EXPECT_TRUE(h.camera->isRunning());
         EXPECT_FALSE(h.state().presenceActive);
         EXPECT_TRUE(analyses());
         h.sim.advance(10.0);
-        EXPECT_EQ(status(), "● Test Camera") << "no retry is left over";
+        EXPECT_EQ(h.status(), "● Test Camera") << "no retry is left over";
     }
 }
 
 TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
-    struct Row {
-        const char* name;
-        std::function<void()> pause;
-    };
-    const Row rows[] = {
+    const Pause rows[] = {
         {"screen locked", [&] { screenLocked(true); }},
         {"camera lost", [&] { h.camera->interrupt(CameraInterruption::disconnected); }},
     };
-    for (const Row& row : rows) {
+    for (const Pause& row : rows) {
         SCOPED_TRACE(row.name);
         h.start();
-        row.pause();
+        row.begin();
         h.monitor->stop();
         h.sim.drain();
         screenLocked(false);
         h.sim.advance(10.0);
-        EXPECT_EQ(status(), "Стоп");
+        EXPECT_EQ(h.status(), "Стоп");
         EXPECT_FALSE(h.camera->isRunning());
         h.camera->interrupt(CameraInterruption::disconnected);
         h.sim.drain();
-        EXPECT_EQ(status(), "Стоп") << "a stopped monitor has no camera to lose";
+        EXPECT_EQ(h.status(), "Стоп") << "a stopped monitor has no camera to lose";
     }
 }

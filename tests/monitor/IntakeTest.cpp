@@ -1,5 +1,7 @@
-// Frame intake: orientation, size filter, ordering and the landmark rhythm.
+// Frame intake: orientation, size filter, ordering, the landmark rhythm, and the throttled preview picture.
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "support/MonitorHarness.h"
 
@@ -11,7 +13,14 @@ namespace {
 
 struct IntakeTest : ::testing::Test {
     MonitorHarness h;
-    void SetUp() override { h.start(); }
+    int publications = 0;
+    void SetUp() override {
+        h.start();
+        h.monitor->previewImage.observe([this](const auto&) { ++publications; });
+    }
+    void useFrame(int width, int height) {
+        h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(width, height);
+    }
     std::vector<monitor::PreviewFaceItem> previewAfter(MonitorHarness::Faces list) {
         h.frame(std::move(list), 0.1);
         return h.monitor->previewFaceRects.get();
@@ -46,7 +55,7 @@ TEST_F(IntakeTest, OrientationFollowsTheRotationAngleAndOtherwiseTheMirroring) {
     }
 }
 
-TEST_F(IntakeTest, FacesBelowTheAreaThresholdDoNotCountAndTheRestAreOrderedLargestFirst) {
+TEST_F(IntakeTest, FacesBelowTheAreaThresholdDoNotCountTheRestAreOrderedLargestFirstAndTwoAreOutlined) {
     auto items = previewAfter(faces({0.0004, 0.0003}));
     ASSERT_EQ(items.size(), 1u);
     EXPECT_NEAR(items[0].rect.area(), 0.0004, 1e-12);
@@ -61,6 +70,10 @@ TEST_F(IntakeTest, FacesBelowTheAreaThresholdDoNotCountAndTheRestAreOrderedLarge
     ASSERT_EQ(items.size(), 2u);
     EXPECT_NEAR(items[0].rect.area(), 0.05, 1e-12);
     EXPECT_NEAR(items[1].rect.area(), 0.03, 1e-12);
+    EXPECT_TRUE(items[0].isPrimary);
+    EXPECT_FALSE(items[1].isPrimary);
+    EXPECT_TRUE(previewAfter({}).empty());
+    EXPECT_TRUE(h.monitor->previewImage.get());
     // Many equal faces (enough for an unstable sort to reorder them) keep the detector's order.
     MonitorHarness::Faces tie;
     for (int i = 0; i < 40; ++i) {
@@ -108,4 +121,50 @@ TEST_F(IntakeTest, FailedDetectionCountsAsAnEmptyRoomAndAFrameWithoutImageIsSkip
     h.sim.drain();
     EXPECT_EQ(h.state().visionFrameCounter, 18);
     EXPECT_EQ(h.detector->handlers, 18);
+}
+
+TEST_F(IntakeTest, PublishesAtMostEveryTwelfthOfASecondInclusive) {
+    const double c = 1.0 / 12.0;
+    h.frameAt(c, {});
+    EXPECT_EQ(publications, 1);
+    h.frameAt(std::nextafter(2 * c, 0.0), {});
+    EXPECT_EQ(publications, 1);
+    h.frameAt(2 * c, {});
+    EXPECT_EQ(publications, 2);
+    h.frames(10, {}, 0.05);  // every second one
+    EXPECT_EQ(publications, 7);
+    // In away mode and with an onlooker alike.
+    h.setAway(true);
+    h.frames(3, h.one, 0.1);
+    h.frames(3, h.two, 0.1);
+    EXPECT_EQ(publications, 13);
+}
+
+TEST_F(IntakeTest, PictureIsUprightAndAtMost640Wide) {
+    const struct {
+        int width, height;
+        double angle, shownWidth, shownHeight;
+    } rows[] = {{1280, 720, 0, 640, 360}, {1280, 720, 90, 640, 1280 * 640.0 / 720.0}, {320, 240, 0, 320, 240}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.angle);
+        useFrame(row.width, row.height);
+        h.connection->angle = row.angle;
+        h.frame({}, 0.1);
+        const auto image = h.monitor->previewImage.get();
+        ASSERT_TRUE(image);
+        EXPECT_DOUBLE_EQ(image->width, row.shownWidth);
+        EXPECT_NEAR(image->height, row.shownHeight, 1e-9);
+        EXPECT_EQ(image->bitmap->width(), static_cast<int>(row.shownWidth));
+    }
+}
+
+TEST_F(IntakeTest, UnusableFrameUsesUpTheSlot) {
+    useFrame(1, 1);
+    h.frameAt(2000.0, h.one);
+    EXPECT_EQ(publications, 0);
+    useFrame(64, 48);
+    h.frameAt(2000.05, h.one);
+    EXPECT_EQ(publications, 0);
+    h.frameAt(2000.1, h.one);
+    EXPECT_EQ(publications, 1);
 }

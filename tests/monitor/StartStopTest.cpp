@@ -15,11 +15,15 @@ struct StartStopTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(StartStopTest, CreationTouchesNoCameraAndSaysReady) {
+TEST_F(StartStopTest, CreationTouchesNoCameraAndSaysReadyAndAStopWhileIdleStillResetsAndSaysStop) {
     EXPECT_EQ(h.status(), "Готов");
     EXPECT_FALSE(h.monitor->isRunning.get());
     EXPECT_EQ(h.monitor->triggerFileSummary.get(), "По умолчанию");
     EXPECT_TRUE(h.log.entries().empty());
+    h.stop();
+    EXPECT_EQ(h.status(), "Стоп");
+    EXPECT_EQ(h.pip->hides, 1);
+    EXPECT_EQ(h.fullscreen->hides, 1);
 }
 
 TEST_F(StartStopTest, AuthorisedStartAttachesAndRunsThenNamesTheCamera) {
@@ -98,9 +102,9 @@ TEST_F(StartStopTest, PermissionPromptAnswersAndAStopWhileItIsOpen) {
     EXPECT_TRUE(h.monitor->isRunning.get());
 }
 
-TEST_F(StartStopTest, StopDetachesStopsHidesAndPublishesInOrder) {
+TEST_F(StartStopTest, StopDetachesStopsHidesAndPublishesInOrderAndClosesTheDocumentOnlyWithAConfirmedOnlooker) {
     h.start();
-    h.frames(3, h.one);
+    h.frames(2, h.two);  // not yet confirmed: nothing to close
     ASSERT_TRUE(h.monitor->previewImage.get());
     h.log.clear();
     h.stop();
@@ -115,22 +119,12 @@ TEST_F(StartStopTest, StopDetachesStopsHidesAndPublishesInOrder) {
 
     // A frame queued behind the stop's detach is never processed.
     h.start();
-    h.frame(h.one);
+    h.frames(3, h.two);
     const auto counter = h.state().visionFrameCounter;
     h.monitor->stop();
     ASSERT_TRUE(h.camera->deliver(h.frameBuffer, h.connection));
     h.sim.drain();
     EXPECT_EQ(h.state().visionFrameCounter, counter);
-}
-
-TEST_F(StartStopTest, StopClosesTheTriggerDocumentOnlyWithAConfirmedOnlooker) {
-    h.start();
-    h.frames(2, h.two);
-    h.stop();
-    EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 0u);
-    h.start();
-    h.frames(3, h.two);
-    h.stop();
     EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
 }
 
@@ -158,12 +152,4 @@ TEST_F(StartStopTest, StopResetsTheDecisionStateAndLeavesTheTimestampsAndCounter
     EXPECT_EQ(after.visionFrameCounter, before.visionFrameCounter);
     h.sim.advance(2.0);
     EXPECT_EQ(h.services->locks, 0);
-}
-
-TEST_F(StartStopTest, StopWhileIdleStillResetsAndSaysStop) {
-    h.stop();
-    EXPECT_EQ(h.status(), "Стоп");
-    EXPECT_FALSE(h.monitor->isRunning.get());
-    EXPECT_EQ(h.pip->hides, 1);
-    EXPECT_EQ(h.fullscreen->hides, 1);
 }

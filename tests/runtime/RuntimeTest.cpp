@@ -84,7 +84,7 @@ TEST(PublishedDeathTest, ChangingOffTheMainQueueAsserts) {
 }
 #endif
 
-TEST(Simulation, MainQueueCountsAsCurrentForTheTestBodyButNotInsideOtherQueues) {
+TEST(Simulation, MainQueueIsCurrentOnlyInTheTestBodyAndDelayedItemsRunAtTheirVirtualTimeInOrder) {
     Simulation sim;
     EXPECT_TRUE(sim.main.isCurrent());
     std::vector<bool> inside;
@@ -92,10 +92,8 @@ TEST(Simulation, MainQueueCountsAsCurrentForTheTestBodyButNotInsideOtherQueues) 
     sim.drain();
     EXPECT_EQ(inside, (std::vector<bool>{false, true}));
     EXPECT_FALSE(sim.session.isCurrent());
-}
 
-TEST(Simulation, DelayedItemsRunAtTheirVirtualTimeInTimeOrderAndDrainRunsWhatTheyPost) {
-    Simulation sim;
+    // Delayed items run at their virtual time in time order, and drain runs what they post.
     const double start = sim.clock.now();
     std::vector<std::pair<std::string, double>> ran;
     const auto record = [&](const char* name) { ran.emplace_back(name, sim.clock.now() - start); };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <map>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "monitor/CameraSession.h"
@@ -67,9 +69,23 @@ class FakeCamera final : public monitor::CameraSession {
     std::atomic<int> inputs{0}, outputs{0}, starts{0};
 
     monitor::CameraAuthorization authorizationStatus() override { return authorization; }
-    void requestAccess(std::function<void(bool)> answer) override;
-    void answerPermission(bool granted);  // answers a pending prompt
-    [[nodiscard]] bool permissionPending() const;
+    void requestAccess(std::function<void(bool)> answer) override {
+        std::lock_guard lock(mutex_);
+        log_.add("camera.prompt");
+        pendingAnswer_ = std::move(answer);
+    }
+    void answerPermission(bool granted) {  // answers a pending prompt
+        std::unique_lock lock(mutex_);
+        auto answer = std::exchange(pendingAnswer_, nullptr);
+        lock.unlock();
+        if (answer) {
+            answer(granted);
+        }
+    }
+    [[nodiscard]] bool permissionPending() const {
+        std::lock_guard lock(mutex_);
+        return static_cast<bool>(pendingAnswer_);
+    }
     void beginConfiguration() override { log_.add("camera.begin"); }
     void commitConfiguration() override { log_.add("camera.commit"); }
     void removeAllInputsAndOutputs() override { inputs = outputs = 0, log_.add("camera.removeAll"); }
@@ -77,7 +93,12 @@ class FakeCamera final : public monitor::CameraSession {
     bool addInput(const monitor::CameraDevice&) override { return inputAccepted && ++inputs; }
     bool addVideoOutput() override { return outputAccepted && ++outputs; }
     void setSampleBufferDelegate(std::weak_ptr<monitor::SampleBufferDelegate> delegate,
-                                 std::shared_ptr<runtime::TaskQueue> queue) override;
+                                 std::shared_ptr<runtime::TaskQueue> queue) override {
+        std::lock_guard lock(mutex_);
+        delegate_ = std::move(delegate);
+        queue_ = std::move(queue);
+        log_.add(queue_ ? "camera.attach" : "camera.detach");
+    }
     [[nodiscard]] bool isRunning() const override { return running_; }
     void startRunning() override { ++starts, running_ = true, log_.add("camera.start"); }
     void stopRunning() override { running_ = false, log_.add("camera.stop"); }
@@ -91,8 +112,28 @@ class FakeCamera final : public monitor::CameraSession {
     void interrupt(monitor::CameraInterruption reason) { interruption_(reason); }
 
     // Queues a frame for the delegate, as a camera would; false when none is attached or not running.
-    bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection);
-    [[nodiscard]] bool delegateAttached() const;
+    bool deliver(imaging::PixelBufferPtr frame, std::shared_ptr<const monitor::CaptureConnection> connection) {
+        std::unique_lock lock(mutex_);
+        const auto queue = queue_;
+        lock.unlock();
+        if (!queue || !running_) {
+            return false;
+        }
+        queue->async([this, frame = std::move(frame), connection = std::move(connection)] {
+            // A delegate detached after this frame was queued never sees it.
+            std::unique_lock inner(mutex_);
+            const auto delegate = queue_ ? delegate_.lock() : nullptr;
+            inner.unlock();
+            if (delegate) {
+                delegate->captureOutput(frame, *connection);
+            }
+        });
+        return true;
+    }
+    [[nodiscard]] bool delegateAttached() const {
+        std::lock_guard lock(mutex_);
+        return queue_ != nullptr && !delegate_.expired();
+    }
 
   private:
     CallLog& log_;
@@ -118,7 +159,20 @@ class ScriptedDetector final : public monitor::FaceDetector {
 
     [[nodiscard]] bool isAvailable() const override { return available; }
     std::unique_ptr<monitor::FaceRequestHandler> makeHandler(imaging::PixelBufferPtr,
-                                                             imaging::Orientation orientation) override;
+                                                             imaging::Orientation orientation) override {
+        const int frame = ++handlers;
+        lastOrientation = orientation;
+        std::lock_guard lock(mutex_);
+        FrameScript script{steady_, std::nullopt};
+        if (!script_.empty()) {
+            script = std::move(script_.front());
+            script_.pop_front();
+        }
+        return std::make_unique<Handler>(std::move(script), [this, frame] {
+            std::lock_guard inner(mutex_);
+            landmarkFrames_.push_back(frame);
+        });
+    }
     void push(FrameScript script) {
         std::lock_guard lock(mutex_);
         script_.push_back(std::move(script));
@@ -134,6 +188,20 @@ class ScriptedDetector final : public monitor::FaceDetector {
     }
 
   private:
+    class Handler final : public monitor::FaceRequestHandler {
+      public:
+        Handler(FrameScript script, std::function<void()> onLandmarks)
+            : script_(std::move(script)), onLandmarks_(std::move(onLandmarks)) {}
+        std::optional<Faces> performFaceRectangles() override { return script_.rectangles; }
+        std::optional<Faces> performLandmarks(const Faces& faces) override {
+            onLandmarks_();
+            return script_.landmarks ? *script_.landmarks : faces;
+        }
+
+      private:
+        FrameScript script_;
+        std::function<void()> onLandmarks_;
+    };
     mutable std::mutex mutex_;
     std::deque<FrameScript> script_;
     Faces steady_;
@@ -197,12 +265,33 @@ class FakeServices final : public monitor::SettingsStore,
     std::function<void(std::optional<std::string>)> pendingChoice;
     std::atomic<int> locks{0};
 
-    std::optional<std::string> string(const std::string& key) const override;
-    bool setString(const std::string& key, const std::string& value) override;
-    bool remove(const std::string& key) override;
-    bool fileExists(const std::string& path) const override;
-    void addFile(const std::string& path);
-    void eraseFile(const std::string& path);
+    std::optional<std::string> string(const std::string& key) const override {
+        std::lock_guard lock(mutex_);
+        auto it = values_.find(key);
+        return it == values_.end() ? std::nullopt : std::optional(it->second);
+    }
+    bool setString(const std::string& key, const std::string& value) override {
+        std::lock_guard lock(mutex_);
+        values_[key] = value;
+        return writable;
+    }
+    bool remove(const std::string& key) override {
+        std::lock_guard lock(mutex_);
+        values_.erase(key);
+        return writable;
+    }
+    bool fileExists(const std::string& path) const override {
+        std::lock_guard lock(mutex_);
+        return files_.count(path) > 0;
+    }
+    void addFile(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        files_.insert(path);
+    }
+    void eraseFile(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        files_.erase(path);
+    }
     std::optional<std::string> pathForResource(const std::string& name, const std::string& ext) const override {
         return name == "DefaultTrigger" && ext == "csv" ? defaultTrigger : std::nullopt;
     }
@@ -211,7 +300,13 @@ class FakeServices final : public monitor::SettingsStore,
     void chooseTriggerFile(std::function<void(std::optional<std::string>)> completion) override {
         pendingChoice = std::move(completion);
     }
-    void lockNow(Completion completion) override;
+    void lockNow(Completion completion) override {
+        main_.async([this, completion = std::move(completion)] {
+            ++locks;
+            log_.add("lock");
+            completion(lockSucceeds, lockSucceeds ? std::nullopt : std::optional(lockFailure));
+        });
+    }
 
   private:
     CallLog& log_;
@@ -229,8 +324,18 @@ struct FakeLockWatcher final : monitor::SessionLockWatcher {
 };
 
 // Box of a square face of the given normalised area, left edge at x.
-monitor::FaceObservation face(double area, double x = 0.1);
+inline monitor::FaceObservation face(double area, double x = 0.1) {
+    monitor::FaceObservation observation;
+    observation.boundingBox = imaging::Rect{x, 0.3, std::sqrt(area), std::sqrt(area)};
+    return observation;
+}
 // Faces of the given areas, in detector order, side by side.
-std::vector<monitor::FaceObservation> faces(std::initializer_list<double> areas);
+inline std::vector<monitor::FaceObservation> faces(std::initializer_list<double> areas) {
+    std::vector<monitor::FaceObservation> list;
+    for (double area : areas) {
+        list.push_back(face(area, 0.02 + 0.3 * static_cast<double>(list.size())));
+    }
+    return list;
+}
 
 }  // namespace tovak::testing
