@@ -183,10 +183,6 @@ TEST_F(FittedImage, OrientationSixCropsTheTurnedRegion) {
     EXPECT_EQ(at(*turned, 279, 163), blue);
     EXPECT_EQ(at(*turned, 140, 45), black);
     EXPECT_EQ(at(*turned, 140, 164), black);
-
-    const auto upright = fit(frame, {0.1, 0.2, 0.3, 0.4});
-    ASSERT_TRUE(upright);
-    EXPECT_EQ(at(*upright, 20, 105), green);
 }
 
 TEST_F(FittedImage, ACropCutByTheFrameShowsOnlyWhatIsInside) {
