@@ -17,8 +17,6 @@ class ThreadedMainQueue final : public runtime::MainQueue {
   public:
     ThreadedMainQueue() : thread_([this] { run(); }) {}
     ~ThreadedMainQueue() override { shutdown(); }
-    ThreadedMainQueue(const ThreadedMainQueue&) = delete;
-    ThreadedMainQueue& operator=(const ThreadedMainQueue&) = delete;
 
     // A task is a timer due at once: everything runs in the order it falls due, ties in posting order.
     void async(Task task) override { asyncAfter(0, runtime::WorkItem::make(std::move(task))); }

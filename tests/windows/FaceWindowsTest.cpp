@@ -49,11 +49,9 @@ class FaceWindows : public ::testing::Test {
     imaging::Renderer renderer;
 
     template <class Presenter>
-    void update(Presenter& presenter, double zoom, const imaging::Rect& box, bool deliver = true) {
+    void update(Presenter& presenter, double zoom, const imaging::Rect& box) {
         presenter.update(frameWithRedFace(), box, imaging::Orientation::up, 0.08, zoom, renderer);
-        if (deliver) {
-            drainEvents();
-        }
+        drainEvents();
     }
     void updatePip(const imaging::Rect& box = redFaceBox) { update(*pip, 1.0, box); }
     void updateFullscreen(const imaging::Rect& box = redFaceBox) { update(*fullscreen, 1.55, box); }
@@ -119,7 +117,7 @@ TEST_F(FaceWindows, ADraggedPanelReturnsToTheCornerOnlyOnTheNextShow) {
 
 TEST_F(FaceWindows, WithoutAScreenThePanelStillShowsButTheCloseUpIsNeitherMadeNorShown) {
     // The close-up was rendered for the screen that was there, arriving after it went away.
-    update(*fullscreen, 1.55, redFaceBox, false);
+    fullscreen->update(frameWithRedFace(), redFaceBox, imaging::Orientation::up, 0.08, 1.55, renderer);
     screen.geometry.reset();
     drainEvents();
     show(*pip);
@@ -172,13 +170,6 @@ TEST_F(FaceWindows, CloseUpRendersAtTheScreensPixelSizeIntoAHiddenWindowThatShow
     fullscreen->hide();
     drainEvents();
     EXPECT_FALSE(fullscreen->window()->isVisible());
-}
-
-TEST_F(FaceWindows, ATinyScreenStillGetsSixtyFourPixelsPerAxis) {
-    screen.geometry = ScreenGeometry{{0, 0, 40, 300}, {0, 0, 40, 300}, 1.0};
-    show(*fullscreen);  // the screen is read again on the GUI thread
-    updateFullscreen();
-    EXPECT_EQ(fullscreenPicture().size(), QSize(64, 300));
 }
 
 TEST_F(FaceWindows, CloseUpFollowsTheScreenAndKeepsItsPictureWhenAFrameIsRejected) {
@@ -239,7 +230,6 @@ TEST_F(MonitorWithWindows, AStrangerInAwayModeFillsTheScreen) {
     frames(3, {stranger});
     ASSERT_NE(fullscreen->window(), nullptr);
     EXPECT_TRUE(fullscreen->window()->isVisible());
-    EXPECT_EQ(fullscreenPicture().size(), QSize(3024, 1964));
     EXPECT_EQ(fullscreenPicture().pixel(1512, 982), qRgb(230, 0, 0));
     saveScreenshot(fullscreen->window(), "fullscreen.png");
 

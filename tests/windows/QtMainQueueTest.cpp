@@ -21,10 +21,9 @@ TEST(QtMainQueue, RunsEachThreadsPostsInOrderOnTheGuiThread) {
     QtMainQueue queue;
     std::mutex mutex;
     std::vector<int> seen;
-    std::atomic<int> offThread{0};
     const auto post = [&](int value) {
         queue.async([&, value] {
-            offThread += QThread::currentThread() != queue.thread() ? 1 : 0;
+            EXPECT_EQ(QThread::currentThread(), queue.thread());
             std::lock_guard lock(mutex);
             seen.push_back(value);
         });
@@ -43,7 +42,6 @@ TEST(QtMainQueue, RunsEachThreadsPostsInOrderOnTheGuiThread) {
         std::lock_guard lock(mutex);
         return seen.size() == 400;
     }));
-    EXPECT_EQ(offThread, 0);
     const auto split = std::stable_partition(seen.begin(), seen.end(), [](int v) { return v < 1000; });
     EXPECT_TRUE(std::is_sorted(seen.begin(), split));
     EXPECT_TRUE(std::is_sorted(split, seen.end()));
@@ -75,8 +73,6 @@ TEST(QtMainQueue, RunsWorkItemsAfterTheirDelayUnlessCancelled) {
         queue.asyncAfter(0.15, runtime::WorkItem::make([&] { ranAfter = clock.elapsed(); }));
     }).join();
     cancelled->cancel();
-    drainEvents();
-    EXPECT_EQ(ranAfter, -1);
     ASSERT_TRUE(processEventsUntil([&] { return ranAfter >= 0; }));
     EXPECT_GE(ranAfter, 140);
     EXPECT_FALSE(cancelledRan);

@@ -16,11 +16,10 @@ namespace {
 
 // The window's _NET_WM_DESKTOP as its X server holds it, or none.
 std::optional<std::uint32_t> desktopOf(QWidget* window) {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr || window == nullptr) {
+    if (window == nullptr) {
         return std::nullopt;
     }
-    xcb_connection_t* c = x11->connection();
+    xcb_connection_t* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
     const char* name = "_NET_WM_DESKTOP";
     auto* atom =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
