@@ -85,26 +85,28 @@ TEST_F(ContentViewTest, StartsReadyWithTheSummaryStartEnabledAndTheHint) {
 }
 
 TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations) {
-    click("startButton");
-    EXPECT_TRUE(h.monitor->isRunning.get());
-    EXPECT_FALSE(button("startButton")->isEnabled());
-    EXPECT_TRUE(button("stopButton")->isEnabled());
-    EXPECT_EQ(label("statusLine")->text(), "● Test Camera");
-    click("stopButton");
-    EXPECT_FALSE(h.monitor->isRunning.get());
-    EXPECT_TRUE(button("startButton")->isEnabled());
-    EXPECT_FALSE(button("stopButton")->isEnabled());
-    EXPECT_EQ(label("statusLine")->text(), "Стоп");
+    for (const auto& [name, running, status] :
+         {std::tuple{"startButton", true, "● Test Camera"}, std::tuple{"stopButton", false, "Стоп"}}) {
+        SCOPED_TRACE(name);
+        click(name);
+        EXPECT_EQ(h.monitor->isRunning.get(), running);
+        EXPECT_EQ(button("startButton")->isEnabled(), !running);
+        EXPECT_EQ(button("stopButton")->isEnabled(), running);
+        EXPECT_EQ(label("statusLine")->text(), status);
+    }
 }
 
-TEST_F(ContentViewTest, AwayButtonWorksBeforeStartAndFollowsAwayMode) {
+TEST_F(ContentViewTest, AwayButtonWorksBeforeStartFollowsAwayModeAndEscapeWithAModifierLeavesIt) {
     click("awayButton");
     EXPECT_TRUE(h.state().awayModeProcess);
     EXPECT_EQ(button("awayButton")->text(), "На месте");
     EXPECT_TRUE(button("awayButton")->toolTip().isEmpty());
     EXPECT_FALSE(button("awayButton")->styleSheet().isEmpty());
     EXPECT_TRUE(view->escapeMonitor().isInstalled());
-    click("awayButton");
+    QLineEdit edit;
+    edit.show();
+    QTest::keyClick(&edit, Qt::Key_Escape, Qt::ShiftModifier);
+    settle();
     EXPECT_FALSE(h.state().awayModeProcess);
     EXPECT_EQ(button("awayButton")->text(), "Отошёл");
     EXPECT_FALSE(view->escapeMonitor().isInstalled());
@@ -113,6 +115,8 @@ TEST_F(ContentViewTest, AwayButtonWorksBeforeStartAndFollowsAwayMode) {
     h.monitor->setAwayMode(true);
     settle();
     EXPECT_EQ(button("awayButton")->text(), "На месте");
+    click("awayButton");
+    EXPECT_FALSE(h.state().awayModeProcess);
 }
 
 TEST_F(ContentViewTest, FileButtonsPickAndReset) {
@@ -137,8 +141,7 @@ TEST_F(ContentViewTest, LongTextsStayOnOneLineWithinTheirLimits) {
     view->resize(420, 600);
     settle();
 
-    auto* status = label("statusLine");
-    const QString shownStatus = status->shownText();
+    const QString shownStatus = label("statusLine")->shownText();
     EXPECT_TRUE(shownStatus.contains(QChar(0x2026)));
     EXPECT_TRUE(shownStatus.startsWith("Начало"));
     EXPECT_TRUE(shownStatus.endsWith("конец"));
@@ -150,16 +153,6 @@ TEST_F(ContentViewTest, LongTextsStayOnOneLineWithinTheirLimits) {
     EXPECT_LE(view->findChild<QWidget*>("summaryBlock")->width(), 200);
     EXPECT_TRUE(summary->shownText().endsWith(QChar(0x2026)));
     EXPECT_NEAR(summary->shownPointSize(), summary->font().pointSizeF() * 0.75, 0.01);
-}
-
-TEST_F(ContentViewTest, EscapeWithAModifierLeavesAwayMode) {
-    click("awayButton");
-    QLineEdit edit;
-    edit.show();
-    QTest::keyClick(&edit, Qt::Key_Escape, Qt::ShiftModifier);
-    settle();
-    EXPECT_FALSE(h.state().awayModeProcess);
-    EXPECT_FALSE(view->escapeMonitor().isInstalled());
 }
 
 TEST_F(ContentViewTest, PreviewStartsAtTheColumnsLeadingEdgeAndTheSummaryIsDimmed) {
@@ -220,8 +213,6 @@ TEST(AwayEscMonitor, InstalledOnlyWhileAwayConsumesEscapeWithAnyModifiersAndPass
 TEST(CameraPreviewGeometry, OutlinesAreFlippedAndScaledToTheWholeBoxAndThePictureIsFitted) {
     const QSizeF view(480, 360);
     EXPECT_EQ(CameraPreviewView::outlineRect({0.25, 0.5, 0.5, 0.25}, view), QRectF(120, 90, 240, 90));
-    EXPECT_DOUBLE_EQ(CameraPreviewView::outlineRect({0.1, 0.0, 0.2, 0.3}, view).bottom(), 360);
-    EXPECT_NEAR(CameraPreviewView::outlineRect({0.1, 0.7, 0.2, 0.3}, view).top(), 0, 1e-9);
     EXPECT_LT(CameraPreviewView::outlineRect({-0.1, 0.95, 0.2, 0.2}, QSizeF(100, 100)).left(), 0);  // no clamping
     EXPECT_EQ(CameraPreviewView::fittedRect(QSizeF(640, 360), view), QRectF(0, 45, 480, 270));
 }
@@ -253,11 +244,9 @@ TEST_F(CameraPreviewTest, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlacehol
     showWhitePicture();
     ASSERT_FALSE(view.showsPlaceholder());
     const QImage shot = view.grab().toImage();
-    // Left edge of the primary outline (x 0.1 of 480 = 48) at mid-height of its box.
-    const QColor primary = shot.pixelColor(48, static_cast<int>((1 - 0.1 - 0.15) * 360));
-    const QColor other = shot.pixelColor(static_cast<int>(0.6 * 480), static_cast<int>((1 - 0.5 - 0.15) * 360));
-    EXPECT_EQ(primary.rgb(), qRgb(52, 199, 89));
-    EXPECT_EQ(other.rgb(), qRgb(255, 149, 0));
+    // The left edges of the outlines (x 0.1 and 0.6 of 480) at mid-height of their boxes.
+    EXPECT_EQ(shot.pixelColor(48, static_cast<int>((1 - 0.1 - 0.15) * 360)).rgb(), qRgb(52, 199, 89));
+    EXPECT_EQ(shot.pixelColor(288, static_cast<int>((1 - 0.5 - 0.15) * 360)).rgb(), qRgb(255, 149, 0));
     EXPECT_EQ(shot.pixelColor(240, 20).rgb(), QColor(Qt::white).rgb());
 
     h.monitor->previewImage.set(std::nullopt);
@@ -290,7 +279,6 @@ TEST_F(CameraPreviewTest, MarkedFacesAreDashedGreyAndTheMenuMarksAndForgetsThem)
     menu = view.contextMenuAt({300, 130});
     ASSERT_EQ(menu->actions().size(), 1);
     EXPECT_EQ(menu->actions()[0]->text(), "Снова замечать все лица");
-    EXPECT_TRUE(menu->actions()[0]->isEnabled());
     menu->actions()[0]->trigger();
     EXPECT_TRUE(h.monitor->ignoredFaces.get().empty());
 }
