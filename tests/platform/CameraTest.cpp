@@ -64,7 +64,6 @@ V4L2System fakeSystem(std::map<std::string, FakeNode> nodes,
 
 TEST(CameraProbeTest, RealNodesAreTriedInNumericOrderAndFilesThatAreNoDeviceAreSkipped) {
     TempTree tree;
-    EXPECT_EQ(probeDefaultCamera(V4L2System::real(tree.dev(), tree.sys())).outcome, CameraProbe::Outcome::unavailable);
     for (const char* name : {"video10", "video2", "video1", "vbi0", "videox"}) {
         tree.write("dev/" + std::string(name), "");
     }

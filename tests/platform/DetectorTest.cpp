@@ -71,19 +71,15 @@ TEST_F(DetectorTest, FindsTheFaceWhereItIsWithAnUndistortedBoxOfTheRightSize) {
     // The photograph on a wide black canvas too: letterboxing must keep the box from being squashed.
     cv::Mat wide(photo.rows, photo.cols * 2, CV_8UC3, cv::Scalar::all(0));
     photo.copyTo(wide(cv::Rect(photo.cols, 0, photo.cols, photo.rows)));
-    const struct Row {
-        const char* name;
-        cv::Mat image;
-        cv::Rect2d face;
-        double overlap;
-    } rows[] = {{"photograph", photo, kAstronautFace, 0.6},
-                {"wide canvas", wide, kAstronautFace + cv::Point2d(photo.cols, 0), 0.5}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::vector<FaceObservation> faces = detect(row.image);
+    const std::tuple<const char*, cv::Mat, cv::Rect2d, double> rows[] = {
+        {"photograph", photo, kAstronautFace, 0.6},
+        {"wide canvas", wide, kAstronautFace + cv::Point2d(photo.cols, 0), 0.5}};
+    for (const auto& [name, image, face, overlap] : rows) {
+        SCOPED_TRACE(name);
+        const std::vector<FaceObservation> faces = detect(image);
         ASSERT_EQ(faces.size(), 1U);
-        const cv::Rect2d found = toPixelsTopLeft(faces[0].boundingBox, row.image.size());
-        EXPECT_GT((found & row.face).area() / (found | row.face).area(), row.overlap) << found;
+        const cv::Rect2d found = toPixelsTopLeft(faces[0].boundingBox, image.size());
+        EXPECT_GT((found & face).area() / (found | face).area(), overlap) << found;
         EXPECT_NEAR(found.width, kAstronautFace.width, 0.2 * kAstronautFace.width);
         EXPECT_NEAR(found.width / found.height, 1.0, 0.25);
         EXPECT_GE(faces[0].confidence, BlazeFaceDetector::defaultScoreThreshold);
