@@ -11,22 +11,18 @@ namespace {
 using facedetect::Letterbox;
 
 TEST(FaceDecodingTest, LetterboxKeepsProportionsAndCentresThePicture) {
-    struct Row {
-        const char* name;
-        int cols, rows, size;
-        Letterbox expected;
+    // Frames of a camera, letterboxed into the 256 px square input.
+    const std::tuple<const char*, int, int, Letterbox> rows[] = {
+        {"wide camera frame", 640, 480, {0.4, 256, 192, 0, 32}},
+        {"portrait frame", 480, 640, {0.4, 192, 256, 32, 0}},
+        {"odd bar: the extra row goes below", 640, 477, {256.0 / 640, 256, 191, 0, 32}},
     };
-    const Row rows[] = {
-        {"wide camera frame", 640, 480, 256, {0.4, 256, 192, 0, 32}},
-        {"portrait frame", 480, 640, 256, {0.4, 192, 256, 32, 0}},
-        {"odd bar: the extra row goes below", 640, 477, 256, {256.0 / 640, 256, 191, 0, 32}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const Letterbox box = facedetect::letterboxFor(row.cols, row.rows, row.size);
-        EXPECT_DOUBLE_EQ(box.scale, row.expected.scale);
+    for (const auto& [name, cols, frameRows, expected] : rows) {
+        SCOPED_TRACE(name);
+        const Letterbox box = facedetect::letterboxFor(cols, frameRows, 256);
+        EXPECT_DOUBLE_EQ(box.scale, expected.scale);
         EXPECT_EQ(std::tie(box.width, box.height, box.left, box.top),
-                  std::tie(row.expected.width, row.expected.height, row.expected.left, row.expected.top));
+                  std::tie(expected.width, expected.height, expected.left, expected.top));
     }
 }
 
