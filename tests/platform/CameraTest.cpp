@@ -27,7 +27,6 @@ struct TempTree : TempDir {
     }
     [[nodiscard]] std::string dev() const { return *this / "dev"; }
     [[nodiscard]] std::string sys() const { return *this / "sys"; }
-    void addNode(const std::string& name) const { write("dev/" + name, ""); }
 };
 
 // The nodes of a fake kernel: what open gives and what each node can do.
@@ -37,7 +36,8 @@ struct FakeNode {
     std::string card = "Card";
 };
 
-V4L2System fakeSystem(std::map<std::string, FakeNode> nodes, std::vector<int>* closed = nullptr) {
+V4L2System fakeSystem(std::map<std::string, FakeNode> nodes,
+                      std::shared_ptr<std::vector<int>> closed = std::make_shared<std::vector<int>>()) {
     V4L2System system = V4L2System::real("/nonexistent", "/nonexistent");
     system.listNodes = [nodes] {
         std::vector<std::string> paths;
@@ -58,19 +58,14 @@ V4L2System fakeSystem(std::map<std::string, FakeNode> nodes, std::vector<int>* c
         const FakeNode& node = byFd->at(fd);
         return V4L2System::Capabilities{node.caps, node.card};
     };
-    system.close = [closed](int fd) {
-        if (closed != nullptr) {
-            closed->push_back(fd);
-        }
-    };
+    system.close = [closed](int fd) { closed->push_back(fd); };
     return system;
 }
 
 TEST(CameraProbeTest, RealNodesAreTriedInNumericOrderAndFilesThatAreNoDeviceAreSkipped) {
     TempTree tree;
-    EXPECT_EQ(probeDefaultCamera(V4L2System::real(tree.dev(), tree.sys())).outcome, CameraProbe::Outcome::unavailable);
     for (const char* name : {"video10", "video2", "video1", "vbi0", "videox"}) {
-        tree.addNode(name);
+        tree.write("dev/" + std::string(name), "");
     }
     const std::vector<std::string> nodes = V4L2System::real(tree.dev(), tree.sys()).listNodes();
     EXPECT_EQ(nodes,
@@ -104,13 +99,13 @@ TEST(CameraProbeTest, OnlyARefusedOpenIsAccessDeniedAndTheFirstCaptureNodeWins) 
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::vector<int> closed;
-        const CameraProbe probe = probeDefaultCamera(fakeSystem(row.nodes, &closed));
+        const auto closed = std::make_shared<std::vector<int>>();
+        const CameraProbe probe = probeDefaultCamera(fakeSystem(row.nodes, closed));
         EXPECT_EQ(probe.outcome, row.outcome);
         if (!row.path.empty()) {
             EXPECT_EQ(probe.path, row.path);
         }
-        EXPECT_EQ(closed, row.closed);
+        EXPECT_EQ(*closed, row.closed);
         // Linux never asks: a refused node is denied, any other answer is authorized.
         platform::V4L2CameraSession session(fakeSystem(row.nodes));
         const bool denied = row.outcome == CameraProbe::Outcome::accessDenied;
@@ -134,7 +129,7 @@ TEST(CameraProbeTest, TheNameComesFromSysfsThenFromTheCard) {
 TEST(CameraSessionTest, TheMonitorsStartOnTheV4L2SessionShowsWhatWentWrong) {
     TempTree empty;
     TempTree withFile;
-    withFile.addNode("video0");
+    withFile.write("dev/video0", "");
     const struct Row {
         const char* name;
         V4L2System system;

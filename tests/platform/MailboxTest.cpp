@@ -97,12 +97,10 @@ TEST_F(MailboxTest, NoFrameReachesADelegateAbsentDetachedOrMovedOnTheQueue) {
     EXPECT_EQ(delegate->received, (std::vector<int>{1, 5}));
 }
 
-TEST(MailboxThreadsTest, AFastProducerAndASlowConsumerKeepOrderAndEndOnTheNewestFrame) {
-    auto queue = std::make_shared<runtime::SerialQueue>("tovak.session");
-    auto delegate = std::make_shared<RecordingDelegate>();
+TEST_F(MailboxTest, AFastProducerAndASlowConsumerOnThreadsKeepOrderAndEndOnTheNewestFrame) {
+    auto session = std::make_shared<runtime::SerialQueue>("tovak.session");
     delegate->work = [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); };
-    auto mailbox = FrameMailbox::make();
-    mailbox->setDelegate(delegate, queue);
+    mailbox->setDelegate(delegate, session);
     constexpr int kFrames = 2000;
     std::thread producer([&] {
         for (int id = 1; id <= kFrames; ++id) {
@@ -110,11 +108,11 @@ TEST(MailboxThreadsTest, AFastProducerAndASlowConsumerKeepOrderAndEndOnTheNewest
         }
     });
     producer.join();
-    queue->shutdown();
+    session->shutdown();
     std::lock_guard lock(delegate->mutex);
     ASSERT_FALSE(delegate->received.empty());
-    EXPECT_TRUE(std::is_sorted(delegate->received.begin(), delegate->received.end()));
-    EXPECT_EQ(std::adjacent_find(delegate->received.begin(), delegate->received.end()), delegate->received.end());
+    EXPECT_EQ(std::adjacent_find(delegate->received.begin(), delegate->received.end(), std::greater_equal<>()),
+              delegate->received.end());
     EXPECT_EQ(delegate->received.back(), kFrames);
     EXPECT_EQ(delegate->received.size() + mailbox->dropped(), static_cast<std::size_t>(kFrames));
 }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "TestData.h"
 #include "platform/demo/DemoScene.h"
 #include "platform/demo/FileSource.h"
 #include "platform/demo/SourceCameraSession.h"
+#include "platform/opencv/DataDirectory.h"
 #include "runtime/Simulation.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
@@ -111,11 +111,11 @@ TEST(DemoSceneTest, TheScriptTellsEveryBehaviourInOrder) {
 TEST(DemoSceneTest, FramesAreBgraAtTheMediumPresetTheSameEveryTimeAndPrintNothing) {
     std::string error;
     ::testing::internal::CaptureStderr();
-    auto a = DemoScene::load(demoPhoto(""), error);
+    auto a = DemoScene::load(platform::dataFile("demo/"), error);
     const bool rendered = a && a->render(300) != nullptr;
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     ASSERT_TRUE(rendered) << error;
-    auto b = DemoScene::load(demoPhoto(""), error);
+    auto b = DemoScene::load(platform::dataFile("demo/"), error);
     ASSERT_TRUE(b) << error;
     for (int index : {0, 300, 700, 1200}) {
         const cv::Mat first = a->render(index)->mat();
@@ -138,7 +138,7 @@ TEST(DemoSceneTest, EachMissingOrUnreadablePhotographIsNamed) {
         SCOPED_TRACE(broken);
         TempDir folder("tovak-photos");
         for (const std::string& photo : photos) {
-            fs::copy_file(demoPhoto(photo), folder / photo);
+            fs::copy_file(platform::dataFile("demo/" + photo), folder / photo);
         }
         std::ofstream(folder / broken, std::ios::trunc) << "not a picture";
         std::string error;
