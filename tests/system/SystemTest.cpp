@@ -10,10 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/SerialQueue.h"
 #include "runtime/Simulation.h"
 #include "support/TempDir.h"
-#include "support/ThreadedMainQueue.h"
 #include "system/AutomationWarmup.h"
 #include "system/MacLockChain.h"
 #include "system/Process.h"
@@ -116,44 +114,28 @@ TEST(ScreenLockChain, ThrowingMethodCountsAsNotLocked) {
     EXPECT_EQ(outcome.message, "нет");
 }
 
-TEST(ScreenLockChain, WorkerRunsTheChainAndTheMainQueueHearsTheAnswer) {
+TEST(ScreenLockChain, WorkerRunsTheChainAndTheMainQueueHearsTheAnswerEvenWhenTheLockerIsGoneFirst) {
     runtime::Simulation sim;
     bool ranOnWorker = false;
-    ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main),
-                          LockChain{{{"only", [&] { return ranOnWorker = sim.background.isCurrent(); }}}, "нет"},
-                          std::shared_ptr<runtime::TaskQueue>(std::shared_ptr<void>{}, &sim.background));
     int calls = 0;
     bool answeredOnMain = false;
-    screenLock.lockNow([&](bool success, std::optional<std::string> message) {
-        ++calls;
-        answeredOnMain = sim.main.isCurrent();
-        EXPECT_TRUE(success);
-        EXPECT_FALSE(message);
-    });
+    {
+        ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main),
+                              LockChain{{{"only", [&] { return ranOnWorker = sim.background.isCurrent(); }}}, "нет"},
+                              std::shared_ptr<runtime::TaskQueue>(std::shared_ptr<void>{}, &sim.background));
+        screenLock.lockNow([&](bool success, std::optional<std::string> message) {
+            ++calls;
+            answeredOnMain = sim.main.isCurrent();
+            EXPECT_TRUE(success);
+            EXPECT_FALSE(message);
+        });
+    }
     EXPECT_TRUE(sim.background.runOne());
     EXPECT_EQ(calls, 0) << "the completion waits for the main queue";
     sim.drain();
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(ranOnWorker);
     EXPECT_TRUE(answeredOnMain);
-}
-
-TEST(ScreenLockChain, LockerGoneBeforeItsWorkerRanStillAnswersOnceOnMain) {
-    auto main = std::make_shared<testing::ThreadedMainQueue>();
-    std::atomic<int> calls{0};
-    std::atomic<bool> onMain{false};
-    {
-        ScreenLock screenLock(main, LockChain{{{"never", [] { return false; }}}, "нет"},
-                              std::make_shared<runtime::SerialQueue>("tovak.lock"));
-        screenLock.lockNow([&](bool success, std::optional<std::string>) {
-            EXPECT_FALSE(success);
-            onMain = main->isCurrent();
-            ++calls;
-        });
-    }
-    main->flush();
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(onMain);
 }
 
 TEST(Tools, SuccessIsExitStatusZeroWithinTheDeadlineAndArgumentsArriveVerbatim) {
