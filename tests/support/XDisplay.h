@@ -126,11 +126,11 @@ class XDisplay {
         });
     }
 
-    // The windows that were asked to close (WM_DELETE_WINDOW), waiting until `expected` is among
-    // them and then a little longer for any stray request.
-    std::set<xcb_window_t> askedToClose(xcb_window_t expected) {
+    // The windows that were asked to close (WM_DELETE_WINDOW), waiting until all of `expected` are
+    // among them and then a little longer for any stray request.
+    std::set<xcb_window_t> askedToClose(const std::set<xcb_window_t>& expected) {
         std::set<xcb_window_t> asked;
-        bool seen = expected == 0;
+        bool seen = expected.empty();
         auto deadline = Clock::now() + (seen ? std::chrono::milliseconds(500) : std::chrono::seconds(10));
         while (Clock::now() < deadline) {
             xcb_generic_event_t* event = xcb_poll_for_event(c_);
@@ -142,7 +142,7 @@ class XDisplay {
             if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && message->type == wmProtocols_ &&
                 message->data.data32[0] == wmDelete_) {
                 asked.insert(message->window);
-                if (message->window == expected && !seen) {
+                if (!seen && std::includes(asked.begin(), asked.end(), expected.begin(), expected.end())) {
                     seen = true;
                     deadline = Clock::now() + std::chrono::milliseconds(500);
                 }
