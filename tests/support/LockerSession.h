@@ -2,7 +2,6 @@
 
 #include <signal.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
