@@ -12,7 +12,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"

@@ -19,8 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kHead = "set targetPOSIX to \"";
-
 // Each application is asked alike: only when it is running, and each document whose file is the path closes unsaved.
 std::string tell(const std::string& app, const std::string& loop, const std::string& path, const std::string& item) {
     const std::string indent(16, ' ');
@@ -49,7 +47,7 @@ TEST(CloseScript, FixedTextThenThePathBetweenTheQuotesOfTheFirstLineBackslashesD
     };
     for (const auto& [path, escaped] : cases) {
         EXPECT_EQ(escapeForAppleScriptString(path), escaped) << path;
-        EXPECT_EQ(closeDocumentScript(path), kHead + escaped + kExpectedTail) << path;
+        EXPECT_EQ(closeDocumentScript(path), "set targetPOSIX to \"" + escaped + kExpectedTail) << path;
     }
 }
 
@@ -86,10 +84,8 @@ TEST(BundledResources, SearchesShareTovakAboveTheExecutableNearestFirst) {
 }
 
 TEST(BundledResources, FindsTheDefaultDocumentFromThisTestInTheBuildTree) {
-    BundledResources resources;
-    std::optional<std::string> path = resources.pathForResource("DefaultTrigger", "csv");
-    ASSERT_TRUE(path.has_value());
-    EXPECT_EQ(*path, (fs::path(TOVAK_BUILD_DIR) / "share/tovak/DefaultTrigger.csv").string());
+    const std::optional<std::string> path = BundledResources().pathForResource("DefaultTrigger", "csv");
+    ASSERT_EQ(path, (fs::path(TOVAK_BUILD_DIR) / "share/tovak/DefaultTrigger.csv").string());
     std::string header;
     std::getline(std::ifstream(*path), header);
     EXPECT_TRUE(header.starts_with("Статья;"));
