@@ -12,29 +12,27 @@ extern char** environ;
 
 namespace tovak::testing {
 
-pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& options) {
-    std::vector<std::string> args = command;
-    std::vector<char*> argv;
-    for (auto& part : args) {
-        argv.push_back(part.data());
+// Null-terminated pointers into strings, which must outlive them.
+static std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& text : strings) {
+        result.push_back(text.data());
     }
-    argv.push_back(nullptr);
+    result.push_back(nullptr);
+    return result;
+}
 
-    std::vector<std::string> envStorage;
+pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& options) {
+    std::vector<std::string> args = command, env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         if (!options.display || std::strncmp(*entry, "DISPLAY=", 8) != 0) {
-            envStorage.emplace_back(*entry);
+            env.emplace_back(*entry);
         }
     }
     if (options.display && !options.display->empty()) {
-        envStorage.push_back("DISPLAY=" + *options.display);
+        env.push_back("DISPLAY=" + *options.display);
     }
-    std::vector<char*> envp;
-    for (auto& entry : envStorage) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-
+    const std::vector<char*> argv = pointers(args), envp = pointers(env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (options.stdoutFd >= 0) {

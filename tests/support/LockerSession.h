@@ -2,7 +2,6 @@
 
 #include <signal.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -10,13 +9,12 @@
 #include <QDBusMessage>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 namespace tovak::testing {
 
@@ -43,8 +41,6 @@ class LockerSession {
             new QCoreApplication(argc, argv);  // lives until the process ends, as Qt expects
         }
         connectionName_ = QStringLiteral("locker-session-%1").arg(++sessions);
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("tovak-" + std::to_string(::getpid()) + "-" + std::to_string(sessions));
         std::filesystem::create_directories(folder_ / "run");
         std::filesystem::permissions(folder_ / "run", std::filesystem::perms::owner_all);
         address_ = QString::fromStdString(
@@ -60,15 +56,13 @@ class LockerSession {
         QDBusConnection::disconnectFromBus(connectionName_);
         stopChild(daemon_);
         stopChild(display_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
     LockerSession(const LockerSession&) = delete;
     LockerSession& operator=(const LockerSession&) = delete;
 
     std::string startLocker(const Locker& locker) {
-        const std::string conf = (folder_ / "xorg.conf").string();
-        std::ofstream(conf) << "Section \"Device\"\n Identifier \"d\"\n Driver \"dummy\"\nEndSection\n";
+        const std::string conf =
+            folder_.write("xorg.conf", "Section \"Device\"\n Identifier \"d\"\n Driver \"dummy\"\nEndSection\n");
         const std::string number =
             locker.needsGamma
                 ? spawnAndReadLine({"Xorg", "-displayfd", "{fd}", "-config", conf, "-logfile", conf + ".log",
@@ -81,7 +75,7 @@ class LockerSession {
                                      : "no bus (dbus-daemon) or no Xvfb";
         }
         service_ = QString::fromLatin1(locker.service);
-        locker_ = spawnChild({"env", "HOME=" + folder_.string(), "XDG_RUNTIME_DIR=" + (folder_ / "run").string(),
+        locker_ = spawnChild({"env", "HOME=" + folder_.path().string(), "XDG_RUNTIME_DIR=" + (folder_ / "run"),
                               "DBUS_SESSION_BUS_ADDRESS=" + address_.toStdString(), locker.program, "--no-daemon"},
                              {.stdoutFd = -1, .display = ":" + number, .quietStderr = true});
         return waitForName(service_) ? "" : std::string(locker.program) + " did not start (not installed?)";
@@ -112,11 +106,11 @@ class LockerSession {
 
     [[nodiscard]] QDBusConnection& bus() const { return *bus_; }
     [[nodiscard]] const QString& address() const { return address_; }
-    [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
+    [[nodiscard]] const TempDir& folder() const { return folder_; }
     [[nodiscard]] pid_t lockerPid() const { return locker_; }
 
   private:
-    std::filesystem::path folder_;
+    TempDir folder_{"tovak-locker"};
     pid_t daemon_ = -1, display_ = -1, locker_ = -1;
     QString address_, connectionName_, service_;
     std::unique_ptr<QDBusConnection> bus_;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -51,11 +50,16 @@ class XDisplay {
             openbox_ = spawnChild({"openbox", "--sm-disable"}, {.display = name_, .quietStderr = true});
             // The client list is the last thing openbox publishes as it starts; windows mapped
             // before then may be missed.
-            const auto published = [&](const char* name) { return hasProperty(root_, atom(c_, name)); };
+            const auto published = [&](const char* name) {
+                xcb_get_property_reply_t* reply = xcb_get_property_reply(
+                    c_, xcb_get_property(c_, 0, root_, atom(c_, name), XCB_ATOM_ANY, 0, 1), nullptr);
+                const bool present = reply != nullptr && reply->type != 0;
+                std::free(reply);
+                return present;
+            };
             wmReady_ =
                 waitUntil([&] { return published("_NET_SUPPORTING_WM_CHECK") && published("_NET_CLIENT_LIST"); }, 20);
         }
-        ready_ = true;
     }
     ~XDisplay() {
         if (c_ != nullptr) {
@@ -67,7 +71,7 @@ class XDisplay {
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
 
-    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] bool ready() const { return c_ != nullptr && xcb_connection_has_error(c_) == 0; }
     [[nodiscard]] bool windowManagerReady() const { return wmReady_; }
     [[nodiscard]] const std::string& name() const { return name_; }
 
@@ -121,11 +125,11 @@ class XDisplay {
         });
     }
 
-    // The windows that were asked to close (WM_DELETE_WINDOW), waiting until `expected` is among
-    // them and then a little longer for any stray request.
-    std::set<xcb_window_t> askedToClose(xcb_window_t expected) {
+    // The windows that were asked to close (WM_DELETE_WINDOW), waiting until all of `expected` are
+    // among them and then a little longer for any stray request.
+    std::set<xcb_window_t> askedToClose(const std::set<xcb_window_t>& expected) {
         std::set<xcb_window_t> asked;
-        bool seen = expected == 0;
+        bool seen = expected.empty();
         auto deadline = Clock::now() + (seen ? std::chrono::milliseconds(500) : std::chrono::seconds(10));
         while (Clock::now() < deadline) {
             xcb_generic_event_t* event = xcb_poll_for_event(c_);
@@ -137,7 +141,7 @@ class XDisplay {
             if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && message->type == wmProtocols_ &&
                 message->data.data32[0] == wmDelete_) {
                 asked.insert(message->window);
-                if (message->window == expected && !seen) {
+                if (!seen && std::includes(asked.begin(), asked.end(), expected.begin(), expected.end())) {
                     seen = true;
                     deadline = Clock::now() + std::chrono::milliseconds(500);
                 }
@@ -174,14 +178,6 @@ class XDisplay {
     }
 
   private:
-    bool hasProperty(xcb_window_t window, xcb_atom_t property) {
-        xcb_get_property_reply_t* reply =
-            xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, XCB_ATOM_ANY, 0, 1), nullptr);
-        const bool present = reply != nullptr && reply->type != 0;
-        std::free(reply);
-        return present;
-    }
-
     pid_t xvfb_ = -1;
     pid_t openbox_ = -1;
     std::string name_;
@@ -189,24 +185,19 @@ class XDisplay {
     xcb_window_t root_ = 0;
     xcb_atom_t wmProtocols_ = 0, wmDelete_ = 0;
     std::vector<xcb_window_t> windows_;
-    bool ready_ = false;
     bool wmReady_ = false;
 };
 
-class WithoutWindowManager : public ::testing::Test {
+template <bool windowManager>
+class WithX : public ::testing::Test {
   protected:
     void SetUp() override {
-        x_ = std::make_unique<XDisplay>(windowManager_);
         ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
-        ASSERT_TRUE(x_->windowManagerReady() || !windowManager_) << "openbox did not start";
+        ASSERT_TRUE(x_->windowManagerReady() || !windowManager) << "openbox did not start";
     }
-    bool windowManager_ = false;
-    std::unique_ptr<XDisplay> x_;
+    std::unique_ptr<XDisplay> x_ = std::make_unique<XDisplay>(windowManager);
 };
-
-class WithWindowManager : public WithoutWindowManager {
-  protected:
-    WithWindowManager() { windowManager_ = true; }
-};
+using WithoutWindowManager = WithX<false>;
+using WithWindowManager = WithX<true>;
 
 }  // namespace tovak::testing

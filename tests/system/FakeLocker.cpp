@@ -73,9 +73,6 @@ class FakeLocker final : public QDBusVirtualObject {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();  // address, name, log file, mode
-    if (args.size() < 4) {
-        return 2;
-    }
     QDBusConnection bus = QDBusConnection::connectToBus(args.at(1), QStringLiteral("fake"));
     FakeLocker locker(args.at(3), args.contains(QStringLiteral("--confirm")),
                       args.contains(QStringLiteral("--refuse")));

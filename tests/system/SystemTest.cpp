@@ -10,10 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/SerialQueue.h"
 #include "runtime/Simulation.h"
 #include "support/TempDir.h"
-#include "support/ThreadedMainQueue.h"
 #include "system/AutomationWarmup.h"
 #include "system/MacLockChain.h"
 #include "system/Process.h"
@@ -36,19 +34,6 @@ struct Outcome {
     bool success = false;
     std::optional<std::string> message;
 };
-
-// Locks through chain on a simulated main queue; the answer must wait for that queue.
-Outcome lock(LockChain chain) {
-    runtime::Simulation sim;
-    ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main), std::move(chain));
-    Outcome outcome;
-    screenLock.lockNow([&outcome](bool success, std::optional<std::string> message) {
-        outcome = {outcome.calls + 1, success, std::move(message)};
-    });
-    EXPECT_EQ(outcome.calls, 0) << "lockNow returns before it locks";
-    sim.drain();
-    return outcome;
-}
 
 const std::string kKeystroke =
     "tell application \"System Events\" to keystroke \"q\" using {command down, control down}";
@@ -90,7 +75,14 @@ TEST(MacChain, LibrariesThenTheSessionToolThenTheKeystrokeEachOnlyWhenTheOneBefo
             fs::permissions(paths.sessionTool, fs::perms::owner_read | fs::perms::owner_write);
         }
         auto runner = std::make_shared<CountingRunner>(row.scriptSucceeds);
-        const Outcome outcome = lock(macLockChain(runner, paths));
+        runtime::Simulation sim;
+        Outcome outcome;
+        ScreenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main), macLockChain(runner, paths))
+            .lockNow([&outcome](bool success, std::optional<std::string> message) {
+                outcome = {outcome.calls + 1, success, std::move(message)};
+            });
+        EXPECT_EQ(outcome.calls, 0) << "lockNow returns before it locks";
+        sim.drain();
         EXPECT_EQ(outcome.calls, 1);
         EXPECT_EQ(outcome.success, row.locked);
         EXPECT_EQ(outcome.message, row.locked ? std::nullopt
@@ -108,52 +100,31 @@ TEST(MacChain, LibrariesThenTheSessionToolThenTheKeystrokeEachOnlyWhenTheOneBefo
     ::unsetenv("TOVAK_LOCK_CALLS");
 }
 
-TEST(ScreenLockChain, ThrowingMethodCountsAsNotLocked) {
-    const Outcome outcome =
-        lock(LockChain{{{"throws", []() -> bool { throw std::runtime_error("bus gone"); }}}, "нет"});
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_FALSE(outcome.success);
-    EXPECT_EQ(outcome.message, "нет");
-}
-
-TEST(ScreenLockChain, WorkerRunsTheChainAndTheMainQueueHearsTheAnswer) {
+// A method that throws counts as not locked, and the chain goes on to the next.
+TEST(ScreenLockChain, WorkerRunsTheChainAndTheMainQueueHearsTheAnswerEvenWhenTheLockerIsGoneFirst) {
     runtime::Simulation sim;
     bool ranOnWorker = false;
-    ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main),
-                          LockChain{{{"only", [&] { return ranOnWorker = sim.background.isCurrent(); }}}, "нет"},
-                          std::shared_ptr<runtime::TaskQueue>(std::shared_ptr<void>{}, &sim.background));
     int calls = 0;
     bool answeredOnMain = false;
-    screenLock.lockNow([&](bool success, std::optional<std::string> message) {
-        ++calls;
-        answeredOnMain = sim.main.isCurrent();
-        EXPECT_TRUE(success);
-        EXPECT_FALSE(message);
-    });
+    {
+        ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main),
+                              LockChain{{{"throws", []() -> bool { throw std::runtime_error("bus gone"); }},
+                                         {"worker", [&] { return ranOnWorker = sim.background.isCurrent(); }}},
+                                        "нет"},
+                              std::shared_ptr<runtime::TaskQueue>(std::shared_ptr<void>{}, &sim.background));
+        screenLock.lockNow([&](bool success, std::optional<std::string> message) {
+            ++calls;
+            answeredOnMain = sim.main.isCurrent();
+            EXPECT_TRUE(success);
+            EXPECT_FALSE(message);
+        });
+    }
     EXPECT_TRUE(sim.background.runOne());
     EXPECT_EQ(calls, 0) << "the completion waits for the main queue";
     sim.drain();
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(ranOnWorker);
     EXPECT_TRUE(answeredOnMain);
-}
-
-TEST(ScreenLockChain, LockerGoneBeforeItsWorkerRanStillAnswersOnceOnMain) {
-    auto main = std::make_shared<testing::ThreadedMainQueue>();
-    std::atomic<int> calls{0};
-    std::atomic<bool> onMain{false};
-    {
-        ScreenLock screenLock(main, LockChain{{{"never", [] { return false; }}}, "нет"},
-                              std::make_shared<runtime::SerialQueue>("tovak.lock"));
-        screenLock.lockNow([&](bool success, std::optional<std::string>) {
-            EXPECT_FALSE(success);
-            onMain = main->isCurrent();
-            ++calls;
-        });
-    }
-    main->flush();
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(onMain);
 }
 
 TEST(Tools, SuccessIsExitStatusZeroWithinTheDeadlineAndArgumentsArriveVerbatim) {
