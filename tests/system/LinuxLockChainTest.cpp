@@ -197,15 +197,25 @@ INSTANTIATE_TEST_SUITE_P(Debian, RealLocker,
                          ::testing::Values(testing::LockerSession::mate, testing::LockerSession::gnome),
                          [](const auto& row) { return std::string(row.param.program).substr(0, 4); });
 
-TEST(RealMateLocker, FrozenIsNamedAsNotConfirming) {
-    testing::LockerSession session;
-    if (std::string why = session.startLocker(testing::LockerSession::mate); !why.empty()) {
-        GTEST_SKIP() << why;
+// Killed before the request: its name leaves the bus, so no locker is found. Frozen: it still owns
+// its name but never confirms.
+TEST(RealMateLocker, KilledIsNotFoundAndFrozenIsNamedAsNotConfirming) {
+    for (const auto& [signal, text] :
+         {std::pair{SIGKILL,
+                    "Блокировка не сработала: не найдена служба блокировки экрана (KDE, GNOME, Cinnamon, "
+                    "MATE, Xfce, logind)."},
+          std::pair{SIGSTOP, "Блокировка не сработала: MATE не подтвердил блокировку."}}) {
+        SCOPED_TRACE(signal);
+        testing::LockerSession session;
+        if (std::string why = session.startLocker(testing::LockerSession::mate); !why.empty()) {
+            GTEST_SKIP() << why;
+        }
+        ::kill(session.lockerPid(), signal);
+        ASSERT_TRUE(session.waitForName(QStringLiteral("org.mate.ScreenSaver"), signal == SIGSTOP));
+        const Result result = lockNow(session);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.text, text);
     }
-    ::kill(session.lockerPid(), SIGSTOP);
-    const Result result = lockNow(session);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.text, "Блокировка не сработала: MATE не подтвердил блокировку.");
 }
 
 // The lock state as the stand-ins announce it; the private bus stands in for both buses.
