@@ -596,6 +596,12 @@ void PrivacyMonitor::configureAndRun() {
         session.commitConfiguration();
         return;
     }
+    runCamera(*device);
+}
+
+// The camera is configured with its input and output: frames flow from here on. Session queue.
+void PrivacyMonitor::runCamera(const CameraDevice& device) {
+    CameraSession& session = *deps_.session;
     cameraPhase_ = CameraPhase::running;
     ++cameraEpoch_;
     session.setSampleBufferDelegate(weak_from_this(), sessionQueue_);
@@ -605,7 +611,7 @@ void PrivacyMonitor::configureAndRun() {
         }
         self.isRunning.set(true);
     });
-    publishStatus("● " + device->localizedName);
+    publishStatus("● " + device.localizedName);
     session.commitConfiguration();
 }
 

@@ -189,6 +189,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // Start and stop.
     void startSessionIfNeeded();
     void configureAndRun();
+    void runCamera(const CameraDevice& device);
     void stopOnSessionQueue();
     void stopOnMain(bool onlookerWasConfirmed);
     void resetDecisionState();

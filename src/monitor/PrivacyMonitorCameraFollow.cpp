@@ -123,17 +123,7 @@ bool PrivacyMonitor::attachCamera() {
     }
     // A fresh start, as after "Старт": dark first frames cannot switch away mode on.
     resetDecisionState();
-    cameraPhase_ = CameraPhase::running;
-    ++cameraEpoch_;
-    session.setSampleBufferDelegate(weak_from_this(), sessionQueue_);
-    onMain([](PrivacyMonitor& self) {
-        if (!self.deps_.session->isRunning()) {
-            self.deps_.session->startRunning();
-        }
-        self.isRunning.set(true);
-    });
-    publishStatus("● " + device->localizedName);
-    session.commitConfiguration();
+    runCamera(*device);
     return true;
 }
 
