@@ -18,11 +18,8 @@ struct CameraFollowTest : ::testing::Test {
         watcher->onChange(locked);
         h.sim.drain();
     }
-    // A pause the monitor comes back from by itself.
-    struct Pause {
-        const char* name;
-        std::function<void()> begin;
-    };
+    // A pause the monitor comes back from by itself: its name, and how it begins.
+    using Pause = std::pair<const char*, std::function<void()>>;
     // Frames are analysed only while the camera runs with the monitor attached.
     bool analyses() {
         const int before = h.detector->handlers;
@@ -71,11 +68,11 @@ TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
              h.sim.advance(2.0);
          }},
     };
-    for (const Pause& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, begin] : rows) {
+        SCOPED_TRACE(name);
         h.frame(faces({0.05}));
         h.frames(270, {});  // nine seconds without a face
-        row.begin();
+        begin();
         h.frames(60, {});
         EXPECT_FALSE(h.monitor->awayMode.get());
     }
@@ -135,10 +132,10 @@ TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
         {"screen locked", [&] { screenLocked(true); }},
         {"camera lost", [&] { h.camera->interrupt(CameraInterruption::disconnected); }},
     };
-    for (const Pause& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, begin] : rows) {
+        SCOPED_TRACE(name);
         h.start();
-        row.begin();
+        begin();
         h.monitor->stop();
         h.sim.drain();
         screenLocked(false);

@@ -18,18 +18,11 @@ struct IntakeTest : ::testing::Test {
         h.start();
         h.monitor->previewImage.observe([this](const auto&) { ++publications; });
     }
-    void useFrame(int width, int height) {
-        h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(width, height);
-    }
     std::vector<monitor::PreviewFaceItem> previewAfter(MonitorHarness::Faces list) {
         h.frame(std::move(list), 0.1);
         return h.monitor->previewFaceRects.get();
     }
 };
-
-monitor::FaceObservation box(double x, double y, double w, double hgt) {
-    return {{x, y, w, hgt}, 1.0F, {}};
-}
 
 }  // namespace
 
@@ -60,9 +53,9 @@ TEST_F(IntakeTest, FacesBelowTheAreaThresholdDoNotCountTheRestAreOrderedLargestF
     ASSERT_EQ(items.size(), 1u);
     EXPECT_NEAR(items[0].rect.area(), 0.0004, 1e-12);
     // Exactly 0.00038 stays in; a zero-width box is dropped.
-    const auto atThreshold = box(0.1, 0.1, 0.019, 0.00038 / 0.019);
+    const auto atThreshold = faceAt({0.1, 0.1, 0.019, 0.00038 / 0.019});
     ASSERT_GE(atThreshold.boundingBox.area(), 0.00038);
-    items = previewAfter({box(0.5, 0.5, 0.0, 0.4), atThreshold});
+    items = previewAfter({faceAt({0.5, 0.5, 0.0, 0.4}), atThreshold});
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].rect, atThreshold.boundingBox);
 
@@ -147,7 +140,7 @@ TEST_F(IntakeTest, PictureIsUprightAndAtMost640Wide) {
     } rows[] = {{1280, 720, 0, 640, 360}, {1280, 720, 90, 640, 1280 * 640.0 / 720.0}, {320, 240, 0, 320, 240}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.angle);
-        useFrame(row.width, row.height);
+        h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(row.width, row.height);
         h.connection->angle = row.angle;
         h.frame({}, 0.1);
         const auto image = h.monitor->previewImage.get();
@@ -159,10 +152,10 @@ TEST_F(IntakeTest, PictureIsUprightAndAtMost640Wide) {
 }
 
 TEST_F(IntakeTest, UnusableFrameUsesUpTheSlot) {
-    useFrame(1, 1);
+    h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(1, 1);
     h.frameAt(2000.0, h.one);
     EXPECT_EQ(publications, 0);
-    useFrame(64, 48);
+    h.frameBuffer = std::make_shared<const imaging::PixelBuffer>(64, 48);
     h.frameAt(2000.05, h.one);
     EXPECT_EQ(publications, 0);
     h.frameAt(2000.1, h.one);

@@ -87,11 +87,11 @@ TEST(ThreadedMonitor, OperationsFromTheMainSideWhileFramesFlowStayConsistent) {
     main->sync([&] { monitor->stop(); });
     // Let the stop's two halves and everything queued behind them finish.
     for (int i = 0; i < 3; ++i) {
-        main->flush();
+        main->sync([] {});
         std::promise<void> sessionDone;
         session->async([&] { sessionDone.set_value(); });
         sessionDone.get_future().wait();
-        main->flush();
+        main->sync([] {});
     }
     main->sync([&] {
         EXPECT_EQ(monitor->statusLine.get(), "Стоп");

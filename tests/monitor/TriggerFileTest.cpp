@@ -15,10 +15,6 @@ namespace {
 const std::string kKey = "ruzered.triggerFilePath";
 const Rect kPoster{0.70, 0.60, 0.12, 0.16};
 
-monitor::FaceObservation at(Rect box) {
-    return {box, 0.9f, {}};
-}
-
 struct TriggerFileTest : ::testing::Test {
     MonitorHarness h;
     const std::string mine = "/home/user/Документы/Бюджет Q3.xlsx";
@@ -136,19 +132,19 @@ TEST(IgnoredFacesText, RoundTripsAndRefusesDamagedText) {
 TEST_F(TriggerFileTest, IgnoredPosterNeverConfirmsWhileARealSecondFaceDoesOnItsThirdFrame) {
     h.start();
     h.monitor->ignoreFace(kPoster);
-    const auto user = at({0.2, 0.2, 0.3, 0.4});
+    const auto user = faceAt({0.2, 0.2, 0.3, 0.4});
     // The detector's box wobbles a little from frame to frame.
     for (int i = 0; i < 40; ++i) {
-        h.frame({user, at({kPoster.x + 0.01 * (i % 3), kPoster.y - 0.005 * (i % 2), 0.12, 0.16})});
+        h.frame({user, faceAt({kPoster.x + 0.01 * (i % 3), kPoster.y - 0.005 * (i % 2), 0.12, 0.16})});
     }
     EXPECT_EQ(h.state().confirmCount, 0);
     EXPECT_EQ(h.pip->shows, 0);
     EXPECT_EQ(h.monitor->previewFaceRects.get().size(), 1u);
 
-    const auto onlooker = at({0.6, 0.1, 0.1, 0.14});
-    h.frames(2, {user, at(kPoster), onlooker});
+    const auto onlooker = faceAt({0.6, 0.1, 0.1, 0.14});
+    h.frames(2, {user, faceAt(kPoster), onlooker});
     EXPECT_FALSE(h.state().presenceActive);
-    h.frame({user, at(kPoster), onlooker});
+    h.frame({user, faceAt(kPoster), onlooker});
     EXPECT_TRUE(h.state().presenceActive);
     EXPECT_EQ(h.pip->updates().at(0).box, onlooker.boundingBox);
 }
@@ -156,9 +152,9 @@ TEST_F(TriggerFileTest, IgnoredPosterNeverConfirmsWhileARealSecondFaceDoesOnItsT
 TEST_F(TriggerFileTest, WithOnlyAnIgnoredPosterInViewAwayComesAndNothingLocks) {
     h.start();
     h.monitor->setIgnoredFaces({kPoster});
-    h.frames(102, {at(kPoster)}, 0.1);
+    h.frames(102, {faceAt(kPoster)}, 0.1);
     EXPECT_TRUE(h.monitor->awayMode.get());
-    h.frames(30, {at(kPoster)}, 0.1);
+    h.frames(30, {faceAt(kPoster)}, 0.1);
     EXPECT_EQ(h.fullscreen->shows, 0);
     EXPECT_EQ(h.services->locks, 0);
 }
@@ -182,6 +178,6 @@ TEST_F(TriggerFileTest, IgnoredFacesAreKeptAcrossLaunchesAndADamagedValueLeavesT
     EXPECT_EQ(third.monitor->triggerFileSummary.get(), "decoy.xlsx");
     EXPECT_EQ(settings->string("tovak.ignoredFaces"), "0.7,0.6;garbage");
     third.start();
-    third.frames(3, {at({0.2, 0.2, 0.3, 0.4}), at(kPoster)});
+    third.frames(3, {faceAt({0.2, 0.2, 0.3, 0.4}), faceAt(kPoster)});
     EXPECT_TRUE(third.state().presenceActive);
 }

@@ -42,16 +42,6 @@ TEST(SerialQueue, RunsTasksInOrderOnOneThreadThatIsCurrentOnlyThereAndFinishesTh
     EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
 }
 
-TEST(WorkItem, CancelledBeforeItRunsNeverRuns) {
-    int runs = 0;
-    auto item = WorkItem::make([&] { ++runs; });
-    item->perform();
-    item->cancel();
-    item->perform();
-    EXPECT_EQ(runs, 1);
-    EXPECT_TRUE(item->isCancelled());
-}
-
 TEST(SystemClock, ZeroReadsAsLongAgoAndTimeDoesNotGoBack) {
     SystemClock clock;
     const double a = clock.now();
@@ -101,8 +91,7 @@ TEST(Simulation, MainQueueIsCurrentOnlyInTheTestBodyAndDelayedItemsRunAtTheirVir
     sim.main.asyncAfter(2.0, WorkItem::make([&] { record("late"); }));
     sim.main.asyncAfter(1.0, WorkItem::make([&] {
                             record("early");
-                            // Work posted by a delayed item runs before the next delayed item, and so does what it
-                            // posts.
+                            // Runs before the next delayed item, and so does what it posts in turn.
                             sim.session.async([&] { sim.main.async([&] { record("posted"); }); });
                         }));
     sim.main.asyncAfter(1.5, cancelled);

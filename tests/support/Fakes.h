@@ -323,11 +323,13 @@ struct FakeLockWatcher final : monitor::SessionLockWatcher {
     void setOnChange(std::function<void(bool)> callback) override { onChange = std::move(callback); }
 };
 
+// A face the detector found in this box.
+inline monitor::FaceObservation faceAt(imaging::Rect box) {
+    return {box, 0.9f, {}};
+}
 // Box of a square face of the given normalised area, left edge at x.
 inline monitor::FaceObservation face(double area, double x = 0.1) {
-    monitor::FaceObservation observation;
-    observation.boundingBox = imaging::Rect{x, 0.3, std::sqrt(area), std::sqrt(area)};
-    return observation;
+    return faceAt({x, 0.3, std::sqrt(area), std::sqrt(area)});
 }
 // Faces of the given areas, in detector order, side by side.
 inline std::vector<monitor::FaceObservation> faces(std::initializer_list<double> areas) {

@@ -34,7 +34,7 @@ class ThreadedMainQueue final : public runtime::MainQueue {
     }
     [[nodiscard]] bool isCurrent() const override { return currentQueue() == this; }
 
-    // Runs task on the loop and waits for it.
+    // Runs task on the loop and waits for it; sync([] {}) waits for everything posted (or due) so far.
     void sync(const Task& task) {
         std::promise<void> done;
         async([&] {
@@ -42,10 +42,6 @@ class ThreadedMainQueue final : public runtime::MainQueue {
             done.set_value();
         });
         done.get_future().wait();
-    }
-    // Waits until every task posted so far (and every timer already due) has run.
-    void flush() {
-        sync([] {});
     }
     // Runs what is queued and due, then ends the loop; later posts are dropped.
     void shutdown() {
