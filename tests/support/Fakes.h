@@ -82,10 +82,6 @@ class FakeCamera final : public monitor::CameraSession {
             answer(granted);
         }
     }
-    [[nodiscard]] bool permissionPending() const {
-        std::lock_guard lock(mutex_);
-        return static_cast<bool>(pendingAnswer_);
-    }
     void beginConfiguration() override { log_.add("camera.begin"); }
     void commitConfiguration() override { log_.add("camera.commit"); }
     void removeAllInputsAndOutputs() override { inputs = outputs = 0, log_.add("camera.removeAll"); }

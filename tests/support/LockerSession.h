@@ -98,7 +98,6 @@ class LockerSession {
         message.setAutoStartService(false);
         return bus_->call(message, QDBus::Block, 5000);
     }
-    // The locker's own GetActive().
     [[nodiscard]] bool active() const {
         const QDBusMessage reply = callLocker(QStringLiteral("GetActive"));
         return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();

@@ -22,11 +22,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CountingRunner final : ScriptRunner {
-    explicit CountingRunner(bool succeeds) : succeed(succeeds) {}
-    bool run(const std::string& source) override { return scripts.push_back(source), succeed; }
+// Records each script and when it ran, in virtual seconds from its making; answers succeeds.
+struct RecordingRunner final : ScriptRunner {
+    RecordingRunner(runtime::ManualClock& c, bool succeeds) : clock(c), start(c.now()), succeed(succeeds) {}
+    bool run(const std::string& source) override {
+        return scripts.push_back(source), times.push_back(clock.now() - start), succeed;
+    }
+    runtime::ManualClock& clock;
+    double start;
     bool succeed;
     std::vector<std::string> scripts;
+    std::vector<double> times;
 };
 
 struct Outcome {
@@ -74,8 +80,8 @@ TEST(MacChain, LibrariesThenTheSessionToolThenTheKeystrokeEachOnlyWhenTheOneBefo
         if (row.tool == notExecutable) {
             fs::permissions(paths.sessionTool, fs::perms::owner_read | fs::perms::owner_write);
         }
-        auto runner = std::make_shared<CountingRunner>(row.scriptSucceeds);
         runtime::Simulation sim;
+        auto runner = std::make_shared<RecordingRunner>(sim.clock, row.scriptSucceeds);
         Outcome outcome;
         ScreenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main), macLockChain(runner, paths))
             .lockNow([&outcome](bool success, std::optional<std::string> message) {
@@ -140,37 +146,27 @@ TEST(Tools, SuccessIsExitStatusZeroWithinTheDeadlineAndArgumentsArriveVerbatim) 
     EXPECT_FALSE(runToolAndWait(tool, {"-suspend"}, 10.0));
 }
 
-// Records when each probe ran, in virtual seconds from the call; fails every script.
-struct TimedRunner final : ScriptRunner {
-    explicit TimedRunner(runtime::ManualClock& c) : clock(c), start(c.now()) {}
-    bool run(const std::string& source) override { return probes.emplace_back(clock.now() - start, source), false; }
-    runtime::ManualClock& clock;
-    double start;
-    std::vector<std::pair<double, std::string>> probes;
-};
-
 TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrderOncePerProcess) {
     runtime::Simulation sim;
-    auto runner = std::make_shared<TimedRunner>(sim.clock);
+    auto runner = std::make_shared<RecordingRunner>(sim.clock, false);
     AutomationWarmup warmup;
     warmup.scheduleAfterWindowShown(sim.main, runner);
     warmup.scheduleAfterWindowShown(sim.main, runner);  // a second call schedules nothing
-    EXPECT_TRUE(runner->probes.empty()) << "scheduling returns before any probe";
+    EXPECT_TRUE(runner->scripts.empty()) << "scheduling returns before any probe";
     EXPECT_EQ(sim.main.pendingDelayed(), 4u);
     sim.advance(10.0);
     warmup.scheduleAfterWindowShown(sim.main, runner);  // nor one after the probes failed
     EXPECT_EQ(sim.main.pendingDelayed(), 0u);
     EXPECT_TRUE(warmup.didScheduleThisSession());
-    ASSERT_EQ(runner->probes.size(), 4u);
-    const std::vector<std::pair<double, std::string>> expected = {
-        {0.8, "tell application \"System Events\"\n    return (count of processes) as string\nend tell"},
-        {2.1, "tell application \"TextEdit\"\n    name\nend tell"},
-        {3.4, "tell application \"Numbers\"\n    name\nend tell"},
-        {4.7, "tell application \"Microsoft Excel\"\n    name\nend tell"},
-    };
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_NEAR(runner->probes[i].first, expected[i].first, 1e-9) << i;
-        EXPECT_EQ(runner->probes[i].second, expected[i].second) << i;
+    ASSERT_EQ(
+        runner->scripts,
+        (std::vector<std::string>{
+            "tell application \"System Events\"\n    return (count of processes) as string\nend tell",
+            "tell application \"TextEdit\"\n    name\nend tell", "tell application \"Numbers\"\n    name\nend tell",
+            "tell application \"Microsoft Excel\"\n    name\nend tell"}));
+    const double offsets[] = {0.8, 2.1, 3.4, 4.7};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(runner->times[i], offsets[i], 1e-9) << i;
     }
 }
 
