@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 #include <tuple>
 
+#include "facedetect/LetterboxSampler.h"
 #include "facedetect/OneDnnBackend.h"
 #include "imaging/Orientation.h"
 #include "platform/demo/DemoScene.h"
@@ -266,6 +267,35 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
             EXPECT_LT(std::abs(ra.x - rb.x) + std::abs(ra.y - rb.y), 1.0) << ra << " " << rb;
             EXPECT_LT(std::abs(ra.br().x - rb.br().x) + std::abs(ra.br().y - rb.br().y), 1.0) << ra << " " << rb;
         }
+    }
+}
+
+// The network's input is what OpenCV's INTER_AREA resize, a colour conversion and a conversion to
+// floats made of the picture: shrinking by a fraction, by a whole number, enlarging, every layout.
+TEST(LetterboxSamplerTest, FillsTheInputAsAnAreaResizeIntoTheLetterboxWould) {
+    const struct {
+        int cols, rows, type, colour;
+    } pictures[] = {{640, 480, CV_8UC4, cv::COLOR_BGRA2RGB},
+                    {1280, 720, CV_8UC3, cv::COLOR_BGR2RGB},
+                    {333, 251, CV_8UC1, cv::COLOR_GRAY2RGB},
+                    {480, 640, CV_8UC4, cv::COLOR_BGRA2RGB},
+                    {200, 150, CV_8UC3, cv::COLOR_BGR2RGB}};
+    facedetect::LetterboxSampler sampler(256);
+    std::vector<float> input(256 * 256 * 3);
+    for (const auto& [cols, rows, type, colour] : pictures) {
+        SCOPED_TRACE(std::to_string(cols) + " x " + std::to_string(rows));
+        cv::Mat picture(rows, cols, type);
+        cv::randu(picture, 0, 256);
+        const facedetect::Letterbox box =
+            sampler.fill(picture.ptr(), cols, rows, picture.step, picture.channels(), input.data());
+        cv::Mat resized;
+        cv::Mat expected(256, 256, CV_8UC3, cv::Scalar::all(0));
+        cv::resize(picture, resized, cv::Size(box.width, box.height), 0, 0, cv::INTER_AREA);
+        cv::Mat placed = expected(cv::Rect(box.left, box.top, box.width, box.height));
+        cv::cvtColor(resized, placed, colour);
+        expected.convertTo(expected, CV_32F, 1.0 / 127.5, -1.0);
+        // Whole levels apart at most, where a sum falls on a half.
+        EXPECT_LE(cv::norm(cv::Mat(256, 256, CV_32FC3, input.data()), expected, cv::NORM_INF), 1.01 / 127.5);
     }
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <opencv2/imgproc.hpp>
 #include <utility>
 
 #include "facedetect/OneDnnBackend.h"
@@ -24,7 +23,10 @@ std::string BlazeFaceDetector::installedPath(Model model) {
 }
 
 BlazeFaceDetector::BlazeFaceDetector(const std::string& modelPath, Model model, float scoreThreshold, Backend backend)
-    : model_(model), inputSize_(model == Model::fullRange ? 256 : 128), scoreThreshold_(scoreThreshold) {
+    : model_(model),
+      inputSize_(model == Model::fullRange ? 256 : 128),
+      scoreThreshold_(scoreThreshold),
+      sampler_(inputSize_) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(modelPath, ec)) {
         loadError_ = "model file not found: " + modelPath;
@@ -62,23 +64,11 @@ std::shared_ptr<BlazeFaceDetector> BlazeFaceDetector::createInstalled(Backend ba
 BlazeFaceDetector::~BlazeFaceDetector() = default;
 
 bool BlazeFaceDetector::runNetwork(const cv::Mat& upright, facedetect::Letterbox& box) {
-    const int size = inputSize_;
-    box = facedetect::letterboxFor(upright.cols, upright.rows, size);
-
-    // Letterbox: the picture keeps its proportions, centred on black.
-    cv::resize(upright, resized_, cv::Size(box.width, box.height), 0, 0, cv::INTER_AREA);
-    letterboxed_.create(size, size, CV_8UC3);
-    letterboxed_.setTo(cv::Scalar::all(0));
-    cv::Mat target = letterboxed_(cv::Rect(box.left, box.top, box.width, box.height));
-    const int code = resized_.channels() == 4   ? cv::COLOR_BGRA2RGB
-                     : resized_.channels() == 3 ? cv::COLOR_BGR2RGB
-                                                : cv::COLOR_GRAY2RGB;
-    cv::cvtColor(resized_, target, code);
-
-    // NHWC with values in [-1, 1]: the letterboxed RGB image is that layout already, converted
-    // straight into the backend's input.
-    cv::Mat input(size, size, CV_32FC3, backend_->input());
-    letterboxed_.convertTo(input, CV_32F, 1.0 / 127.5, -1.0);
+    const int channels = upright.channels();
+    if (upright.depth() != CV_8U || (channels != 1 && channels != 3 && channels != 4)) {
+        return false;
+    }
+    box = sampler_.fill(upright.ptr(), upright.cols, upright.rows, upright.step, channels, backend_->input());
     return backend_->run();
 }
 

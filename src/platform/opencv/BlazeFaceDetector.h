@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "facedetect/InferenceBackend.h"
+#include "facedetect/LetterboxSampler.h"
 #include "monitor/FaceDetector.h"
 
 namespace tovak::platform {
@@ -90,8 +91,7 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     // only guards against a second caller.
     std::mutex mutex_;
     std::unique_ptr<facedetect::InferenceBackend> backend_;
-    cv::Mat resized_;
-    cv::Mat letterboxed_;
+    facedetect::LetterboxSampler sampler_;
 };
 
 }  // namespace tovak::platform
