@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <numbers>
 #include <opencv2/imgcodecs.hpp>
@@ -27,6 +28,28 @@ double wave(double t, double period, double amplitude, double phase = 0) {
 
 bool during(double t, double from, double to) {
     return t >= from && t < to;
+}
+
+// out = over + out x (255 - coverage) / 255 for each channel, over premultiplied; the frame stays
+// opaque. Most of a person is either clear or fully covering, so only the feathered edge is
+// worked out, all four channels in one 64-bit multiply.
+void blendOver(std::uint32_t* out, const std::uint32_t* over, int pixels) {
+    constexpr std::uint64_t lanes = 0x00ff00ff00ff00ffULL;
+    for (int x = 0; x < pixels; ++x) {
+        const std::uint32_t pixel = over[x];
+        const std::uint32_t coverage = pixel >> 24;
+        if (coverage == 255) {
+            out[x] = pixel;
+        } else if (coverage != 0) {
+            const std::uint64_t behind = out[x];
+            std::uint64_t spread = (behind & 0xff) | ((behind & 0xff00) << 8) | ((behind & 0xff0000) << 16) |
+                                   ((behind & 0xff000000) << 24);
+            spread = spread * (255 - coverage) + 0x0080008000800080ULL;
+            spread = ((spread + ((spread >> 8) & lanes)) >> 8) & lanes;
+            out[x] = pixel + static_cast<std::uint32_t>((spread & 0xff) | ((spread >> 8) & 0xff00) |
+                                                        ((spread >> 16) & 0xff0000) | ((spread >> 24) & 0xff000000));
+        }
+    }
 }
 
 }  // namespace
@@ -127,19 +150,35 @@ DemoScene::Sprite DemoScene::cutPerson(const cv::Mat& photo, const Cut& cut, dou
     cv::Mat mask(portrait.size(), CV_8U, cv::Scalar(0));
     cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{cut.outline}, cv::Scalar(255), cv::LINE_AA);
     Sprite sprite;
-    cv::resize(portrait, sprite.bgr, cv::Size(), scale, scale, cv::INTER_AREA);
+    cv::Mat bgr;
+    cv::resize(portrait, bgr, cv::Size(), scale, scale, cv::INTER_AREA);
     // A webcam's softness and its warmer light; a person further back is a little out of focus.
-    cv::GaussianBlur(sprite.bgr, sprite.bgr, cv::Size(0, 0), cut.extendedHeight > photo.rows ? 1.1 : 0.7);
-    cv::multiply(sprite.bgr, cv::Scalar(0.9, 0.96, 1.0), sprite.bgr);
-    cv::resize(mask, mask, sprite.bgr.size(), 0, 0, cv::INTER_AREA);
-    mask.convertTo(sprite.alpha, CV_32F, 1.0 / 255);
+    cv::GaussianBlur(bgr, bgr, cv::Size(0, 0), cut.extendedHeight > photo.rows ? 1.1 : 0.7);
+    cv::multiply(bgr, cv::Scalar(0.9, 0.96, 1.0), bgr);
+    cv::Mat alpha;
+    cv::resize(mask, mask, bgr.size(), 0, 0, cv::INTER_AREA);
     // The feather falls inside the outline, so no background of the portrait shows around the
     // person and the edge has nothing hard for the detector to latch on.
     const int shrink = static_cast<int>(std::lround(featherPixels));
-    cv::erode(sprite.alpha, sprite.alpha,
-              cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * shrink + 1, 2 * shrink + 1)));
-    cv::GaussianBlur(sprite.alpha, sprite.alpha, cv::Size(0, 0), featherPixels / 2);
-    sprite.face = cut.face * scale;
+    cv::erode(mask, mask, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * shrink + 1, 2 * shrink + 1)));
+    mask.convertTo(alpha, CV_32F, 1.0 / 255);
+    cv::GaussianBlur(alpha, alpha, cv::Size(0, 0), featherPixels / 2);
+    // Only what the person covers, and a pixel around it, is kept: the rest is clear and would
+    // only be resampled to be skipped.
+    cv::Mat coverage;
+    alpha.convertTo(coverage, CV_8U, 255);
+    const cv::Rect kept =
+        (cv::boundingRect(coverage) + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(cv::Point(), coverage.size());
+    // Kept premultiplied, colour and coverage in one 8-bit picture, so that placing the person is
+    // one resampling and one blend in whole numbers; no channel exceeds the coverage.
+    std::vector<cv::Mat> channels;
+    cv::split(bgr(kept), channels);
+    for (cv::Mat& channel : channels) {
+        cv::multiply(channel, coverage(kept), channel, 1.0 / 255);
+    }
+    channels.push_back(coverage(kept));
+    cv::merge(channels, sprite.bgra);
+    sprite.face = cut.face * scale - cv::Point2d(kept.tl());
     return sprite;
 }
 
@@ -162,30 +201,24 @@ std::vector<DemoScene::Person> DemoScene::peopleAt(int frameIndex) {
     return people;
 }
 
-void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor) {
-    const cv::Size size(static_cast<int>(std::lround(sprite.bgr.cols * factor)),
-                        static_cast<int>(std::lround(sprite.bgr.rows * factor)));
-    cv::Mat bgr;
-    cv::Mat alpha;
-    cv::resize(sprite.bgr, bgr, size, 0, 0, cv::INTER_LINEAR);
-    cv::resize(sprite.alpha, alpha, size, 0, 0, cv::INTER_LINEAR);
+void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor) const {
+    const cv::Size size(static_cast<int>(std::lround(sprite.bgra.cols * factor)),
+                        static_cast<int>(std::lround(sprite.bgra.rows * factor)));
     const cv::Rect placed(static_cast<int>(std::lround(faceX - sprite.face.x * factor)),
                           static_cast<int>(std::lround(faceY - sprite.face.y * factor)), size.width, size.height);
     const cv::Rect visible = placed & cv::Rect(0, 0, frame.cols, frame.rows);
-    for (int y = visible.y; y < visible.y + visible.height; ++y) {
-        auto* out = frame.ptr<cv::Vec4b>(y);
-        const auto* in = bgr.ptr<cv::Vec3b>(y - placed.y);
-        const auto* a = alpha.ptr<float>(y - placed.y);
-        for (int x = visible.x; x < visible.x + visible.width; ++x) {
-            const int sx = x - placed.x;
-            const float w = a[sx];
-            if (w <= 0.0F) {
-                continue;
-            }
-            for (int c = 0; c < 3; ++c) {
-                out[x][c] = cv::saturate_cast<uchar>(w * in[sx][c] + (1.0F - w) * out[x][c]);
-            }
-        }
+    if (visible.empty()) {
+        return;
+    }
+    // Only the part in the frame is resampled, with pixel centres mapped as a resize maps them.
+    const double scaleX = static_cast<double>(sprite.bgra.cols) / size.width;
+    const double scaleY = static_cast<double>(sprite.bgra.rows) / size.height;
+    const cv::Matx23d toSprite(scaleX, 0, (visible.x - placed.x + 0.5) * scaleX - 0.5, 0, scaleY,
+                               (visible.y - placed.y + 0.5) * scaleY - 0.5);
+    cv::warpAffine(sprite.bgra, placed_, toSprite, visible.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                   cv::BORDER_REPLICATE);
+    for (int y = 0; y < visible.height; ++y) {
+        blendOver(frame.ptr<std::uint32_t>(visible.y + y) + visible.x, placed_.ptr<std::uint32_t>(y), visible.width);
     }
 }
 

@@ -47,22 +47,23 @@ class DemoScene final : public FrameSource {
     [[nodiscard]] double framesPerSecond() const override { return fps; }
 
   private:
-    // A person cut from a portrait at the size it is placed: colour, a feathered mask of the same
-    // size, and the centre of the face in it.
+    // A person cut from a portrait at the size it is placed: colour premultiplied by a feathered
+    // mask, the mask in the fourth channel, and the centre of the face in it.
     struct Sprite {
-        cv::Mat bgr;
-        cv::Mat alpha;  // CV_32F, 0 to 1
+        cv::Mat bgra;
         cv::Point2d face;
     };
     struct Cut;
     static Sprite cutPerson(const cv::Mat& photo, const Cut& cut, double scale, double featherPixels);
     // Draws the sprite, grown or shrunk by the factor, with its face centre at (faceX, faceY).
-    static void paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor);
+    void paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor) const;
 
     cv::Mat room_;  // BGRA, frame-sized
     Sprite user_;
     Sprite onlooker_;
     Sprite stranger_;
+    // The part of one person that falls in the frame, resampled: reused from frame to frame.
+    mutable cv::Mat placed_;
     int nextFrame_ = 0;
 };
 
