@@ -3,7 +3,6 @@
 // the monitor brings up are also saved there as pip.png and fullscreen.png.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QTest>
 #include <QToolButton>
 #include <opencv2/core.hpp>
@@ -19,6 +18,7 @@ namespace tovak::windows {
 namespace {
 
 using testing::drainEvents;
+using testing::saveScreenshot;
 
 // A 640 x 480 green frame with a red face in the box (0.4, 0.4, 0.2, 0.2).
 imaging::PixelBufferPtr frameWithRedFace() {
@@ -183,13 +183,6 @@ TEST_F(FaceWindows, CloseUpFollowsTheScreenAndKeepsItsPictureWhenAFrameIsRejecte
     EXPECT_EQ(fullscreen->window()->geometry(), QRect(100, 0, 1280, 800));
 }
 
-void saveScreenshot(QWidget* window, const char* name) {
-    const QByteArray dir = qgetenv("TOVAK_SCREENSHOT_DIR");
-    if (!dir.isEmpty() && window != nullptr) {
-        window->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name)));
-    }
-}
-
 class MonitorWithWindows : public FaceWindows {
   protected:
     testing::MonitorHarness h{[this](monitor::PrivacyMonitor::Dependencies& deps) {
@@ -217,7 +210,7 @@ TEST_F(MonitorWithWindows, AnOnlookerBringsUpThePanelUntilItsCloseButtonIsPresse
     ASSERT_NE(pip->panel(), nullptr);
     EXPECT_TRUE(pip->panel()->isVisible());
     EXPECT_EQ(pipPicture().pixel(pipPicture().width() / 2, pipPicture().height() / 2), qRgb(230, 0, 0));
-    saveScreenshot(pip->panel(), "pip.png");
+    saveScreenshot(pip->panel(), "pip");
 
     QTest::mouseClick(pip->content()->closeButton(), Qt::LeftButton);
     h.sim.drain();
@@ -231,7 +224,7 @@ TEST_F(MonitorWithWindows, AStrangerInAwayModeFillsTheScreen) {
     ASSERT_NE(fullscreen->window(), nullptr);
     EXPECT_TRUE(fullscreen->window()->isVisible());
     EXPECT_EQ(fullscreenPicture().pixel(1512, 982), qRgb(230, 0, 0));
-    saveScreenshot(fullscreen->window(), "fullscreen.png");
+    saveScreenshot(fullscreen->window(), "fullscreen");
 
     h.stop();
     drainEvents();
