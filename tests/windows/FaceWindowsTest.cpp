@@ -28,24 +28,18 @@ imaging::PixelBufferPtr frameWithRedFace() {
 }
 constexpr imaging::Rect redFaceBox{0.4, 0.4, 0.2, 0.2};
 
-// A screen the test can change or take away; the controllers ask it on the GUI thread.
-struct TestScreen {
-    // A 1512 x 982 laptop screen at twice the pixel density, its top 25 points a menu bar.
-    std::optional<ScreenGeometry> geometry = ScreenGeometry{{0, 0, 1512, 982}, {0, 25, 1512, 957}, 2.0};
-    ScreenSource source() {
-        return [this] { return geometry; };
-    }
-};
-
 // Available area (0, 25, 1512, 957) seen from the top: the panel's corner is (1216, 756).
 const QPoint corner(1216, 756);
 
 class FaceWindows : public ::testing::Test {
   protected:
     std::shared_ptr<platform::QtMainQueue> main = std::make_shared<platform::QtMainQueue>();
-    TestScreen screen;
-    std::shared_ptr<PiPWindowController> pip = PiPWindowController::create(main, screen.source());
-    std::shared_ptr<FullscreenFaceController> fullscreen = FullscreenFaceController::create(main, screen.source());
+    // A screen the test can change or take away: 1512 x 982 at twice the pixel density, its top 25 points a
+    // menu bar. The controllers ask it on the GUI thread.
+    std::optional<ScreenGeometry> screen = ScreenGeometry{{0, 0, 1512, 982}, {0, 25, 1512, 957}, 2.0};
+    std::shared_ptr<PiPWindowController> pip = PiPWindowController::create(main, [this] { return screen; });
+    std::shared_ptr<FullscreenFaceController> fullscreen =
+        FullscreenFaceController::create(main, [this] { return screen; });
     imaging::Renderer renderer;
 
     template <class Presenter>
@@ -118,7 +112,7 @@ TEST_F(FaceWindows, ADraggedPanelReturnsToTheCornerOnlyOnTheNextShow) {
 TEST_F(FaceWindows, WithoutAScreenThePanelStillShowsButTheCloseUpIsNeitherMadeNorShown) {
     // The close-up was rendered for the screen that was there, arriving after it went away.
     fullscreen->update(frameWithRedFace(), redFaceBox, imaging::Orientation::up, 0.08, 1.55, renderer);
-    screen.geometry.reset();
+    screen.reset();
     drainEvents();
     show(*pip);
     ASSERT_NE(pip->panel(), nullptr);
@@ -176,7 +170,7 @@ TEST_F(FaceWindows, CloseUpFollowsTheScreenAndKeepsItsPictureWhenAFrameIsRejecte
     show(*fullscreen);
     updateFullscreen();
     const qint64 before = fullscreenPicture().cacheKey();
-    screen.geometry = ScreenGeometry{{100, 0, 1280, 800}, {100, 0, 1280, 770}, 1.0};
+    screen = ScreenGeometry{{100, 0, 1280, 800}, {100, 0, 1280, 770}, 1.0};
     updateFullscreen({2.0, 2.0, 0.2, 0.2});
     EXPECT_EQ(fullscreenPicture().cacheKey(), before);
     updateFullscreen();
