@@ -42,15 +42,13 @@ class FaceWindows : public ::testing::Test {
         FullscreenFaceController::create(main, [this] { return screen; });
     imaging::Renderer renderer;
 
-    template <class Presenter>
-    void update(Presenter& presenter, double zoom, const imaging::Rect& box) {
+    void update(monitor::FacePresenter& presenter, double zoom, const imaging::Rect& box) {
         presenter.update(frameWithRedFace(), box, imaging::Orientation::up, 0.08, zoom, renderer);
         drainEvents();
     }
     void updatePip(const imaging::Rect& box = redFaceBox) { update(*pip, 1.0, box); }
     void updateFullscreen(const imaging::Rect& box = redFaceBox) { update(*fullscreen, 1.55, box); }
-    template <class Presenter>
-    void show(Presenter& presenter) {
+    void show(monitor::FacePresenter& presenter) {
         presenter.show();
         drainEvents();
     }
