@@ -150,18 +150,6 @@ class XDisplay {
         return asked;
     }
 
-    // Asks the window manager to minimise the window, as its application would (ICCCM).
-    void minimise(xcb_window_t window) {
-        xcb_client_message_event_t event{};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = atom(c_, "WM_CHANGE_STATE");
-        event.data.data32[0] = 3;  // IconicState
-        xcb_send_event(c_, 0, root_, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&event));
-        xcb_flush(c_);
-    }
     static bool waitUntil(const std::function<bool()>& condition, int seconds = 10) {
         const auto deadline = Clock::now() + std::chrono::seconds(seconds);
         while (!condition() && Clock::now() < deadline) {

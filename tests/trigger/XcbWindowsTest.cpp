@@ -67,7 +67,10 @@ TEST(XcbWithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInF
     RaisingWorkspace workspace(std::make_shared<XcbDocumentRaiser>(x11.name()), opener, clock);
     EXPECT_TRUE(workspace.open("/home/anna/Бюджет Q3.csv"));
     EXPECT_TRUE(XDisplay::waitUntil([&] { return active(document); }));
-    x11.minimise(document);
+    // Minimised as its application would ask (ICCCM WM_CHANGE_STATE, IconicState).
+    x->send(x->root(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY, document,
+            testing::atom(x->connection(), "WM_CHANGE_STATE"), {3, 0});
+    x->sync();
     ASSERT_TRUE(XDisplay::waitUntil([&] { return minimised() && !active(document); }));
     EXPECT_TRUE(workspace.open("/home/anna/Бюджет Q3.csv"));
     EXPECT_TRUE(XDisplay::waitUntil([&] { return active(document) && !minimised(); }));
