@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QMainWindow>

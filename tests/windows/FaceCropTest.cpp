@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <opencv2/imgproc.hpp>
 
 #include "windows/FaceCropRender.h"
 #include "windows/WindowGeometry.h"
