@@ -169,10 +169,7 @@ TEST(FileChooser, NonModalSingleSpreadsheetChoiceAnsweredOnceWithThePathOrOnCanc
         EXPECT_EQ(calls, 0) << "the chooser returns before the user answers";
         EXPECT_FALSE(dialog->isModal());
         EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
-        const QString filter = dialog->nameFilters().join(' ');
-        for (const char* pattern : {"*.csv", "*.xlsx", "*.xls", "*.ods", "*.numbers"}) {
-            EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern;
-        }
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"CSV и таблицы (*.csv *.xlsx *.xls *.ods *.numbers)"});
         if (accept) {
             dialog->setDirectory(QString::fromStdString(folder.path().string()));
             dialog->selectFile(QString::fromStdString(document));

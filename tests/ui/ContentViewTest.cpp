@@ -181,32 +181,29 @@ TEST(AwayEscMonitor, InstalledOnlyWhileAwayConsumesEscapeWithAnyModifiersAndPass
     target.show();
     int calls = 0;
     auto monitor = std::make_unique<AwayEscMonitor>();
+    // The actions called and the escapes that reached the target, after one more Escape.
+    const auto escape = [&](Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&target, Qt::Key_Escape, modifiers);
+        return std::pair(calls, target.escapes);
+    };
     monitor->sync(false, [&] { ++calls; });
-    QTest::keyClick(&target, Qt::Key_Escape);
-    EXPECT_EQ(target.escapes, 1);
-    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(escape(), std::pair(0, 1));
 
     monitor->sync(true, [&] { ++calls; });
     monitor->sync(true, [&] { calls += 100; });  // already installed: keeps the first action
-    QTest::keyClick(&target, Qt::Key_Escape);
-    QTest::keyClick(&target, Qt::Key_Escape, Qt::ControlModifier);
+    EXPECT_EQ(escape(), std::pair(1, 1));
+    EXPECT_EQ(escape(Qt::ControlModifier), std::pair(2, 1));
     QTest::keyClick(&target, Qt::Key_Return);
     QTest::keyClicks(&target, "q");
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(target.escapes, 1);
     EXPECT_EQ(target.text(), "q");
 
     monitor->sync(false, {});
-    QTest::keyClick(&target, Qt::Key_Escape);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(target.escapes, 2);
+    EXPECT_EQ(escape(), std::pair(2, 2));
 
     // Destroyed while installed: the filter goes with it.
     monitor->sync(true, [&] { ++calls; });
     monitor.reset();
-    QTest::keyClick(&target, Qt::Key_Escape);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(target.escapes, 3);
+    EXPECT_EQ(escape(), std::pair(2, 3));
 }
 
 TEST(CameraPreviewGeometry, OutlinesAreFlippedAndScaledToTheWholeBoxAndThePictureIsFitted) {
