@@ -29,10 +29,9 @@ namespace {
 struct ContentViewTest : ::testing::Test {
     MonitorHarness h;
     int shown = 0;
-    std::unique_ptr<ContentView> view;
+    std::unique_ptr<ContentView> view = std::make_unique<ContentView>(*h.monitor, [this] { ++shown; });
 
     void SetUp() override {
-        view = std::make_unique<ContentView>(*h.monitor, [this] { ++shown; });
         view->resize(420, 560);
         view->show();
         settle();

