@@ -124,7 +124,6 @@ TEST_F(ContentViewTest, FileButtonsPickAndReset) {
     settle();
     EXPECT_EQ(label("triggerSummary")->text(), "Отчёт.xlsx");
     click("resetButton");
-    EXPECT_FALSE(h.services->string("ruzered.triggerFilePath"));
     EXPECT_EQ(label("triggerSummary")->text(), "По умолчанию");
 }
 

