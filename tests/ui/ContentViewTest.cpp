@@ -83,14 +83,12 @@ TEST_F(ContentViewTest, StartsReadyWithTheSummaryStartEnabledAndTheHint) {
 }
 
 TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations) {
-    for (const auto& [name, running, status] :
-         {std::tuple{"startButton", true, "● Test Camera"}, std::tuple{"stopButton", false, "Стоп"}}) {
+    for (const auto& [name, running] : {std::pair{"startButton", true}, std::pair{"stopButton", false}}) {
         SCOPED_TRACE(name);
         click(name);
         EXPECT_EQ(h.monitor->isRunning.get(), running);
         EXPECT_EQ(button("startButton")->isEnabled(), !running);
         EXPECT_EQ(button("stopButton")->isEnabled(), running);
-        EXPECT_EQ(label("statusLine")->text(), status);
     }
 }
 

@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/CameraPreviewView.h"
 #include "app/TovakApp.h"
 #include "support/QtTest.h"
 
@@ -40,9 +39,6 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     window.resize(520, 640);
     QTest::qWait(50);
     auto& monitor = application.monitor();
-    auto* preview = window.findChild<app::CameraPreviewView*>();
-    ASSERT_NE(preview, nullptr);
-    EXPECT_TRUE(preview->showsPlaceholder());
     saveScreenshot(&window, "1-before-start");
 
     QTest::mouseClick(window.findChild<QPushButton*>("startButton"), Qt::LeftButton);
