@@ -1,28 +1,23 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <functional>
+#include <QDir>
+#include <QWidget>
 
 namespace tovak::testing {
-
-// Runs the event loop until condition holds or timeoutMs passes; returns the condition.
-inline bool processEventsUntil(const std::function<bool()>& condition, int timeoutMs = 2000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // Delivers everything posted so far.
 inline void drainEvents() {
     for (int i = 0; i < 3; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+// Saves the window as NAME.png under TOVAK_SCREENSHOT_DIR, when that is set, for a person to look at.
+inline void saveScreenshot(QWidget* window, const QString& name) {
+    if (const QString dir = qEnvironmentVariable("TOVAK_SCREENSHOT_DIR"); !dir.isEmpty() && window != nullptr) {
+        QDir().mkpath(dir);
+        window->grab().save(dir + "/" + name + ".png");
     }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -8,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -32,7 +30,7 @@ inline xcb_atom_t atom(xcb_connection_t* c, const char* name) {
 // owns the test windows and hears what they are asked.
 class XDisplay {
   public:
-    explicit XDisplay(bool windowManager) {
+    explicit XDisplay(bool windowManager) : wmReady_(!windowManager) {
         const std::string number =
             spawnAndReadLine({"Xvfb", "-displayfd", "{fd}", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, xvfb_);
         if (number.empty()) {
@@ -71,8 +69,8 @@ class XDisplay {
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
 
-    [[nodiscard]] bool ready() const { return c_ != nullptr && xcb_connection_has_error(c_) == 0; }
-    [[nodiscard]] bool windowManagerReady() const { return wmReady_; }
+    // Xvfb, and openbox when asked for, are up.
+    [[nodiscard]] bool ready() const { return c_ != nullptr && xcb_connection_has_error(c_) == 0 && wmReady_; }
     [[nodiscard]] const std::string& name() const { return name_; }
 
     // A mapped top-level window with this title (in _NET_WM_NAME, or only in WM_NAME).
@@ -151,18 +149,6 @@ class XDisplay {
         return asked;
     }
 
-    // Asks the window manager to minimise the window, as its application would (ICCCM).
-    void minimise(xcb_window_t window) {
-        xcb_client_message_event_t event{};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = atom(c_, "WM_CHANGE_STATE");
-        event.data.data32[0] = 3;  // IconicState
-        xcb_send_event(c_, 0, root_, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&event));
-        xcb_flush(c_);
-    }
     static bool waitUntil(const std::function<bool()>& condition, int seconds = 10) {
         const auto deadline = Clock::now() + std::chrono::seconds(seconds);
         while (!condition() && Clock::now() < deadline) {
@@ -185,19 +171,7 @@ class XDisplay {
     xcb_window_t root_ = 0;
     xcb_atom_t wmProtocols_ = 0, wmDelete_ = 0;
     std::vector<xcb_window_t> windows_;
-    bool wmReady_ = false;
+    bool wmReady_;
 };
-
-template <bool windowManager>
-class WithX : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(x_->ready()) << "Xvfb did not start";
-        ASSERT_TRUE(x_->windowManagerReady() || !windowManager) << "openbox did not start";
-    }
-    std::unique_ptr<XDisplay> x_ = std::make_unique<XDisplay>(windowManager);
-};
-using WithoutWindowManager = WithX<false>;
-using WithWindowManager = WithX<true>;
 
 }  // namespace tovak::testing

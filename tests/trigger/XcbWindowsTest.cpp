@@ -10,45 +10,47 @@
 namespace tovak::trigger {
 namespace {
 
-using testing::WithoutWindowManager;
-using testing::WithWindowManager;
 using testing::XDisplay;
 
-TEST_F(WithoutWindowManager, EachMatchingWindowGetsItsOwnDeleteMessageAndAnUnreachableDisplayIsIgnored) {
+TEST(XcbWithoutWindowManager, EachMatchingWindowGetsItsOwnDeleteMessageAndAnUnreachableDisplayIsIgnored) {
+    XDisplay x11(false);
+    ASSERT_TRUE(x11.ready()) << "Xvfb did not start";
     const std::string hostile = "-rf \"$(touch x)\"; `id` *.csv";
-    const xcb_window_t other = x_->window("Бюджет Q4.csv — Calc");
-    const xcb_window_t document = x_->window("Бюджет Q3.csv — Calc");
-    const xcb_window_t second = x_->window("Бюджет Q3.csv (только чтение)", false);
-    const xcb_window_t stubborn = x_->window("Бюджет Q3.csv — xterm", true, false);
-    const xcb_window_t strange = x_->window(hostile + " — Calc");
-    const xcb_window_t plain = x_->window("rf x_->csv — Calc");
+    const xcb_window_t other = x11.window("Бюджет Q4.csv — Calc");
+    const xcb_window_t document = x11.window("Бюджет Q3.csv — Calc");
+    const xcb_window_t second = x11.window("Бюджет Q3.csv (только чтение)", false);
+    const xcb_window_t stubborn = x11.window("Бюджет Q3.csv — xterm", true, false);
+    const xcb_window_t strange = x11.window(hostile + " — Calc");
+    const xcb_window_t plain = x11.window("rf x_->csv — Calc");
     const XcbDocumentCloser::Report unreachable = XcbDocumentCloser(":4095").closeWindowsTitled("Бюджет.csv");
     EXPECT_FALSE(unreachable.reachedDisplay);
     EXPECT_EQ(unreachable.windowsAsked, 0);
-    XcbDocumentCloser closer(x_->name());
+    XcbDocumentCloser closer(x11.name());
     // Empty names match nothing.
     EXPECT_EQ(closer.closeWindowsTitled("").windowsAsked, 0);
     closer.closeDocument("/tmp/folder/");
-    EXPECT_TRUE(x_->askedToClose({}).empty());
+    EXPECT_TRUE(x11.askedToClose({}).empty());
 
     const XcbDocumentCloser::Report report = closer.closeWindowsTitled("Бюджет Q3.csv");
     EXPECT_TRUE(report.reachedDisplay);
     EXPECT_FALSE(report.throughWindowManager);
     EXPECT_EQ(report.windowsAsked, 2);
-    EXPECT_EQ(x_->askedToClose({document, second}), (std::set<xcb_window_t>{document, second}));
+    EXPECT_EQ(x11.askedToClose({document, second}), (std::set<xcb_window_t>{document, second}));
     // Hostile names match literally; the file name is taken from the path.
     closer.closeDocument("/tmp/" + hostile);
-    EXPECT_EQ(x_->askedToClose({strange}), std::set<xcb_window_t>{strange});
+    EXPECT_EQ(x11.askedToClose({strange}), std::set<xcb_window_t>{strange});
     for (xcb_window_t window : {other, stubborn, plain}) {
-        EXPECT_TRUE(x_->exists(window)) << window;
+        EXPECT_TRUE(x11.exists(window)) << window;
     }
 }
 
-TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFiveSecondsAndOnlyAsksWhatCanBeAsked) {
-    const xcb_window_t document = x_->window("Бюджет Q3.csv — LibreOffice Calc");
-    const xcb_window_t other = x_->window("Отчёт.csv — LibreOffice Calc");
-    ASSERT_TRUE(x_->managed());
-    const std::unique_ptr<XcbWindows> x = XcbWindows::connect(x_->name());
+TEST(XcbWithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFiveSecondsAndOnlyAsksWhatCanBeAsked) {
+    XDisplay x11(true);
+    ASSERT_TRUE(x11.ready()) << "Xvfb or openbox did not start";
+    const xcb_window_t document = x11.window("Бюджет Q3.csv — LibreOffice Calc");
+    const xcb_window_t other = x11.window("Отчёт.csv — LibreOffice Calc");
+    ASSERT_TRUE(x11.managed());
+    const std::unique_ptr<XcbWindows> x = XcbWindows::connect(x11.name());
     ASSERT_NE(x, nullptr);
     const auto active = [&](xcb_window_t window) {
         return x->hasWord(x->root(), x->atom(XcbWindows::kNetActiveWindow), XCB_ATOM_WINDOW, window);
@@ -62,10 +64,13 @@ TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFi
     runtime::ManualSerialQueue queue;
     auto opener = std::make_shared<testing::FakeServices>(log, queue);
     auto clock = std::make_shared<runtime::ManualClock>();
-    RaisingWorkspace workspace(std::make_shared<XcbDocumentRaiser>(x_->name()), opener, clock);
+    RaisingWorkspace workspace(std::make_shared<XcbDocumentRaiser>(x11.name()), opener, clock);
     EXPECT_TRUE(workspace.open("/home/anna/Бюджет Q3.csv"));
     EXPECT_TRUE(XDisplay::waitUntil([&] { return active(document); }));
-    x_->minimise(document);
+    // Minimised as its application would ask (ICCCM WM_CHANGE_STATE, IconicState).
+    x->send(x->root(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY, document,
+            testing::atom(x->connection(), "WM_CHANGE_STATE"), {3, 0});
+    x->sync();
     ASSERT_TRUE(XDisplay::waitUntil([&] { return minimised() && !active(document); }));
     EXPECT_TRUE(workspace.open("/home/anna/Бюджет Q3.csv"));
     EXPECT_TRUE(XDisplay::waitUntil([&] { return active(document) && !minimised(); }));
@@ -95,14 +100,14 @@ TEST_F(WithWindowManager, RaisesTheDocumentsWindowElseOpensTheFileAtMostOnceInFi
     }
 
     // The closer asks only the document window that can be asked.
-    const xcb_window_t stubborn = x_->window("Бюджет Q3.csv — xterm", true, false);  // could only be killed
-    ASSERT_TRUE(x_->managed());
-    const XcbDocumentCloser::Report report = XcbDocumentCloser(x_->name()).closeWindowsTitled("Бюджет Q3.csv");
+    const xcb_window_t stubborn = x11.window("Бюджет Q3.csv — xterm", true, false);  // could only be killed
+    ASSERT_TRUE(x11.managed());
+    const XcbDocumentCloser::Report report = XcbDocumentCloser(x11.name()).closeWindowsTitled("Бюджет Q3.csv");
     EXPECT_TRUE(report.reachedDisplay);
     EXPECT_TRUE(report.throughWindowManager);
     EXPECT_EQ(report.windowsAsked, 1);
-    EXPECT_EQ(x_->askedToClose({document}), std::set<xcb_window_t>{document});
-    EXPECT_TRUE(x_->exists(other) && x_->exists(stubborn));
+    EXPECT_EQ(x11.askedToClose({document}), std::set<xcb_window_t>{document});
+    EXPECT_TRUE(x11.exists(other) && x11.exists(stubborn));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -30,10 +29,9 @@ namespace {
 struct ContentViewTest : ::testing::Test {
     MonitorHarness h;
     int shown = 0;
-    std::unique_ptr<ContentView> view;
+    std::unique_ptr<ContentView> view = std::make_unique<ContentView>(*h.monitor, [this] { ++shown; });
 
     void SetUp() override {
-        view = std::make_unique<ContentView>(*h.monitor, [this] { ++shown; });
         view->resize(420, 560);
         view->show();
         settle();
@@ -85,14 +83,12 @@ TEST_F(ContentViewTest, StartsReadyWithTheSummaryStartEnabledAndTheHint) {
 }
 
 TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations) {
-    for (const auto& [name, running, status] :
-         {std::tuple{"startButton", true, "● Test Camera"}, std::tuple{"stopButton", false, "Стоп"}}) {
+    for (const auto& [name, running] : {std::pair{"startButton", true}, std::pair{"stopButton", false}}) {
         SCOPED_TRACE(name);
         click(name);
         EXPECT_EQ(h.monitor->isRunning.get(), running);
         EXPECT_EQ(button("startButton")->isEnabled(), !running);
         EXPECT_EQ(button("stopButton")->isEnabled(), running);
-        EXPECT_EQ(label("statusLine")->text(), status);
     }
 }
 
@@ -126,7 +122,6 @@ TEST_F(ContentViewTest, FileButtonsPickAndReset) {
     settle();
     EXPECT_EQ(label("triggerSummary")->text(), "Отчёт.xlsx");
     click("resetButton");
-    EXPECT_FALSE(h.services->string("ruzered.triggerFilePath"));
     EXPECT_EQ(label("triggerSummary")->text(), "По умолчанию");
 }
 
@@ -182,32 +177,29 @@ TEST(AwayEscMonitor, InstalledOnlyWhileAwayConsumesEscapeWithAnyModifiersAndPass
     target.show();
     int calls = 0;
     auto monitor = std::make_unique<AwayEscMonitor>();
+    // The actions called and the escapes that reached the target, after one more Escape.
+    const auto escape = [&](Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&target, Qt::Key_Escape, modifiers);
+        return std::pair(calls, target.escapes);
+    };
     monitor->sync(false, [&] { ++calls; });
-    QTest::keyClick(&target, Qt::Key_Escape);
-    EXPECT_EQ(target.escapes, 1);
-    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(escape(), std::pair(0, 1));
 
     monitor->sync(true, [&] { ++calls; });
     monitor->sync(true, [&] { calls += 100; });  // already installed: keeps the first action
-    QTest::keyClick(&target, Qt::Key_Escape);
-    QTest::keyClick(&target, Qt::Key_Escape, Qt::ControlModifier);
+    EXPECT_EQ(escape(), std::pair(1, 1));
+    EXPECT_EQ(escape(Qt::ControlModifier), std::pair(2, 1));
     QTest::keyClick(&target, Qt::Key_Return);
     QTest::keyClicks(&target, "q");
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(target.escapes, 1);
     EXPECT_EQ(target.text(), "q");
 
     monitor->sync(false, {});
-    QTest::keyClick(&target, Qt::Key_Escape);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(target.escapes, 2);
+    EXPECT_EQ(escape(), std::pair(2, 2));
 
     // Destroyed while installed: the filter goes with it.
     monitor->sync(true, [&] { ++calls; });
     monitor.reset();
-    QTest::keyClick(&target, Qt::Key_Escape);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(target.escapes, 3);
+    EXPECT_EQ(escape(), std::pair(2, 3));
 }
 
 TEST(CameraPreviewGeometry, OutlinesAreFlippedAndScaledToTheWholeBoxAndThePictureIsFitted) {

@@ -1,13 +1,11 @@
 // Under an X server (the test runs in Xvfb): both face windows ask to be on every virtual desktop.
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
 
 #include <QGuiApplication>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/qt/QtMainQueue.h"
 #include "support/QtTest.h"
+#include "support/XDisplay.h"
 #include "windows/FullscreenFaceController.h"
 #include "windows/PiPWindowController.h"
 
@@ -16,20 +14,11 @@ namespace {
 
 // The window's _NET_WM_DESKTOP as its X server holds it, or none.
 std::optional<std::uint32_t> desktopOf(QWidget* window) {
-    if (window == nullptr) {
-        return std::nullopt;
-    }
     xcb_connection_t* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    const char* name = "_NET_WM_DESKTOP";
-    auto* atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    if (atom == nullptr) {
-        return std::nullopt;
-    }
-    auto* reply = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, static_cast<xcb_window_t>(window->winId()), atom->atom, XCB_ATOM_CARDINAL, 0, 1),
-        nullptr);
-    std::free(atom);
+    auto* reply = xcb_get_property_reply(c,
+                                         xcb_get_property(c, 0, static_cast<xcb_window_t>(window->winId()),
+                                                          testing::atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 0, 1),
+                                         nullptr);
     std::optional<std::uint32_t> value;
     if (reply != nullptr && xcb_get_property_value_length(reply) == 4) {
         std::memcpy(&value.emplace(), xcb_get_property_value(reply), 4);
@@ -46,6 +35,7 @@ TEST(X11Desktops, BothWindowsAskForEveryDesktop) {
     pip->show();
     fullscreen->show();
     testing::drainEvents();
+    ASSERT_TRUE(pip->panel() != nullptr && fullscreen->window() != nullptr);
     EXPECT_EQ(desktopOf(pip->panel()), 0xFFFFFFFFu);
     EXPECT_EQ(desktopOf(fullscreen->window()), 0xFFFFFFFFu);
 }
