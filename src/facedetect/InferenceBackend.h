@@ -12,6 +12,9 @@ class InferenceBackend {
     [[nodiscard]] virtual const char* name() const = 0;
     // The input, [1, size, size, 3] floats, written by the caller before run().
     [[nodiscard]] virtual float* input() = 0;
+    // Rows of the input outside [top, bottom) hold black (-1) only, as a letterbox leaves them; an
+    // engine may skip work that depends on them alone. Every row, until said otherwise.
+    virtual void setPictureRows(int /*top*/, int /*bottom*/) {}
     // False when the network failed; the outputs are then not to be read.
     virtual bool run() = 0;
     // Valid after a successful run() until the next one.

@@ -11,7 +11,8 @@ namespace tovak::facedetect {
 // (grouped and depthwise too), Relu, Add, MaxPool, the zero-channel pad (ConstantOfShape and
 // Concat), Transpose and Reshape. Activations stay NHWC; weights are reordered once at load; a
 // residual Add and the Relu after it run inside the convolution that feeds them; every buffer is
-// allocated at load; one thread.
+// allocated at load; one thread. Told where the picture lies in a letterboxed input, the first
+// stage runs only on the rows the picture reaches (what the bars give is kept from a black input).
 class OneDnnBackend final : public InferenceBackend {
   public:
     // None, with the reason in error, for an unreadable file or a graph with an operator,
@@ -23,6 +24,7 @@ class OneDnnBackend final : public InferenceBackend {
 
     [[nodiscard]] const char* name() const override { return "onednn"; }
     [[nodiscard]] float* input() override;
+    void setPictureRows(int top, int bottom) override;
     bool run() override;
     [[nodiscard]] NetworkOutputs outputs() const override { return outputs_; }
 

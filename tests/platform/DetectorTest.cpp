@@ -229,6 +229,7 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
         {"a plain wall", cv::Mat(480, 640, CV_8UC3, cv::Scalar(90, 110, 130)), 0},
         {"demo at 3 s", demoFrame(3.0)->mat().clone(), 1},
         {"demo at 10 s", demoFrame(10.0)->mat().clone(), 2},
+        {"demo at 10 s, cut to 16:9", demoFrame(10.0)->mat()(cv::Rect(0, 60, 640, 360)).clone(), 2},
         {"demo at 30 s, nobody", demoFrame(30.0)->mat().clone(), 0},
         {"demo at 40 s", demoFrame(40.0)->mat().clone(), 1},
     };

@@ -69,6 +69,7 @@ bool BlazeFaceDetector::runNetwork(const cv::Mat& upright, facedetect::Letterbox
         return false;
     }
     box = sampler_.fill(upright.ptr(), upright.cols, upright.rows, upright.step, channels, backend_->input());
+    backend_->setPictureRows(box.top, box.top + box.height);
     return backend_->run();
 }
 
