@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <numbers>
 #include <opencv2/imgcodecs.hpp>
@@ -32,22 +33,26 @@ bool during(double t, double from, double to) {
 
 // out = over + out x (255 - coverage) / 255 for each channel, over premultiplied; the frame stays
 // opaque. Most of a person is either clear or fully covering, so only the feathered edge is
-// worked out, all four channels in one 64-bit multiply.
-void blendOver(std::uint32_t* out, const std::uint32_t* over, int pixels) {
+// worked out, all four channels of a pixel in one 64-bit multiply.
+void blendOver(std::uint8_t* out, const std::uint8_t* over, int pixels) {
     constexpr std::uint64_t lanes = 0x00ff00ff00ff00ffULL;
-    for (int x = 0; x < pixels; ++x) {
-        const std::uint32_t pixel = over[x];
-        const std::uint32_t coverage = pixel >> 24;
+    for (int x = 0; x < pixels; ++x, out += 4, over += 4) {
+        std::uint32_t pixel = 0;
+        std::memcpy(&pixel, over, 4);
+        const std::uint32_t coverage = over[3];
         if (coverage == 255) {
-            out[x] = pixel;
+            std::memcpy(out, &pixel, 4);
         } else if (coverage != 0) {
-            const std::uint64_t behind = out[x];
-            std::uint64_t spread = (behind & 0xff) | ((behind & 0xff00) << 8) | ((behind & 0xff0000) << 16) |
-                                   ((behind & 0xff000000) << 24);
+            std::uint32_t behind = 0;
+            std::memcpy(&behind, out, 4);
+            std::uint64_t spread = (behind & 0xffULL) | ((behind & 0xff00ULL) << 8) | ((behind & 0xff0000ULL) << 16) |
+                                   ((behind & 0xff000000ULL) << 24);
             spread = spread * (255 - coverage) + 0x0080008000800080ULL;
             spread = ((spread + ((spread >> 8) & lanes)) >> 8) & lanes;
-            out[x] = pixel + static_cast<std::uint32_t>((spread & 0xff) | ((spread >> 8) & 0xff00) |
-                                                        ((spread >> 16) & 0xff0000) | ((spread >> 24) & 0xff000000));
+            // No channel of a premultiplied pixel exceeds its coverage, so no byte carries over.
+            pixel += static_cast<std::uint32_t>((spread & 0xff) | ((spread >> 8) & 0xff00) |
+                                                ((spread >> 16) & 0xff0000) | ((spread >> 24) & 0xff000000));
+            std::memcpy(out, &pixel, 4);
         }
     }
 }
@@ -218,7 +223,7 @@ void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double
     cv::warpAffine(sprite.bgra, placed_, toSprite, visible.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
                    cv::BORDER_REPLICATE);
     for (int y = 0; y < visible.height; ++y) {
-        blendOver(frame.ptr<std::uint32_t>(visible.y + y) + visible.x, placed_.ptr<std::uint32_t>(y), visible.width);
+        blendOver(frame.ptr(visible.y + y) + std::ptrdiff_t{4} * visible.x, placed_.ptr(y), visible.width);
     }
 }
 
