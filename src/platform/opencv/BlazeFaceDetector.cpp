@@ -63,36 +63,34 @@ std::shared_ptr<BlazeFaceDetector> BlazeFaceDetector::createInstalled(Backend ba
 
 BlazeFaceDetector::~BlazeFaceDetector() = default;
 
-bool BlazeFaceDetector::runNetwork(const cv::Mat& upright, facedetect::Letterbox& box) {
+std::optional<facedetect::Letterbox> BlazeFaceDetector::runNetwork(const cv::Mat& upright) {
     const int channels = upright.channels();
-    if (upright.depth() != CV_8U || (channels != 1 && channels != 3 && channels != 4)) {
-        return false;
+    if (!available_ || upright.empty() || upright.depth() != CV_8U ||
+        (channels != 1 && channels != 3 && channels != 4)) {
+        return std::nullopt;
     }
-    box = sampler_.fill(upright.ptr(), upright.cols, upright.rows, upright.step, channels, backend_->input());
+    const facedetect::Letterbox box =
+        sampler_.fill(upright.ptr(), upright.cols, upright.rows, upright.step, channels, backend_->input());
     backend_->setPictureRows(box.top, box.top + box.height);
-    return backend_->run();
+    if (!backend_->run()) {
+        return std::nullopt;
+    }
+    return box;
 }
 
 std::optional<std::vector<FaceObservation>> BlazeFaceDetector::detectUpright(const cv::Mat& upright) {
-    if (!available_ || upright.empty()) {
-        return std::nullopt;
-    }
     std::lock_guard lock(mutex_);
-    facedetect::Letterbox box;
-    if (!runNetwork(upright, box)) {
+    const std::optional<facedetect::Letterbox> box = runNetwork(upright);
+    if (!box) {
         return std::nullopt;
     }
-    return facedetect::decodeFaces(backend_->outputs(), {inputSize_, scoreThreshold_, mergeOverlap}, box, upright.cols,
+    return facedetect::decodeFaces(backend_->outputs(), {inputSize_, scoreThreshold_, mergeOverlap}, *box, upright.cols,
                                    upright.rows);
 }
 
 std::optional<facedetect::NetworkOutputs> BlazeFaceDetector::rawOutputs(const cv::Mat& upright) {
-    if (!available_ || upright.empty()) {
-        return std::nullopt;
-    }
     std::lock_guard lock(mutex_);
-    facedetect::Letterbox box;
-    if (!runNetwork(upright, box)) {
+    if (!runNetwork(upright)) {
         return std::nullopt;
     }
     return backend_->outputs();

@@ -78,7 +78,8 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     std::optional<facedetect::NetworkOutputs> rawOutputs(const cv::Mat& upright);
 
   private:
-    bool runNetwork(const cv::Mat& upright, facedetect::Letterbox& letterbox);
+    // The picture through the network; where it landed in the input, none when it cannot be run.
+    std::optional<facedetect::Letterbox> runNetwork(const cv::Mat& upright);
 
     Model model_;
     int inputSize_;
