@@ -9,6 +9,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "imaging/Resample.h"
+
 namespace tovak::platform {
 
 namespace {
@@ -207,6 +209,9 @@ std::vector<DemoScene::Person> DemoScene::peopleAt(int frameIndex) {
 }
 
 void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor) const {
+    // Sizes in steps of 1/256: a slow sway changes the size every few frames instead of every frame,
+    // and the resampled person is reused until it does.
+    factor = std::round(factor * 256) / 256;
     const cv::Size size(static_cast<int>(std::lround(sprite.bgra.cols * factor)),
                         static_cast<int>(std::lround(sprite.bgra.rows * factor)));
     const cv::Rect placed(static_cast<int>(std::lround(faceX - sprite.face.x * factor)),
@@ -215,15 +220,21 @@ void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double
     if (visible.empty()) {
         return;
     }
-    // Only the part in the frame is resampled, with pixel centres mapped as a resize maps them.
-    const double scaleX = static_cast<double>(sprite.bgra.cols) / size.width;
-    const double scaleY = static_cast<double>(sprite.bgra.rows) / size.height;
-    const cv::Matx23d toSprite(scaleX, 0, (visible.x - placed.x + 0.5) * scaleX - 0.5, 0, scaleY,
-                               (visible.y - placed.y + 0.5) * scaleY - 0.5);
-    cv::warpAffine(sprite.bgra, placed_, toSprite, visible.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
-                   cv::BORDER_REPLICATE);
+    // Only the rows in view are resampled, with a few to spare for the sway, and pixel centres are
+    // mapped as a resize maps them.
+    const cv::Range needed(visible.y - placed.y, visible.y - placed.y + visible.height);
+    if (sprite.sized.size() != size || needed.start < sprite.rows.start || needed.end > sprite.rows.end) {
+        constexpr int spare = 8;
+        sprite.rows = cv::Range(std::max(0, needed.start - spare), std::min(size.height, needed.end + spare));
+        sprite.sized.create(size, CV_8UC4);
+        cv::Mat rows = sprite.sized.rowRange(sprite.rows);
+        const double kx = static_cast<double>(size.width) / sprite.bgra.cols;
+        const double ky = static_cast<double>(size.height) / sprite.bgra.rows;
+        imaging::resampleBilinear(sprite.bgra, rows, kx, ky, 0.5 * kx - 0.5, 0.5 * ky - 0.5 - sprite.rows.start);
+    }
+    const cv::Mat shown = sprite.sized(visible - placed.tl());
     for (int y = 0; y < visible.height; ++y) {
-        blendOver(frame.ptr(visible.y + y) + std::ptrdiff_t{4} * visible.x, placed_.ptr(y), visible.width);
+        blendOver(frame.ptr(visible.y + y) + std::ptrdiff_t{4} * visible.x, shown.ptr(y), visible.width);
     }
 }
 

@@ -52,6 +52,9 @@ class DemoScene final : public FrameSource {
     struct Sprite {
         cv::Mat bgra;
         cv::Point2d face;
+        // The sprite at the size it was last drawn, resampled in the rows given, kept from frame to frame.
+        mutable cv::Mat sized;
+        mutable cv::Range rows;
     };
     struct Cut;
     static Sprite cutPerson(const cv::Mat& photo, const Cut& cut, double scale, double featherPixels);
@@ -62,8 +65,6 @@ class DemoScene final : public FrameSource {
     Sprite user_;
     Sprite onlooker_;
     Sprite stranger_;
-    // The part of one person that falls in the frame, resampled: reused from frame to frame.
-    mutable cv::Mat placed_;
     int nextFrame_ = 0;
 };
 
