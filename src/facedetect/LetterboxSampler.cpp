@@ -77,7 +77,10 @@ namespace {
 // sum = weight x row, or sum += weight x row: the rows under one output row, blended down the
 // picture first so that the sideways pass runs once per output row. Blocks of a fixed length, so
 // that the compiler turns them into vector instructions.
-void blendRow(float* __restrict sum, const std::uint8_t* __restrict row, float weight, std::size_t count, bool first) {
+// Built for AVX-512, AVX2 and the baseline, picked at load for the CPU at hand.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void blendRow(float* __restrict sum,
+                                                                   const std::uint8_t* __restrict row, float weight,
+                                                                   std::size_t count, bool first) {
     constexpr std::size_t block = 16;
     std::size_t i = 0;
     if (first) {
