@@ -1,9 +1,9 @@
 #include "platform/demo/DemoScene.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <numbers>
 #include <opencv2/imgcodecs.hpp>
@@ -33,29 +33,37 @@ bool during(double t, double from, double to) {
     return t >= from && t < to;
 }
 
+// A BGRA pixel read as one word, coverage in the top byte (the CPU is little-endian).
+using Pixel [[gnu::may_alias]] = std::uint32_t;
+static_assert(std::endian::native == std::endian::little);
+
 // out = over + out x (255 - coverage) / 255 for each channel, over premultiplied; the frame stays
-// opaque. Most of a person is either clear or fully covering, so only the feathered edge is
-// worked out, all four channels of a pixel in one 64-bit multiply.
-void blendOver(std::uint8_t* out, const std::uint8_t* over, int pixels) {
-    constexpr std::uint64_t lanes = 0x00ff00ff00ff00ffULL;
-    for (int x = 0; x < pixels; ++x, out += 4, over += 4) {
-        std::uint32_t pixel = 0;
-        std::memcpy(&pixel, over, 4);
-        const std::uint32_t coverage = over[3];
-        if (coverage == 255) {
-            std::memcpy(out, &pixel, 4);
-        } else if (coverage != 0) {
-            std::uint32_t behind = 0;
-            std::memcpy(&behind, out, 4);
-            std::uint64_t spread = (behind & 0xffULL) | ((behind & 0xff00ULL) << 8) | ((behind & 0xff0000ULL) << 16) |
-                                   ((behind & 0xff000000ULL) << 24);
-            spread = spread * (255 - coverage) + 0x0080008000800080ULL;
-            spread = ((spread + ((spread >> 8) & lanes)) >> 8) & lanes;
-            // No channel of a premultiplied pixel exceeds its coverage, so no byte carries over.
-            pixel += static_cast<std::uint32_t>((spread & 0xff) | ((spread >> 8) & 0xff00) |
-                                                ((spread >> 16) & 0xff0000) | ((spread >> 24) & 0xff000000));
-            std::memcpy(out, &pixel, 4);
+// opaque. Two channels at a time in the halves of a word and no branch: clear pixels leave the
+// frame as it was and covering ones replace it.
+inline void blendPixel(Pixel& out, Pixel over) {
+    constexpr std::uint32_t lanes = 0x00ff00ffU;
+    constexpr std::uint32_t half = 0x00800080U;
+    const std::uint32_t clear = 255 - (over >> 24);
+    std::uint32_t even = (out & lanes) * clear + half;
+    std::uint32_t odd = ((out >> 8) & lanes) * clear + half;
+    even = ((even + ((even >> 8) & lanes)) >> 8) & lanes;
+    odd = (odd + ((odd >> 8) & lanes)) & ~lanes;
+    // No channel of a premultiplied pixel exceeds its coverage, so no byte carries over.
+    out = over + even + odd;
+}
+
+// Blocks of a fixed length, so that the compiler blends 16 pixels per AVX-512 instruction.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void blendOver(Pixel* __restrict out, const Pixel* __restrict over,
+                                                                    std::size_t pixels) {
+    constexpr std::size_t block = 16;
+    std::size_t x = 0;
+    for (; x + block <= pixels; x += block) {
+        for (std::size_t i = 0; i < block; ++i) {
+            blendPixel(out[x + i], over[x + i]);
         }
+    }
+    for (; x < pixels; ++x) {
+        blendPixel(out[x], over[x]);
     }
 }
 
@@ -234,7 +242,8 @@ void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double
     }
     const cv::Mat shown = sprite.sized(visible - placed.tl());
     for (int y = 0; y < visible.height; ++y) {
-        blendOver(frame.ptr(visible.y + y) + std::ptrdiff_t{4} * visible.x, shown.ptr(y), visible.width);
+        blendOver(frame.ptr<Pixel>(visible.y + y) + visible.x, shown.ptr<Pixel>(y),
+                  static_cast<std::size_t>(visible.width));
     }
 }
 
