@@ -35,9 +35,10 @@ class LetterboxSampler {
     };
     static Axis axisFor(int sourceLength, int targetLength);
     void prepare(int cols, int rows, int channels);
-    // One output row from the blended column_, as network values.
+    // One output row from the blended column_, as network values, from the output pixel given on.
     template <int Channels>
-    void sampleAcross(float* out) const;
+    void sampleAcross(float* out, std::size_t from) const;
+    void sampleAcrossAvx512(float* out) const;
 
     int inputSize_;
     int cols_ = 0;
@@ -48,6 +49,11 @@ class LetterboxSampler {
     Axis down_;
     // The source rows under one output row, blended: cols x channels.
     std::vector<float> column_;
+    // The sideways taps of four output pixels at a time: per tap, four offsets into column_ and
+    // sixteen weights (each pixel's, once per channel).
+    int quadTaps_ = 0;
+    std::vector<int> quadOffsets_;
+    std::vector<float> quadWeights_;
     float levels_[256];
 };
 
