@@ -12,7 +12,7 @@ if ! "$cpack" -G DEB --config "$config" -B "$out" >"$out/cpack.log" 2>&1; then
 fi
 deb="$(ls "$out"/tovak_*_amd64.deb)"
 dpkg-deb -c "$deb" >"$out/contents"
-for path in usr/bin/tovak usr/share/applications/org.tovak.Tovak.desktop usr/share/metainfo/org.tovak.Tovak.metainfo.xml \
+for path in usr/bin/tovak usr/lib/tovak/libtovak-media.so usr/share/applications/org.tovak.Tovak.desktop usr/share/metainfo/org.tovak.Tovak.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/org.tovak.Tovak.svg usr/share/tovak/DefaultTrigger.csv \
     usr/share/tovak/models/face_detection_back_256x256_barracuda.onnx usr/share/tovak/models/LICENSE \
     usr/share/tovak/demo/astronaut.png usr/share/tovak/demo/grace_hopper.jpg usr/share/tovak/demo/motorcycle_left.png \
@@ -20,4 +20,5 @@ for path in usr/bin/tovak usr/share/applications/org.tovak.Tovak.desktop usr/sha
     grep -q " \./$path\$" "$out/contents" || { echo "missing from $(basename "$deb"): $path"; exit 1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q 'libopencv-dnn' || { echo "no dependencies computed from the binary"; exit 1; }
+dpkg-deb -f "$deb" Depends | grep -q 'libopencv-videoio' || { echo "no dependencies computed from the media module"; exit 1; }
 lintian --fail-on error "$deb"

@@ -152,10 +152,11 @@ TEST(CameraSessionTest, TheMonitorsStartOnTheV4L2SessionShowsWhatWentWrong) {
 }
 
 // A camera that delivers until it is unplugged.
-class UnpluggableCapture final : public cv::VideoCapture {
+class UnpluggableCapture final : public platform::media::Capture {
   public:
     explicit UnpluggableCapture(std::atomic<bool>& plugged) : plugged_(plugged) {}
-    bool read(cv::OutputArray image) override {
+    double framesPerSecond() const override { return 0; }
+    bool read(cv::Mat& image) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!plugged_) {
             return false;
@@ -174,7 +175,7 @@ TEST(CameraSessionTest, ReadsFailingForHalfASecondMeanGoneAndAHeldCameraIsBusy) 
     std::atomic<bool> busy{false};
     V4L2System system = fakeSystem({{"/dev/video0", FakeNode{}}});
     system.isBusy = [&](int) { return busy.load(); };
-    platform::V4L2CameraSession session(system, [&](const std::string&) -> std::shared_ptr<cv::VideoCapture> {
+    platform::V4L2CameraSession session(system, [&](const std::string&) -> std::shared_ptr<platform::media::Capture> {
         return plugged && !busy ? std::make_shared<UnpluggableCapture>(plugged) : nullptr;
     });
     std::atomic<int> calls{0};

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "platform/demo/DemoScene.h"
 #include "platform/demo/FileSource.h"
+#include "platform/demo/PhotoFile.h"
 #include "platform/demo/SourceCameraSession.h"
 #include "platform/opencv/DataDirectory.h"
 #include "runtime/Simulation.h"
@@ -145,6 +147,30 @@ TEST(DemoSceneTest, EachMissingOrUnreadablePhotographIsNamed) {
         EXPECT_EQ(DemoScene::load(folder.path(), error), nullptr);
         EXPECT_NE(error.find(broken), std::string::npos) << error;
     }
+}
+
+// The demo's photographs, read without imgcodecs, have imread's very pixels; a file cut short or
+// one that is no picture is refused with the reason rather than painted grey.
+TEST(PhotoFileTest, ImreadsPixelsAndNoneFromATruncatedFileOrANonImage) {
+    TempDir folder("tovak-photo");
+    for (const std::string photo : {"astronaut.png", "grace_hopper.jpg", "motorcycle_left.png"}) {
+        SCOPED_TRACE(photo);
+        const std::string path = platform::dataFile("demo/" + photo);
+        std::string error;
+        const cv::Mat ours = platform::readPhotoFile(path, error);
+        const cv::Mat imread = cv::imread(path, cv::IMREAD_COLOR);
+        ASSERT_EQ(ours.type(), CV_8UC3) << error;
+        ASSERT_EQ(ours.size(), imread.size());
+        EXPECT_EQ(cv::norm(ours, imread, cv::NORM_INF), 0.0);
+
+        std::ifstream whole(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(whole), std::istreambuf_iterator<char>()};
+        EXPECT_TRUE(platform::readPhotoFile(folder.write(photo, bytes.substr(0, bytes.size() / 2)), error).empty());
+        EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_TRUE(platform::readPhotoFile(folder.write("notes.png", "not a picture"), error).empty());
+    EXPECT_NE(error.find("not a PNG or JPEG photograph"), std::string::npos) << error;
 }
 
 TEST(SourceCameraSessionTest, DeliversOnlyWhileRunningWithInputAndOutput) {

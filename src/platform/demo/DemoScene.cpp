@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <numbers>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "imaging/Resample.h"
+#include "platform/demo/PhotoFile.h"
 
 namespace tovak::platform {
 
@@ -100,10 +100,14 @@ std::vector<cv::Point> hopperOutline(int bottom) {
 std::unique_ptr<DemoScene> DemoScene::load(const std::string& photoDirectory, std::string& error) {
     const auto read = [&](const char* file, cv::Size least) {
         const std::string path = (std::filesystem::path(photoDirectory) / file).string();
-        cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+        std::string reason;
+        cv::Mat image = readPhotoFile(path, reason);
+        if (!image.empty() && (image.cols < least.width || image.rows < least.height)) {
+            reason = "smaller than the demo's own: " + path;
+        }
         // The first missing photograph is the one named.
-        if ((image.empty() || image.cols < least.width || image.rows < least.height) && error.empty()) {
-            error = "demo photograph missing or unreadable: " + path;
+        if (!reason.empty() && error.empty()) {
+            error = "demo photograph missing or unreadable: " + reason;
         }
         return image;
     };

@@ -4,8 +4,9 @@
 #include <array>
 #include <cctype>
 #include <filesystem>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "platform/media/MediaLoader.h"
 
 namespace tovak::platform {
 
@@ -39,7 +40,14 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
         error = "no such file or folder: " + path;
         return nullptr;
     }
+    std::string mediaError;
+    const media::MediaModule* media = media::loadMediaModule(mediaError);
+    if (media == nullptr) {
+        error = "cannot play " + path + ": " + mediaError;
+        return nullptr;
+    }
     std::unique_ptr<FileSource> source(new FileSource());
+    source->media_ = media;
     source->name_ = fs::path(path).filename().string();
     if (source->name_.empty()) {
         source->name_ = fs::path(path).parent_path().filename().string();
@@ -57,17 +65,12 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
         }
         return source;
     }
-    auto video = std::make_unique<cv::VideoCapture>();
-    try {
-        if (!video->open(path, cv::CAP_FFMPEG) || !video->read(source->firstFrame_) || source->firstFrame_.empty()) {
-            error = "not a video this build can read: " + path;
-            return nullptr;
-        }
-    } catch (const cv::Exception&) {
+    std::unique_ptr<media::Capture> video = media->openVideo(path);
+    if (!video || !video->read(source->firstFrame_)) {
         error = "not a video this build can read: " + path;
         return nullptr;
     }
-    const double fps = video->get(cv::CAP_PROP_FPS);
+    const double fps = video->framesPerSecond();
     // Containers without a usable rate play at the camera's usual 30.
     source->fps_ = fps > 0 && fps <= 240 ? fps : imageFolderFps;
     source->video_ = std::move(video);
@@ -92,7 +95,7 @@ std::optional<SourceFrame> FileSource::next() {
     }
     // An unreadable image in the folder is skipped rather than ending the replay.
     while (static_cast<std::size_t>(index_) < images_.size()) {
-        cv::Mat image = cv::imread(images_[static_cast<std::size_t>(index_)], cv::IMREAD_UNCHANGED);
+        cv::Mat image = media_->readImage(images_[static_cast<std::size_t>(index_)]);
         ++index_;
         if (!image.empty() && image.depth() == CV_8U) {
             return SourceFrame{toBgra(image), timestamp};

@@ -1,22 +1,23 @@
 #pragma once
 
 #include <memory>
-#include <opencv2/videoio.hpp>
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
 #include "platform/demo/FrameSource.h"
+#include "platform/media/MediaModule.h"
 
 namespace tovak::platform {
 
 // A recorded camera: a video file (decoded by FFmpeg through OpenCV) at its own frame rate, or a
-// folder of images in name order at 30 frames a second.
+// folder of images in name order at 30 frames a second. Both are decoded by the media module.
 class FileSource final : public FrameSource {
   public:
     static constexpr double imageFolderFps = 30.0;
 
-    // None, with the reason in error, for a missing path, a file that is not a video, or a folder
-    // without images.
+    // None, with the reason in error, for a missing path, a file that is not a video, a folder
+    // without images, or a media module that does not load.
     static std::unique_ptr<FileSource> open(const std::string& path, std::string& error);
 
     std::optional<SourceFrame> next() override;
@@ -29,8 +30,9 @@ class FileSource final : public FrameSource {
     std::string name_;
     double fps_ = imageFolderFps;
     std::int64_t index_ = 0;
+    const media::MediaModule* media_ = nullptr;
     // One of the two.
-    std::unique_ptr<cv::VideoCapture> video_;
+    std::unique_ptr<media::Capture> video_;
     std::vector<std::string> images_;
     // A video's first frame, read when it was opened to prove it decodes.
     cv::Mat firstFrame_;

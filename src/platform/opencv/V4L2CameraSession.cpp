@@ -2,28 +2,27 @@
 
 #include <cerrno>
 #include <chrono>
+#include <iostream>
 #include <opencv2/imgproc.hpp>
 #include <optional>
 #include <utility>
+
+#include "platform/media/MediaLoader.h"
 
 namespace tovak::platform {
 
 namespace {
 
-std::shared_ptr<cv::VideoCapture> openV4L2Capture(const std::string& path) {
-    auto capture = std::make_shared<cv::VideoCapture>();
-    try {
-        if (!capture->open(path, cv::CAP_V4L2)) {
-            return nullptr;
-        }
-        capture->set(cv::CAP_PROP_FRAME_WIDTH, V4L2CameraSession::requestedWidth);
-        capture->set(cv::CAP_PROP_FRAME_HEIGHT, V4L2CameraSession::requestedHeight);
-        // A small driver queue keeps the frames we read recent.
-        capture->set(cv::CAP_PROP_BUFFERSIZE, 1);
-    } catch (const cv::Exception&) {
+std::shared_ptr<media::Capture> openV4L2Capture(const std::string& path) {
+    std::string error;
+    const media::MediaModule* module = media::loadMediaModule(error);
+    if (module == nullptr) {
+        // The status line says the camera failed; this says why, once.
+        static std::once_flag told;
+        std::call_once(told, [&] { std::cerr << "tovak: camera " << path << ": " << error << "\n"; });
         return nullptr;
     }
-    return capture;
+    return module->openCamera(path, V4L2CameraSession::requestedWidth, V4L2CameraSession::requestedHeight);
 }
 
 }  // namespace
@@ -57,7 +56,7 @@ std::optional<monitor::CameraDevice> V4L2CameraSession::defaultVideoDevice() {
 }
 
 bool V4L2CameraSession::addInput(const monitor::CameraDevice& device) {
-    std::shared_ptr<cv::VideoCapture> capture = openCapture_(device.id);
+    std::shared_ptr<media::Capture> capture = openCapture_(device.id);
     lastInputBusy_ = !capture && deviceIsBusy(device.id);
     if (!capture) {
         return false;
@@ -138,17 +137,11 @@ void V4L2CameraSession::stopCaptureLocked() {
     }
 }
 
-void V4L2CameraSession::captureLoop(std::shared_ptr<cv::VideoCapture> capture) {
+void V4L2CameraSession::captureLoop(std::shared_ptr<media::Capture> capture) {
     cv::Mat bgr;
     std::optional<std::chrono::steady_clock::time_point> failingSince;
     while (!stopCapture_) {
-        bool ok = false;
-        try {
-            ok = capture->read(bgr) && !bgr.empty();
-        } catch (const cv::Exception&) {
-            ok = false;
-        }
-        if (!ok) {
+        if (!capture->read(bgr)) {
             const auto now = std::chrono::steady_clock::now();
             if (!failingSince) {
                 failingSince = now;

@@ -3,12 +3,12 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <opencv2/videoio.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "monitor/CameraSession.h"
+#include "platform/media/MediaModule.h"
 #include "platform/opencv/FrameMailbox.h"
 #include "platform/opencv/V4L2Devices.h"
 
@@ -24,8 +24,9 @@ class V4L2CameraSession final : public monitor::CameraSession {
     static constexpr int requestedWidth = 640;
     static constexpr int requestedHeight = 480;
 
-    // Opens the capture on a device node; none when it cannot be opened.
-    using CaptureOpener = std::function<std::shared_ptr<cv::VideoCapture>(const std::string& path)>;
+    // Opens the capture on a device node; none when it cannot be opened. By default through the
+    // media module, loaded on the first open.
+    using CaptureOpener = std::function<std::shared_ptr<media::Capture>(const std::string& path)>;
     // How long reads may fail before the camera counts as gone.
     static constexpr double failingReadsSeconds = 0.5;
 
@@ -56,7 +57,7 @@ class V4L2CameraSession final : public monitor::CameraSession {
     // Both with mutex_ held.
     void startCaptureLocked();
     void stopCaptureLocked();
-    void captureLoop(std::shared_ptr<cv::VideoCapture> capture);
+    void captureLoop(std::shared_ptr<media::Capture> capture);
 
     [[nodiscard]] bool deviceIsBusy(const std::string& path) const;
 
@@ -70,7 +71,7 @@ class V4L2CameraSession final : public monitor::CameraSession {
 
     // Configuration comes from the session queue and start/stop from the main thread.
     std::mutex mutex_;
-    std::shared_ptr<cv::VideoCapture> input_;
+    std::shared_ptr<media::Capture> input_;
     bool hasOutput_ = false;
     std::thread captureThread_;
     std::atomic<bool> stopCapture_{false};
