@@ -22,10 +22,10 @@ struct Tap {
     int weight;
 };
 
-std::vector<Tap> tapsFor(int destinationLength, int sourceLength, double scale, double offset) {
+std::vector<Tap> tapsFor(int destinationLength, int sourceLength, double scale, double offset, int firstIndex) {
     std::vector<Tap> taps(static_cast<std::size_t>(destinationLength));
     for (int i = 0; i < destinationLength; ++i) {
-        const double u = std::clamp((i - offset) / scale, 0.0, static_cast<double>(sourceLength - 1));
+        const double u = std::clamp((i + firstIndex - offset) / scale, 0.0, static_cast<double>(sourceLength - 1));
         const int first = static_cast<int>(u);
         const int weight = static_cast<int>(std::lround((u - first) * 256));
         taps[static_cast<std::size_t>(i)] = {first, std::min(first + 1, sourceLength - 1), weight};
@@ -48,9 +48,10 @@ std::uint64_t spreadBytes(const std::uint8_t* pixel) {
 // The transform is a pure scale and shift, so the filter is separable: rows are blended horizontally
 // once each, then pairs of those rows vertically, which is several times cheaper than a general warp
 // at full-screen sizes.
-void resampleBilinear(const cv::Mat& src, cv::Mat& dst, double kx, double ky, double offsetX, double offsetY) {
-    const auto columns = tapsFor(dst.cols, src.cols, kx, offsetX);
-    const auto rows = tapsFor(dst.rows, src.rows, ky, offsetY);
+void resampleBilinear(const cv::Mat& src, cv::Mat& dst, double kx, double ky, double offsetX, double offsetY,
+                      int firstRow) {
+    const auto columns = tapsFor(dst.cols, src.cols, kx, offsetX, 0);
+    const auto rows = tapsFor(dst.rows, src.rows, ky, offsetY, firstRow);
     const int width = dst.cols * 4;
     const auto body = [&](const cv::Range& range) {
         std::vector<std::uint16_t> upper(static_cast<std::size_t>(width));

@@ -242,7 +242,7 @@ void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double
         cv::Mat rows = sprite.sized.rowRange(sprite.rows);
         const double kx = static_cast<double>(size.width) / sprite.bgra.cols;
         const double ky = static_cast<double>(size.height) / sprite.bgra.rows;
-        imaging::resampleBilinear(sprite.bgra, rows, kx, ky, 0.5 * kx - 0.5, 0.5 * ky - 0.5 - sprite.rows.start);
+        imaging::resampleBilinear(sprite.bgra, rows, kx, ky, 0.5 * kx - 0.5, 0.5 * ky - 0.5, sprite.rows.start);
     }
     const cv::Mat shown = sprite.sized(visible - placed.tl());
     for (int y = 0; y < visible.height; ++y) {
