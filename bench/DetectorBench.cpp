@@ -22,13 +22,13 @@
 
 #include "app/HeadlessRunner.h"
 #include "app/ScreenLockerFactory.h"
+#include "facedetect/BlazeFaceDetector.h"
 #include "monitor/PrivacyMonitor.h"
-#include "platform/demo/DemoScene.h"
-#include "platform/opencv/BlazeFaceDetector.h"
-#include "platform/opencv/DataDirectory.h"
+#include "sources/DemoScene.h"
+#include "system/DataDirectory.h"
 
-using tovak::platform::BlazeFaceDetector;
-using tovak::platform::DemoScene;
+using tovak::facedetect::BlazeFaceDetector;
+using tovak::sources::DemoScene;
 
 namespace {
 
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
         }
     }
     std::string error;
-    auto scene = DemoScene::load(tovak::platform::dataFile("demo"), error);
+    auto scene = DemoScene::load(tovak::system::dataFile("demo"), error);
     if (!scene) {
         std::fprintf(stderr, "bench_detector: %s (run scripts/setup)\n", error.c_str());
         return 1;

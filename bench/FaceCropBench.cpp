@@ -7,7 +7,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
-#include "windows/FaceCropRender.h"
+#include "overlay/FaceCropRender.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ Figures measure(const imaging::PixelBufferPtr& frame, const imaging::Size& targe
     times.reserve(static_cast<std::size_t>(runs));
     for (int i = -runs / 10; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const auto image = windows::FaceCropRender::fittedImage(frame, box, imaging::Orientation::up, 0.08, zoom,
+        const auto image = overlay::FaceCropRender::fittedImage(frame, box, imaging::Orientation::up, 0.08, zoom,
                                                                 target, target, renderer);
         const auto end = std::chrono::steady_clock::now();
         if (!image) {

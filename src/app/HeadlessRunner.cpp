@@ -7,26 +7,26 @@
 #include <filesystem>
 #include <thread>
 
+#include "camera/V4L2CameraSession.h"
+#include "facedetect/BlazeFaceDetector.h"
+#include "headless/EventLog.h"
+#include "headless/FrameCountingSession.h"
+#include "headless/ProcessResources.h"
+#include "headless/ReportingAdapters.h"
 #include "monitor/PrivacyMonitor.h"
-#include "platform/demo/DemoScene.h"
-#include "platform/demo/FileSource.h"
-#include "platform/demo/LoopingSource.h"
-#include "platform/demo/SourceCameraSession.h"
-#include "platform/headless/EventLog.h"
-#include "platform/headless/FrameCountingSession.h"
-#include "platform/headless/LoopMainQueue.h"
-#include "platform/headless/ProcessResources.h"
-#include "platform/headless/ReportingAdapters.h"
-#include "platform/opencv/BlazeFaceDetector.h"
-#include "platform/opencv/DataDirectory.h"
-#include "platform/opencv/V4L2CameraSession.h"
+#include "runtime/LoopMainQueue.h"
 #include "runtime/SerialQueue.h"
 #include "runtime/Simulation.h"
+#include "sources/DemoScene.h"
+#include "sources/FileSource.h"
+#include "sources/LoopingSource.h"
+#include "sources/SourceCameraSession.h"
+#include "system/DataDirectory.h"
 
 namespace tovak::app {
 
+using headless::EventLog;
 using monitor::PrivacyMonitor;
-using platform::EventLog;
 
 namespace {
 
@@ -58,17 +58,17 @@ PrivacyMonitor::Dependencies reportingDependencies(EventLog& log, const Options&
     deps.mainQueue = main;
     deps.session = std::move(camera);
     deps.faceDetector = std::move(detector);
-    deps.pip = std::make_shared<platform::ReportingPresenter>(log, "pip");
-    deps.fullscreen = std::make_shared<platform::ReportingPresenter>(log, "closeup");
+    deps.pip = std::make_shared<headless::ReportingPresenter>(log, "pip");
+    deps.fullscreen = std::make_shared<headless::ReportingPresenter>(log, "closeup");
     std::shared_ptr<monitor::ScreenLocker> locker =
-        options.lockDryRun ? std::make_shared<platform::DryRunScreenLocker>(main) : env.makeLocker(main);
-    deps.screenLock = std::make_shared<platform::ReportingScreenLocker>(log, std::move(locker));
+        options.lockDryRun ? std::make_shared<headless::DryRunScreenLocker>(main) : env.makeLocker(main);
+    deps.screenLock = std::make_shared<headless::ReportingScreenLocker>(log, std::move(locker));
     deps.fileSystem = std::make_shared<RealFileSystem>();
-    const std::optional<std::string> data = platform::findDataDirectory();
-    deps.resources = std::make_shared<platform::DataDirectoryResources>(data ? *data : std::string("."));
-    deps.workspace = std::make_shared<platform::ReportingWorkspace>(log);
-    deps.documentCloser = std::make_shared<platform::ReportingDocumentCloser>(log);
-    deps.observer = std::make_shared<platform::ReportingObserver>(log);
+    const std::optional<std::string> data = system::findDataDirectory();
+    deps.resources = std::make_shared<headless::DataDirectoryResources>(data ? *data : std::string("."));
+    deps.workspace = std::make_shared<headless::ReportingWorkspace>(log);
+    deps.documentCloser = std::make_shared<headless::ReportingDocumentCloser>(log);
+    deps.observer = std::make_shared<headless::ReportingObserver>(log);
     const char* home = std::getenv("HOME");
     deps.homeDirectory = home != nullptr ? home : "";
     return deps;
@@ -95,7 +95,7 @@ void reportPublished(PrivacyMonitor& monitor, EventLog& log) {
 
 // With --loop: what the process holds, so that a long run shows whether anything grows.
 void reportResources(EventLog& log) {
-    if (const std::optional<platform::ProcessResources> now = platform::ProcessResources::current()) {
+    if (const std::optional<headless::ProcessResources> now = headless::ProcessResources::current()) {
         log.emit("resources", {EventLog::text("rss_kb", std::to_string(now->residentKilobytes)),
                                EventLog::text("fds", std::to_string(now->openFileDescriptors)),
                                EventLog::text("threads", std::to_string(now->threads))});
@@ -108,12 +108,12 @@ bool failedStart(const std::string& status) {
     return status.rfind("Камера", 0) == 0 || status.rfind("Детектор", 0) == 0;
 }
 
-int replay(std::unique_ptr<platform::FrameSource> source, const Options& options, HeadlessEnvironment& env,
+int replay(std::unique_ptr<sources::FrameSource> source, const Options& options, HeadlessEnvironment& env,
            std::shared_ptr<monitor::FaceDetector> detector) {
     runtime::Simulation sim;
     EventLog log(env.out, sim.clock);
-    auto sourceCamera = std::make_shared<platform::SourceCameraSession>(std::move(source));
-    auto camera = std::make_shared<platform::FrameCountingSession>(sourceCamera, log);
+    auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
+    auto camera = std::make_shared<headless::FrameCountingSession>(sourceCamera, log);
     PrivacyMonitor::Dependencies deps =
         reportingDependencies(log, options, env, unowned<runtime::MainQueue>(sim.main), std::move(detector), camera);
     deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
@@ -134,7 +134,7 @@ int replay(std::unique_ptr<platform::FrameSource> source, const Options& options
     const double origin = sim.clock.now();
     const auto wallOrigin = std::chrono::steady_clock::now();
     std::int64_t delivered = 0;
-    while (std::optional<platform::SourceFrame> frame = sourceCamera->read()) {
+    while (std::optional<sources::SourceFrame> frame = sourceCamera->read()) {
         if (options.maxSeconds && frame->timestamp >= *options.maxSeconds) {
             break;
         }
@@ -160,13 +160,13 @@ int replay(std::unique_ptr<platform::FrameSource> source, const Options& options
 }
 
 int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monitor::FaceDetector> detector) {
-    auto main = std::make_shared<platform::LoopMainQueue>();
+    auto main = std::make_shared<runtime::LoopMainQueue>();
     auto session = std::make_shared<runtime::SerialQueue>("tovak.session");
     auto background = std::make_shared<runtime::SerialQueue>("tovak.background");
     runtime::SystemClock clock;
     EventLog log(env.out, clock);
-    auto camera = std::make_shared<platform::FrameCountingSession>(
-        std::make_shared<platform::V4L2CameraSession>(env.v4l2()), log);
+    auto camera =
+        std::make_shared<headless::FrameCountingSession>(std::make_shared<camera::V4L2CameraSession>(env.v4l2()), log);
     PrivacyMonitor::Dependencies deps = reportingDependencies(log, options, env, main, std::move(detector), camera);
     deps.sessionQueue = session;
     deps.backgroundQueue = background;
@@ -215,11 +215,11 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
 
 }  // namespace
 
-std::shared_ptr<platform::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log) {
-    return platform::BlazeFaceDetector::createInstalled(options.detector == DetectorBackend::opencv
-                                                            ? platform::BlazeFaceDetector::Backend::opencv
-                                                            : platform::BlazeFaceDetector::Backend::onednn,
-                                                        log);
+std::shared_ptr<facedetect::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log) {
+    return facedetect::BlazeFaceDetector::createInstalled(options.detector == DetectorBackend::opencv
+                                                              ? facedetect::BlazeFaceDetector::Backend::opencv
+                                                              : facedetect::BlazeFaceDetector::Backend::onednn,
+                                                          log);
 }
 
 int runHeadless(const Options& options, HeadlessEnvironment& env) {
@@ -233,15 +233,15 @@ int runHeadless(const Options& options, HeadlessEnvironment& env) {
         return live(options, env, std::move(detector));
     }
     std::string error;
-    std::unique_ptr<platform::FrameSource> source;
+    std::unique_ptr<sources::FrameSource> source;
     if (*options.camera == "demo") {
-        source = platform::DemoScene::load(platform::dataFile("demo"), error);
+        source = sources::DemoScene::load(system::dataFile("demo"), error);
         if (!source) {
             env.err << "tovak: " << error << "; scripts/setup installs the demo photographs\n";
             return exitBadSource;
         }
     } else {
-        source = platform::FileSource::open(*options.camera, error);
+        source = sources::FileSource::open(*options.camera, error);
         if (!source) {
             env.err << "tovak: " << error << "\n";
             return exitBadSource;
@@ -249,13 +249,13 @@ int runHeadless(const Options& options, HeadlessEnvironment& env) {
     }
     if (options.loop) {
         const std::string camera = *options.camera;
-        source = std::make_unique<platform::LoopingSource>(
-            std::move(source), [camera]() -> std::unique_ptr<platform::FrameSource> {
+        source = std::make_unique<sources::LoopingSource>(
+            std::move(source), [camera]() -> std::unique_ptr<sources::FrameSource> {
                 std::string reopenError;
                 if (camera == "demo") {
-                    return platform::DemoScene::load(platform::dataFile("demo"), reopenError);
+                    return sources::DemoScene::load(system::dataFile("demo"), reopenError);
                 }
-                return platform::FileSource::open(camera, reopenError);
+                return sources::FileSource::open(camera, reopenError);
             });
     }
     return replay(std::move(source), options, env, std::move(detector));

@@ -5,11 +5,11 @@
 #include <ostream>
 
 #include "app/CommandLine.h"
+#include "camera/V4L2Devices.h"
 #include "monitor/Services.h"
-#include "platform/opencv/V4L2Devices.h"
 #include "runtime/TaskQueue.h"
 
-namespace tovak::platform {
+namespace tovak::facedetect {
 class BlazeFaceDetector;
 }
 
@@ -30,7 +30,7 @@ struct HeadlessEnvironment {
     // The real locker; replaced by a reporting dry run with --lock dry-run.
     std::function<std::shared_ptr<monitor::ScreenLocker>(std::shared_ptr<runtime::MainQueue>)> makeLocker;
     // The device nodes a live camera is looked for in.
-    std::function<platform::V4L2System()> v4l2 = [] { return platform::V4L2System::real(); };
+    std::function<camera::V4L2System()> v4l2 = [] { return camera::V4L2System::real(); };
 };
 
 // The engine with the real detector and the chosen camera, without windows: every event becomes
@@ -41,6 +41,6 @@ int runHeadless(const Options& options, HeadlessEnvironment& env);
 
 // The installed face detector on the engine the options name; a fallback to OpenCV DNN is told on
 // log.
-std::shared_ptr<platform::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log);
+std::shared_ptr<facedetect::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log);
 
 }  // namespace tovak::app

@@ -4,7 +4,7 @@
 
 namespace tovak::app {
 
-SourcePacer::SourcePacer(std::shared_ptr<platform::SourceCameraSession> session) : session_(std::move(session)) {
+SourcePacer::SourcePacer(std::shared_ptr<sources::SourceCameraSession> session) : session_(std::move(session)) {
     thread_ = std::thread([this] { run(); });
 }
 
@@ -28,7 +28,7 @@ void SourcePacer::run() {
             std::this_thread::sleep_for(idle);
             continue;
         }
-        std::optional<platform::SourceFrame> frame = session_->read();
+        std::optional<sources::SourceFrame> frame = session_->read();
         if (!frame) {
             std::this_thread::sleep_for(idle);
             continue;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/demo/SourceCameraSession.h"
+#include "sources/SourceCameraSession.h"
 
 namespace tovak::app {
 
@@ -13,7 +13,7 @@ namespace tovak::app {
 // frames go out at their own timestamps while the session runs, and stop at the source's end.
 class SourcePacer {
   public:
-    explicit SourcePacer(std::shared_ptr<platform::SourceCameraSession> session);
+    explicit SourcePacer(std::shared_ptr<sources::SourceCameraSession> session);
     ~SourcePacer();
     SourcePacer(const SourcePacer&) = delete;
     SourcePacer& operator=(const SourcePacer&) = delete;
@@ -21,7 +21,7 @@ class SourcePacer {
   private:
     void run();
 
-    std::shared_ptr<platform::SourceCameraSession> session_;
+    std::shared_ptr<sources::SourceCameraSession> session_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

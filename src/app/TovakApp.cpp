@@ -16,41 +16,42 @@
 #include "app/HeadlessRunner.h"
 #include "app/Icons.h"
 #include "app/SourcePacer.h"
-#include "platform/PlatformSystem.h"
-#include "platform/demo/DemoScene.h"
-#include "platform/demo/FileSource.h"
-#include "platform/demo/SourceCameraSession.h"
-#include "platform/headless/ReportingAdapters.h"
-#include "platform/opencv/BlazeFaceDetector.h"
-#include "platform/opencv/DataDirectory.h"
-#include "platform/opencv/V4L2CameraSession.h"
-#include "platform/qt/QtFileChooser.h"
-#include "platform/qt/QtMainQueue.h"
-#include "platform/qt/QtSettingsStore.h"
-#include "platform/qt/QtWorkspace.h"
+#include "camera/V4L2CameraSession.h"
+#include "facedetect/BlazeFaceDetector.h"
+#include "headless/ReportingAdapters.h"
+#include "lock/PlatformLock.h"
+#include "monitor/qt/QtSettingsStore.h"
+#include "overlay/FullscreenFaceController.h"
+#include "overlay/PiPWindowController.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/qt/QtMainQueue.h"
+#include "sources/DemoScene.h"
+#include "sources/FileSource.h"
+#include "sources/SourceCameraSession.h"
 #include "system/AutomationWarmup.h"
+#include "system/DataDirectory.h"
+#include "system/PlatformScriptRunner.h"
 #include "trigger/BundledResources.h"
 #include "trigger/PlatformDocumentCloser.h"
 #include "trigger/PosixFileSystem.h"
 #include "trigger/RaisingWorkspace.h"
-#include "windows/FullscreenFaceController.h"
-#include "windows/PiPWindowController.h"
+#include "trigger/qt/QtFileChooser.h"
+#include "trigger/qt/QtWorkspace.h"
 
 namespace tovak::app {
 
 namespace {
 
 // The demo scene played again and again, its clock running on across the restarts.
-class LoopingDemo final : public platform::FrameSource {
+class LoopingDemo final : public sources::FrameSource {
   public:
-    explicit LoopingDemo(std::unique_ptr<platform::DemoScene> scene) : scene_(std::move(scene)) {}
+    explicit LoopingDemo(std::unique_ptr<sources::DemoScene> scene) : scene_(std::move(scene)) {}
 
-    std::optional<platform::SourceFrame> next() override {
-        std::optional<platform::SourceFrame> frame = scene_->next();
+    std::optional<sources::SourceFrame> next() override {
+        std::optional<sources::SourceFrame> frame = scene_->next();
         if (!frame) {
             std::string error;
-            auto fresh = platform::DemoScene::load(platform::dataFile("demo"), error);
+            auto fresh = sources::DemoScene::load(system::dataFile("demo"), error);
             if (!fresh) {
                 return std::nullopt;
             }
@@ -69,7 +70,7 @@ class LoopingDemo final : public platform::FrameSource {
     [[nodiscard]] double framesPerSecond() const override { return scene_->framesPerSecond(); }
 
   private:
-    std::unique_ptr<platform::DemoScene> scene_;
+    std::unique_ptr<sources::DemoScene> scene_;
     double offset_ = 0;
     double last_ = 0;
 };
@@ -83,25 +84,25 @@ QString instanceName() {
 }  // namespace
 
 TovakApp::TovakApp(const Options& options, std::string& error) {
-    main_ = std::make_shared<platform::QtMainQueue>();
+    main_ = std::make_shared<runtime::QtMainQueue>();
 
     std::shared_ptr<monitor::CameraSession> camera;
     if (!options.camera) {
-        camera = std::make_shared<platform::V4L2CameraSession>();
+        camera = std::make_shared<camera::V4L2CameraSession>();
     } else {
-        std::unique_ptr<platform::FrameSource> source;
+        std::unique_ptr<sources::FrameSource> source;
         if (*options.camera == "demo") {
-            auto scene = platform::DemoScene::load(platform::dataFile("demo"), error);
+            auto scene = sources::DemoScene::load(system::dataFile("demo"), error);
             if (scene) {
                 source = std::make_unique<LoopingDemo>(std::move(scene));
             }
         } else {
-            source = platform::FileSource::open(*options.camera, error);
+            source = sources::FileSource::open(*options.camera, error);
         }
         if (!source) {
             return;
         }
-        auto sourceCamera = std::make_shared<platform::SourceCameraSession>(std::move(source));
+        auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
         pacer_ = std::make_unique<SourcePacer>(sourceCamera);
         camera = sourceCamera;
     }
@@ -115,22 +116,22 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.session = camera;
     // A missing model does not stop the window: "Старт" then says the detector failed.
     deps.faceDetector = makeFaceDetector(options, std::cerr);
-    auto pip = windows::PiPWindowController::create(main_);
+    auto pip = overlay::PiPWindowController::create(main_);
     deps.pip = pip;
-    deps.fullscreen = windows::FullscreenFaceController::create(main_);
+    deps.fullscreen = overlay::FullscreenFaceController::create(main_);
     deps.screenLock =
         options.lockDryRun
-            ? std::shared_ptr<monitor::ScreenLocker>(std::make_shared<platform::DryRunScreenLocker>(main_))
-            : platform::makePlatformScreenLocker(main_);
-    deps.settings = std::make_shared<platform::QtSettingsStore>();
+            ? std::shared_ptr<monitor::ScreenLocker>(std::make_shared<headless::DryRunScreenLocker>(main_))
+            : lock::makePlatformScreenLocker(main_);
+    deps.settings = std::make_shared<monitor::QtSettingsStore>();
     deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
     deps.resources = std::make_shared<trigger::BundledResources>();
     deps.workspace = std::make_shared<trigger::RaisingWorkspace>(trigger::makePlatformDocumentRaiser(),
-                                                                 std::make_shared<platform::QtWorkspace>(), clock);
+                                                                 std::make_shared<trigger::QtWorkspace>(), clock);
     deps.documentCloser = trigger::makePlatformDocumentCloser();
-    deps.fileChooser = std::make_shared<platform::QtFileChooser>();
+    deps.fileChooser = std::make_shared<trigger::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
-    deps.lockWatcher = platform::makePlatformSessionLockWatcher();
+    deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
     pip->setOnIgnore([weak = std::weak_ptr(monitor_)](const imaging::Rect& box) {
         if (const auto monitor = weak.lock()) {
@@ -168,8 +169,7 @@ QMainWindow& TovakApp::showMainWindow() {
         window->setCentralWidget(new ContentView(
             *monitor_,
             [main = main_] {
-                system::AutomationWarmup::shared().scheduleAfterWindowShown(*main,
-                                                                            platform::makePlatformScriptRunner());
+                system::AutomationWarmup::shared().scheduleAfterWindowShown(*main, system::makePlatformScriptRunner());
             },
             window));
         window_ = window;

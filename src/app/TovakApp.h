@@ -13,7 +13,7 @@ class QLocalServer;
 
 class QSystemTrayIcon;
 
-namespace tovak::platform {
+namespace tovak::runtime {
 class QtMainQueue;
 }
 
@@ -50,7 +50,7 @@ class TovakApp final : public QObject {
   private:
     void makeTray();
 
-    std::shared_ptr<platform::QtMainQueue> main_;
+    std::shared_ptr<runtime::QtMainQueue> main_;
     std::shared_ptr<monitor::PrivacyMonitor> monitor_;
     std::unique_ptr<SourcePacer> pacer_;
     QPointer<QMainWindow> window_;

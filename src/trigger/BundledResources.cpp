@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "system/ExecutablePath.h"
+
 namespace tovak::trigger {
 
 namespace {
@@ -33,7 +35,7 @@ std::vector<std::string> resourceFoldersAbove(const std::string& executableFolde
 }
 
 BundledResources::BundledResources() {
-    if (std::optional<std::string> folder = executableDirectory()) {
+    if (std::optional<std::string> folder = system::executableDirectory()) {
         folders_ = resourceFoldersAbove(*folder);
     }
 }

@@ -25,9 +25,6 @@ class BundledResources final : public monitor::Resources {
     std::vector<std::string> folders_;
 };
 
-// The folder of the running executable, or none when the platform will not say.
-[[nodiscard]] std::optional<std::string> executableDirectory();
-
 // share/tovak under the folder and under each of its ancestors, nearest first.
 [[nodiscard]] std::vector<std::string> resourceFoldersAbove(const std::string& executableFolder);
 

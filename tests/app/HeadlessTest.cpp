@@ -10,19 +10,19 @@
 
 #include "app/HeadlessRunner.h"
 #include "app/ScreenLockerFactory.h"
+#include "facedetect/BlazeFaceDetector.h"
+#include "headless/EventLog.h"
+#include "headless/ReportingAdapters.h"
 #include "monitor/IgnoredFaces.h"
-#include "platform/headless/EventLog.h"
-#include "platform/headless/ReportingAdapters.h"
-#include "platform/opencv/BlazeFaceDetector.h"
-#include "platform/opencv/DataDirectory.h"
 #include "runtime/Simulation.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
+#include "system/DataDirectory.h"
 
 namespace tovak::testing {
 namespace {
 
-using platform::EventLog;
+using headless::EventLog;
 
 TEST(EventLogTest, LinesCarryTimeFromTheFirstFrameTheFrameTheFacesAndEscapedTexts) {
     runtime::ManualClock clock(500.0);
@@ -47,7 +47,7 @@ TEST(EventLogTest, ALockWithoutALockServiceIsReportedAsFailedWithItsMessageOnThe
     runtime::Simulation sim;
     std::ostringstream out;
     EventLog log(out, sim.clock);
-    platform::ReportingScreenLocker locker(log, app::makeScreenLocker(unowned<runtime::MainQueue>(sim.main)));
+    headless::ReportingScreenLocker locker(log, app::makeScreenLocker(unowned<runtime::MainQueue>(sim.main)));
     std::vector<std::pair<bool, std::optional<std::string>>> answers;
     locker.lockNow([&](bool success, std::optional<std::string> text) { answers.emplace_back(success, text); });
     EXPECT_TRUE(answers.empty());
@@ -90,7 +90,7 @@ struct Outcome {
 };
 
 // A run of `tovak --headless ARGUMENTS`.
-Outcome tovak(std::vector<std::string> arguments, std::function<platform::V4L2System()> v4l2 = {}) {
+Outcome tovak(std::vector<std::string> arguments, std::function<camera::V4L2System()> v4l2 = {}) {
     std::ostringstream out, err;
     app::HeadlessEnvironment env{out, err, app::makeScreenLocker};
     if (v4l2) {
@@ -232,7 +232,7 @@ TEST(HeadlessTest, WithoutACameraTheLiveRunReportsTheErrorAndFails) {
     // The live path: real queues, a main loop, and a device folder with no video node in it.
     TempDir dev("tovak-nodev");
     const Outcome run = tovak({"--max-seconds", "5"},
-                              [&dev] { return platform::V4L2System::real(dev.path().string(), dev.path().string()); });
+                              [&dev] { return camera::V4L2System::real(dev.path().string(), dev.path().string()); });
     EXPECT_EQ(run.status, app::exitCameraFailed);
     EXPECT_NE(run.err.find("Камера: ошибка"), std::string::npos) << run.err;
     const std::vector<Event> events = parse(run.out);
@@ -245,7 +245,7 @@ TEST(HeadlessTest, WithoutACameraTheLiveRunReportsTheErrorAndFails) {
 
 TEST(HeadlessTest, AFaceOnTheWallIsAnOnlookerUntilMarkedThenOnlyTheRealOneIs) {
     // The user, a portrait on the wall, and from frame 30 to 59 somebody behind the user.
-    const std::string demo = platform::dataFile("demo") + "/";
+    const std::string demo = system::dataFile("demo") + "/";
     const cv::Mat astronaut = cv::imread(demo + "astronaut.png")(cv::Rect(120, 20, 210, 270));
     const cv::Mat cameraman = cv::imread(demo + "camera.png")(cv::Rect(140, 60, 180, 240));
     TempDir folder("tovak-poster");
@@ -261,8 +261,8 @@ TEST(HeadlessTest, AFaceOnTheWallIsAnOnlookerUntilMarkedThenOnlyTheRealOneIs) {
         cv::imwrite(folder / cv::format("f%03d.png", i), frame);
     }
     // The portrait's box as the detector sees it (the smaller face), typed in as a user would.
-    platform::BlazeFaceDetector detector(platform::BlazeFaceDetector::installedPath(),
-                                         platform::BlazeFaceDetector::defaultModel);
+    facedetect::BlazeFaceDetector detector(facedetect::BlazeFaceDetector::installedPath(),
+                                           facedetect::BlazeFaceDetector::defaultModel);
     auto found =
         detector.makeHandler(imaging::PixelBuffer::fromBgr(cv::imread(folder / "f000.png")), imaging::Orientation::up)
             ->performFaceRectangles();

@@ -1,0 +1,164 @@
+#include "facedetect/BlazeFaceDetector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <utility>
+
+#include "facedetect/OneDnnBackend.h"
+#include "facedetect/OpenCvDnnBackend.h"
+#include "system/DataDirectory.h"
+
+namespace tovak::facedetect {
+
+using monitor::FaceObservation;
+
+const char* BlazeFaceDetector::fileName(Model model) {
+    return model == Model::fullRange ? "face_detection_back_256x256_barracuda.onnx"
+                                     : "face_detection_front_128x128_barracuda.onnx";
+}
+
+std::string BlazeFaceDetector::installedPath(Model model) {
+    return system::dataFile(std::string("models/") + fileName(model));
+}
+
+BlazeFaceDetector::BlazeFaceDetector(const std::string& modelPath, Model model, float scoreThreshold, Backend backend)
+    : model_(model),
+      inputSize_(model == Model::fullRange ? 256 : 128),
+      scoreThreshold_(scoreThreshold),
+      sampler_(inputSize_) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(modelPath, ec)) {
+        loadError_ = "model file not found: " + modelPath;
+        return;
+    }
+    if (backend == Backend::onednn) {
+        std::string error;
+        backend_ = facedetect::OneDnnBackend::load(modelPath, inputSize_, error);
+        if (!backend_) {
+            fallbackReason_ = error;
+        }
+    }
+    if (!backend_) {
+        backend_ = facedetect::OpenCvDnnBackend::load(modelPath, inputSize_, loadError_);
+        if (!backend_) {
+            loadError_ += ": " + modelPath;
+            if (!fallbackReason_.empty()) {
+                loadError_ += "; oneDNN: " + fallbackReason_;
+            }
+            return;
+        }
+    }
+    available_ = true;
+}
+
+std::shared_ptr<BlazeFaceDetector> BlazeFaceDetector::createInstalled(Backend backend, std::ostream& log) {
+    auto detector = std::make_shared<BlazeFaceDetector>(installedPath(), defaultModel, defaultScoreThreshold, backend);
+    if (detector->isAvailable() && !detector->fallbackReason().empty()) {
+        log << "tovak: face detection runs on OpenCV DNN: oneDNN refused the model: " << detector->fallbackReason()
+            << "\n";
+    }
+    return detector;
+}
+
+BlazeFaceDetector::~BlazeFaceDetector() = default;
+
+std::optional<facedetect::Letterbox> BlazeFaceDetector::runNetwork(const cv::Mat& upright) {
+    const int channels = upright.channels();
+    if (!available_ || upright.empty() || upright.depth() != CV_8U ||
+        (channels != 1 && channels != 3 && channels != 4)) {
+        return std::nullopt;
+    }
+    const facedetect::Letterbox box =
+        sampler_.fill(upright.ptr(), upright.cols, upright.rows, upright.step, channels, backend_->input());
+    backend_->setPictureRows(box.top, box.top + box.height);
+    if (!backend_->run()) {
+        return std::nullopt;
+    }
+    return box;
+}
+
+std::optional<std::vector<FaceObservation>> BlazeFaceDetector::detectUpright(const cv::Mat& upright) {
+    std::lock_guard lock(mutex_);
+    const std::optional<facedetect::Letterbox> box = runNetwork(upright);
+    if (!box) {
+        return std::nullopt;
+    }
+    return facedetect::decodeFaces(backend_->outputs(), {inputSize_, scoreThreshold_, mergeOverlap}, *box, upright.cols,
+                                   upright.rows);
+}
+
+std::optional<facedetect::NetworkOutputs> BlazeFaceDetector::rawOutputs(const cv::Mat& upright) {
+    std::lock_guard lock(mutex_);
+    if (!runNetwork(upright)) {
+        return std::nullopt;
+    }
+    return backend_->outputs();
+}
+
+namespace {
+
+// One frame's requests. The rectangle pass reports boxes only, as a rectangle request does, and
+// keeps the keypoints the network gave with them, so the landmark pass costs no second run.
+class BlazeFaceHandler final : public monitor::FaceRequestHandler {
+  public:
+    BlazeFaceHandler(BlazeFaceDetector& detector, imaging::PixelBufferPtr frame, imaging::Orientation orientation)
+        : detector_(detector), frame_(std::move(frame)), orientation_(orientation) {}
+
+    std::optional<std::vector<FaceObservation>> performFaceRectangles() override {
+        if (!frame_ || frame_->mat().empty()) {
+            return std::nullopt;
+        }
+        const cv::Mat* upright = &frame_->mat();
+        cv::Mat turned;
+        if (orientation_ != imaging::Orientation::up) {
+            imaging::applyOrientation(frame_->mat(), turned, orientation_);
+            upright = &turned;
+        }
+        found_ = detector_.detectUpright(*upright);
+        if (!found_) {
+            return std::nullopt;
+        }
+        std::vector<FaceObservation> boxes = *found_;
+        for (FaceObservation& face : boxes) {
+            face.landmarks.clear();
+        }
+        return boxes;
+    }
+
+    // The faces given, in their order, each with the keypoints of the detection it came from. A
+    // face this handler did not find is returned as it was given: the pass never drops a face.
+    std::optional<std::vector<FaceObservation>> performLandmarks(const std::vector<FaceObservation>& faces) override {
+        if (!found_) {
+            return std::nullopt;
+        }
+        std::vector<FaceObservation> result;
+        result.reserve(faces.size());
+        for (const FaceObservation& face : faces) {
+            FaceObservation refined = face;
+            for (const FaceObservation& known : *found_) {
+                if (known.boundingBox == face.boundingBox) {
+                    refined.landmarks = known.landmarks;
+                    break;
+                }
+            }
+            result.push_back(std::move(refined));
+        }
+        return result;
+    }
+
+  private:
+    BlazeFaceDetector& detector_;
+    imaging::PixelBufferPtr frame_;
+    imaging::Orientation orientation_;
+    std::optional<std::vector<FaceObservation>> found_;
+};
+
+}  // namespace
+
+std::unique_ptr<monitor::FaceRequestHandler> BlazeFaceDetector::makeHandler(imaging::PixelBufferPtr frame,
+                                                                            imaging::Orientation orientation) {
+    return std::make_unique<BlazeFaceHandler>(*this, std::move(frame), orientation);
+}
+
+}  // namespace tovak::facedetect

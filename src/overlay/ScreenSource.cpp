@@ -1,0 +1,28 @@
+#include "overlay/ScreenSource.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace tovak::overlay {
+
+namespace {
+
+imaging::Rect toRect(const QRect& r) {
+    const QRectF f(r);
+    return {f.x(), f.y(), f.width(), f.height()};
+}
+
+}  // namespace
+
+ScreenSource primaryScreen() {
+    return []() -> std::optional<ScreenGeometry> {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen == nullptr) {
+            return std::nullopt;
+        }
+        return ScreenGeometry{toRect(screen->geometry()), toRect(screen->availableGeometry()),
+                              screen->devicePixelRatio()};
+    };
+}
+
+}  // namespace tovak::overlay

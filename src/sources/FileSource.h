@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "camera/media/MediaModule.h"
+#include "sources/FrameSource.h"
+
+namespace tovak::sources {
+
+// A recorded camera: a video file (decoded by FFmpeg through OpenCV) at its own frame rate, or a
+// folder of images in name order at 30 frames a second. Both are decoded by the media module.
+class FileSource final : public FrameSource {
+  public:
+    static constexpr double imageFolderFps = 30.0;
+
+    // None, with the reason in error, for a missing path, a file that is not a video, a folder
+    // without images, or a media module that does not load.
+    static std::unique_ptr<FileSource> open(const std::string& path, std::string& error);
+
+    std::optional<SourceFrame> next() override;
+    [[nodiscard]] std::string name() const override { return name_; }
+    [[nodiscard]] double framesPerSecond() const override { return fps_; }
+
+  private:
+    FileSource() = default;
+
+    std::string name_;
+    double fps_ = imageFolderFps;
+    std::int64_t index_ = 0;
+    const camera::media::MediaModule* media_ = nullptr;
+    // One of the two.
+    std::unique_ptr<camera::media::Capture> video_;
+    std::vector<std::string> images_;
+    // A video's first frame, read when it was opened to prove it decodes.
+    cv::Mat firstFrame_;
+};
+
+}  // namespace tovak::sources

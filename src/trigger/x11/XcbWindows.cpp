@@ -1,0 +1,183 @@
+#include "trigger/x11/XcbWindows.h"
+
+#include <cstdlib>
+
+namespace tovak::trigger {
+
+namespace {
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> adopt(T* reply) {
+    return Reply<T>(reply, &std::free);
+}
+
+constexpr std::array<const char*, XcbWindows::kAtomCount> kAtomNames = {
+    "_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_CLOSE_WINDOW",    "_NET_SUPPORTING_WM_CHECK",
+    "_NET_WM_NAME",       "_NET_WM_STATE",    "_NET_WM_STATE_HIDDEN", "UTF8_STRING",
+    "WM_PROTOCOLS",       "WM_DELETE_WINDOW",
+};
+
+constexpr xcb_atom_t kNoAtom = 0;
+
+// Titles longer than this are cut; a file name is matched well within it.
+constexpr std::uint32_t kMaxPropertyWords = 4096;
+
+bool titleMatches(const std::optional<std::string>& title, const std::string& fileName) {
+    return title && title->find(fileName) != std::string::npos;
+}
+
+}  // namespace
+
+std::unique_ptr<XcbWindows> XcbWindows::connect(const std::string& display) {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
+    if (xcb_connection_has_error(connection) != 0) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) {
+        xcb_screen_next(&screens);
+    }
+    if (screens.rem == 0) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    std::unique_ptr<XcbWindows> windows(new XcbWindows(connection, screens.data->root));
+    if (!windows->internAtoms()) {
+        return nullptr;
+    }
+    return windows;
+}
+
+XcbWindows::~XcbWindows() {
+    xcb_disconnect(c_);
+}
+
+bool XcbWindows::internAtoms() {
+    std::array<xcb_intern_atom_cookie_t, kAtomCount> cookies{};
+    for (std::size_t i = 0; i < kAtomCount; ++i) {
+        cookies[i] = xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::char_traits<char>::length(kAtomNames[i])),
+                                     kAtomNames[i]);
+    }
+    bool all = true;
+    for (std::size_t i = 0; i < kAtomCount; ++i) {
+        auto reply = adopt(xcb_intern_atom_reply(c_, cookies[i], nullptr));
+        atoms_[i] = reply ? reply->atom : kNoAtom;
+        all = all && atoms_[i] != kNoAtom;
+    }
+    return all;
+}
+
+std::vector<std::uint32_t> XcbWindows::words(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const {
+    auto reply = adopt(
+        xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, type, 0, kMaxPropertyWords), nullptr));
+    if (!reply || reply->format != 32 || reply->type != type) {
+        return {};
+    }
+    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    return std::vector<std::uint32_t>(values, values + count);
+}
+
+bool XcbWindows::hasWord(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, std::uint32_t value) const {
+    for (std::uint32_t word : words(window, property, type)) {
+        if (word == value) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> XcbWindows::text(xcb_window_t window, xcb_atom_t property) const {
+    auto reply = adopt(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxPropertyWords), nullptr));
+    if (!reply || reply->format != 8 || reply->type == XCB_ATOM_NONE) {
+        return std::nullopt;
+    }
+    const auto* bytes = static_cast<const char*>(xcb_get_property_value(reply.get()));
+    return std::string(bytes, static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+}
+
+std::optional<std::string> XcbWindows::title(xcb_window_t window) const {
+    if (auto name = text(window, atom(kNetWmName))) {
+        return name;
+    }
+    return text(window, XCB_ATOM_WM_NAME);
+}
+
+std::optional<std::uint32_t> XcbWindows::firstWord(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const {
+    auto reply = adopt(xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, type, 0, 1), nullptr));
+    if (!reply || reply->format != 32 || reply->type != type || xcb_get_property_value_length(reply.get()) < 4) {
+        return std::nullopt;
+    }
+    return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+}
+
+bool XcbWindows::ewmhWindowManagerRuns() const {
+    std::optional<std::uint32_t> check = firstWord(root_, atom(kNetSupportingWmCheck), XCB_ATOM_WINDOW);
+    return check && firstWord(*check, atom(kNetSupportingWmCheck), XCB_ATOM_WINDOW) == check;
+}
+
+std::vector<xcb_window_t> XcbWindows::children(xcb_window_t window) const {
+    auto reply = adopt(xcb_query_tree_reply(c_, xcb_query_tree(c_, window), nullptr));
+    if (!reply) {
+        return {};
+    }
+    const xcb_window_t* list = xcb_query_tree_children(reply.get());
+    return std::vector<xcb_window_t>(list, list + xcb_query_tree_children_length(reply.get()));
+}
+
+std::vector<xcb_window_t> XcbWindows::windowsTitled(const std::string& fileName, bool throughWindowManager) const {
+    std::vector<xcb_window_t> found;
+    if (fileName.empty()) {
+        return found;
+    }
+    if (throughWindowManager) {
+        for (xcb_window_t window : words(root_, atom(kNetClientList), XCB_ATOM_WINDOW)) {
+            if (titleMatches(title(window), fileName)) {
+                found.push_back(window);
+            }
+        }
+        return found;
+    }
+    for (xcb_window_t child : children(root_)) {
+        // Under a window manager without EWMH the title sits on the client inside its frame.
+        std::vector<xcb_window_t> candidates{child};
+        if (!title(child)) {
+            candidates = children(child);
+        }
+        for (xcb_window_t window : candidates) {
+            if (titleMatches(title(window), fileName)) {
+                found.push_back(window);
+            }
+        }
+    }
+    return found;
+}
+
+void XcbWindows::send(xcb_window_t destination, std::uint32_t mask, xcb_window_t window, xcb_atom_t type,
+                      std::array<std::uint32_t, 2> data) const {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    event.data.data32[0] = data[0];
+    event.data.data32[1] = data[1];
+    xcb_send_event(c_, 0, destination, mask, reinterpret_cast<const char*>(&event));
+}
+
+void XcbWindows::sync() const {
+    std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+}
+
+std::string fileNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace tovak::trigger

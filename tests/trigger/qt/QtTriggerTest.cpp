@@ -1,0 +1,184 @@
+// The trigger choice on the real settings store, file system and resources, in a temporary folder;
+// the Qt workspace and file chooser (offscreen).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QObject>
+#include <QSettings>
+#include <QUrl>
+#include <filesystem>
+
+#include "monitor/qt/QtSettingsStore.h"
+#include "support/MonitorHarness.h"
+#include "support/TempDir.h"
+#include "trigger/BundledResources.h"
+#include "trigger/PosixFileSystem.h"
+#include "trigger/qt/QtFileChooser.h"
+#include "trigger/qt/QtWorkspace.h"
+
+namespace tovak::trigger {
+namespace {
+
+using trigger::QtFileChooser;
+using trigger::QtWorkspace;
+
+namespace fs = std::filesystem;
+
+class TriggerSettings : public ::testing::Test {
+  protected:
+    // A new launch of the program: the summary is computed when the monitor is made.
+    testing::MonitorHarness& launch() {
+        h_.reset();
+        h_ = std::make_unique<testing::MonitorHarness>([this](monitor::PrivacyMonitor::Dependencies& deps) {
+            deps.settings = std::make_shared<monitor::QtSettingsStore>(QString::fromStdString(settingsFile_.string()));
+            deps.fileSystem = std::make_shared<PosixFileSystem>();
+            deps.resources = std::make_shared<BundledResources>(std::vector<std::string>{folder_ / "share/tovak"});
+        });
+        return *h_;
+    }
+    void choose(std::optional<std::string> answer) {
+        h_->monitor->pickTriggerFile();
+        h_->choose(std::move(answer));
+    }
+    std::string summary() const { return h_->monitor->triggerFileSummary.get(); }
+    std::optional<std::string> resolved() const { return h_->monitor->resolvedTriggerURL(); }
+    [[nodiscard]] QSettings raw() const {
+        return QSettings(QString::fromStdString(settingsFile_.string()), QSettings::IniFormat);
+    }
+    void store(const std::string& value) { raw().setValue("ruzered.triggerFilePath", QString::fromStdString(value)); }
+    std::optional<std::string> stored() const {
+        const QVariant value = raw().value("ruzered.triggerFilePath");
+        return value.isValid() ? std::optional(value.toString().toStdString()) : std::nullopt;
+    }
+
+    testing::TempDir folder_{"tovak-settings"};
+    fs::path settingsFile_ = folder_ / "tovak.ini";
+    fs::path defaultDocument_ = folder_.write("share/tovak/DefaultTrigger.csv", "a;b\n");
+    fs::path userDocument_ = folder_.write("Бюджет 2026 \"итог\".xlsx", "x");
+    std::unique_ptr<testing::MonitorHarness> h_;
+};
+
+TEST_F(TriggerSettings, ChosenFileIsStoredAsAPlainPathAndSurvivesARelaunch) {
+    launch();
+    EXPECT_EQ(summary(), "По умолчанию");
+    EXPECT_EQ(resolved(), defaultDocument_.string());
+    choose(userDocument_.string());
+    EXPECT_EQ(summary(), "Бюджет 2026 \"итог\".xlsx");
+    EXPECT_EQ(stored(), userDocument_.string());
+    launch();
+    EXPECT_EQ(summary(), "Бюджет 2026 \"итог\".xlsx");
+    EXPECT_EQ(resolved(), userDocument_.string());
+}
+
+TEST_F(TriggerSettings, StoredPathsThatAreNoFileLoseToTheDefaultAndStayStored) {
+    for (const std::string& value : {userDocument_.string() + ".gone", folder_.path().string(), std::string()}) {
+        SCOPED_TRACE(value);
+        store(value);
+        launch();
+        EXPECT_EQ(summary(), "По умолчанию");
+        EXPECT_EQ(resolved(), defaultDocument_.string());
+        EXPECT_EQ(stored(), value);
+    }
+    fs::remove(defaultDocument_);
+    launch();
+    EXPECT_EQ(summary(), "Нет файла");
+    EXPECT_FALSE(resolved());
+}
+
+TEST_F(TriggerSettings, ClearingGoesBackToTheDefaultOrRefreshesTheSummary) {
+    store(userDocument_.string());
+    launch();
+    for (const char* expected : {"По умолчанию", "Нет файла"}) {
+        h_->monitor->clearCustomTriggerFile();
+        h_->sim.drain();
+        EXPECT_FALSE(stored());
+        EXPECT_EQ(summary(), expected);
+        EXPECT_EQ(h_->status(), "Готов");
+        fs::remove(defaultDocument_);
+    }
+}
+
+TEST_F(TriggerSettings, HandWrittenValuesWithCommasReadAsTyped) {
+    folder_.write("tovak.ini", "[General]\nruzered.triggerFilePath=" + folder_.write("a,b.csv", "x") +
+                                   "\ntovak.ignoredFaces=0.7,0.6,0.12,0.16\n");
+    monitor::PrivacyMonitor& m = *launch().monitor;
+    EXPECT_EQ(m.triggerFileSummary.get(), "a,b.csv");
+    EXPECT_EQ(m.ignoredFaces.get(), (std::vector<imaging::Rect>{{0.7, 0.6, 0.12, 0.16}}));
+}
+
+TEST_F(TriggerSettings, UnwritableSettingsAreReportedNotLost) {
+    // A folder that is a file: no one, not even root, can create the settings file under it.
+    folder_.write("blocker", "x");
+    settingsFile_ = folder_ / "blocker/tovak.ini";
+    launch();
+    choose(userDocument_.string());
+    EXPECT_EQ(h_->status(), "Настройки не сохранились");
+}
+
+// Takes the place of the desktop's file opener and remembers what it was asked to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls.push_back(url); }
+};
+
+TEST(Workspace, OpensTheFileItselfWhateverItsNameAndRefusesWhatNoApplicationCouldOpen) {
+    testing::TempDir folder("tovak-workspace");
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    const std::string document = folder.write("Бюджет #3 100% \"итог\"?.csv", "x");
+    QtWorkspace workspace;
+    EXPECT_FALSE(workspace.open(folder / "missing.csv"));
+    EXPECT_FALSE(workspace.open(folder.path().string()));
+    EXPECT_FALSE(workspace.open(""));
+    EXPECT_TRUE(catcher.urls.isEmpty());
+    EXPECT_TRUE(workspace.open(document));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_EQ(catcher.urls.front().toLocalFile().toStdString(), document);
+}
+
+TEST(FileChooser, NonModalSingleSpreadsheetChoiceAnsweredOnceWithThePathOrOnCancelWithNothing) {
+    testing::TempDir folder("tovak-chooser");
+    const std::string document = folder.write("Отчёт за квартал.xlsx", "x");
+    for (const bool accept : {true, false}) {
+        SCOPED_TRACE(accept ? "accept" : "cancel");
+        QtFileChooser chooser;
+        int calls = 0;
+        std::optional<std::string> answer;
+        chooser.chooseTriggerFile([&](std::optional<std::string> path) {
+            ++calls;
+            answer = std::move(path);
+        });
+        QFileDialog* dialog = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == QtFileChooser::dialogObjectName && widget->isVisible()) {
+                dialog = qobject_cast<QFileDialog*>(widget);
+            }
+        }
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(calls, 0) << "the chooser returns before the user answers";
+        EXPECT_FALSE(dialog->isModal());
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"CSV и таблицы (*.csv *.xlsx *.xls *.ods *.numbers)"});
+        if (accept) {
+            dialog->setDirectory(QString::fromStdString(folder.path().string()));
+            dialog->selectFile(QString::fromStdString(document));
+            static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, which checks the chosen file
+        } else {
+            dialog->reject();
+        }
+        QApplication::processEvents();
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(answer, accept ? std::optional(document) : std::nullopt);
+    }
+}
+
+}  // namespace
+}  // namespace tovak::trigger
+
+#include "QtTriggerTest.moc"
