@@ -14,6 +14,8 @@
 
 #include "facedetect/OnnxModel.h"
 #include "facedetect/onednn/GraphImport.h"
+#include "facedetect/onednn/ReluFusion.h"
+#include "facedetect/onednn/ResidualAddFusion.h"
 
 namespace tovak::facedetect {
 
@@ -26,82 +28,6 @@ using onednn::Layout;
 using onednn::Op;
 using onednn::OpKind;
 using onednn::Value;
-
-int groupLastUseExcept(const Graph& g, int group, int exceptOp) {
-    int last = -1;
-    for (const Value& v : g.values) {
-        if (v.group != group) {
-            continue;
-        }
-        if (v.graphOutput) {
-            return INT_MAX;
-        }
-        for (const int c : v.consumers) {
-            if (c != exceptOp) {
-                last = std::max(last, c);
-            }
-        }
-    }
-    return last;
-}
-
-void fuse(Graph& g) {
-    auto& values = g.values;
-    auto& ops = g.ops;
-    const auto regroup = [&](int from, int to) { g.mergeGroups(from, to); };
-    // Residual: Add(r, conv(x)) becomes the convolution writing conv(x) + r over r, when nothing
-    // reads r (or what shares its buffer) from the convolution on.
-    for (std::size_t i = 0; i < ops.size(); ++i) {
-        Op& add = ops[i];
-        if (add.kind != OpKind::add) {
-            continue;
-        }
-        for (const std::size_t k : {std::size_t{1}, std::size_t{0}}) {
-            const int c = add.inputs[k];
-            const int r = add.inputs[1 - k];
-            const Value& cv = values[static_cast<std::size_t>(c)];
-            const Value& rv = values[static_cast<std::size_t>(r)];
-            if (cv.producer < 0 || cv.graphOutput || cv.consumers.size() != 1 || rv.graphOutput) {
-                continue;
-            }
-            Op& conv = ops[static_cast<std::size_t>(cv.producer)];
-            if (conv.kind != OpKind::conv || conv.removed || conv.sum || conv.relu || cv.layout != Layout::image ||
-                rv.group == values[static_cast<std::size_t>(g.inputValue)].group || rv.producer >= cv.producer ||
-                groupLastUseExcept(g, rv.group, static_cast<int>(i)) >= cv.producer) {
-                continue;
-            }
-            conv.sum = true;
-            conv.residual = r;
-            conv.output = add.output;
-            add.removed = true;
-            const int target = rv.group;
-            regroup(cv.group, target);
-            values[static_cast<std::size_t>(add.output)].group = target;
-            values[static_cast<std::size_t>(add.output)].producer = cv.producer;
-            break;
-        }
-    }
-    // Relu after a convolution or a sum that nothing else reads runs as their last step.
-    for (Op& relu : ops) {
-        if (relu.kind != OpKind::relu) {
-            continue;
-        }
-        const Value& x = values[static_cast<std::size_t>(relu.inputs[0])];
-        if (x.producer < 0 || x.graphOutput || x.consumers.size() != 1) {
-            continue;
-        }
-        Op& producer = ops[static_cast<std::size_t>(x.producer)];
-        if ((producer.kind != OpKind::conv && producer.kind != OpKind::add) || producer.removed || producer.relu) {
-            continue;
-        }
-        producer.relu = true;
-        producer.output = relu.output;
-        relu.removed = true;
-        Value& y = values[static_cast<std::size_t>(relu.output)];
-        regroup(y.group, x.group);
-        y.producer = x.producer;
-    }
-}
 
 dnnl::memory::dims toDnnl(const Dims& dims) {
     return dnnl::memory::dims(dims.begin(), dims.end());
@@ -306,7 +232,8 @@ std::unique_ptr<OneDnnBackend> OneDnnBackend::load(const std::string& path, int 
     if (!graph) {
         return nullptr;
     }
-    fuse(*graph);
+    onednn::fuseResidualAdds(*graph);
+    onednn::fuseRelus(*graph);
     const Graph& b = *graph;
     // Some primitives fix their thread split when they are made: make them for one thread too.
     const OneThread oneThread;
