@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "facedetect/OnnxModel.h"
+#include "facedetect/onednn/BufferPlan.h"
 #include "facedetect/onednn/GraphImport.h"
 #include "facedetect/onednn/ReluFusion.h"
 #include "facedetect/onednn/ResidualAddFusion.h"
@@ -127,87 +128,6 @@ struct OneDnnBackend::Network {
 
 namespace {
 
-// Buffers for the activation groups, reused once a group's last reader has run.
-std::vector<int> assignBuffers(const Graph& b, std::vector<std::size_t>& sizes) {
-    std::map<int, std::size_t> bytes;
-    std::map<int, int> lastUse;
-    std::map<int, int> firstWrite;
-    for (const Value& v : b.values) {
-        if (v.kind != Value::Kind::activation) {
-            continue;
-        }
-        bytes[v.group] = std::max(bytes[v.group], elements(v.dims) * sizeof(float));
-        int& last = lastUse.try_emplace(v.group, -1).first->second;
-        for (const int c : v.consumers) {
-            last = std::max(last, c);
-        }
-        if (v.graphOutput || v.producer < 0) {
-            last = INT_MAX;
-        }
-        const int write = v.producer < 0 ? -1 : v.producer;
-        firstWrite.try_emplace(v.group, write);
-        firstWrite[v.group] = std::min(firstWrite[v.group], write);
-    }
-    std::vector<int> bufferOf(b.values.size(), -1);
-    std::map<int, int> groupBuffer;
-    std::vector<int> freeBuffers;
-    const auto take = [&](int group) {
-        const std::size_t need = bytes[group];
-        // The smallest free buffer that holds it, else the largest one, grown.
-        auto best = freeBuffers.end();
-        for (auto it = freeBuffers.begin(); it != freeBuffers.end(); ++it) {
-            if (best == freeBuffers.end()) {
-                best = it;
-                continue;
-            }
-            const std::size_t have = sizes[static_cast<std::size_t>(*it)];
-            const std::size_t bestHave = sizes[static_cast<std::size_t>(*best)];
-            const bool fits = have >= need;
-            const bool bestFits = bestHave >= need;
-            if ((fits && (!bestFits || have < bestHave)) || (!fits && !bestFits && have > bestHave)) {
-                best = it;
-            }
-        }
-        int buffer = 0;
-        if (best != freeBuffers.end()) {
-            buffer = *best;
-            freeBuffers.erase(best);
-        } else {
-            buffer = static_cast<int>(sizes.size());
-            sizes.push_back(0);
-        }
-        sizes[static_cast<std::size_t>(buffer)] = std::max(sizes[static_cast<std::size_t>(buffer)], need);
-        groupBuffer[group] = buffer;
-    };
-    for (const auto& [group, write] : firstWrite) {
-        if (write < 0) {
-            take(group);
-        }
-    }
-    for (int i = 0; i < static_cast<int>(b.ops.size()); ++i) {
-        for (const auto& [group, write] : firstWrite) {
-            if (write == i) {
-                take(group);
-            }
-        }
-        for (const auto& [group, last] : lastUse) {
-            if (last == i) {
-                freeBuffers.push_back(groupBuffer[group]);
-            }
-        }
-    }
-    for (std::size_t v = 0; v < b.values.size(); ++v) {
-        if (b.values[v].kind == Value::Kind::activation) {
-            bufferOf[v] = groupBuffer[b.values[v].group];
-        }
-    }
-    return bufferOf;
-}
-
-}  // namespace
-
-namespace {
-
 // One thread for oneDNN on the calling thread, for as long as it lives; the caller's own setting
 // comes back after.
 class OneThread {
@@ -241,15 +161,13 @@ std::unique_ptr<OneDnnBackend> OneDnnBackend::load(const std::string& path, int 
     try {
         using dt = dnnl::memory::data_type;
         using tag = dnnl::memory::format_tag;
-        std::vector<std::size_t> sizes;
-        const std::vector<int> bufferOf = assignBuffers(b, sizes);
-        for (const std::size_t size : sizes) {
+        const onednn::BufferPlan plan(b);
+        for (const std::size_t size : plan.sizes()) {
             const auto count = static_cast<dnnl::memory::dim>((size + sizeof(float) - 1) / sizeof(float));
             net->buffers.emplace_back(dnnl::memory::desc({count}, dt::f32, tag::a), net->engine);
         }
         const auto data = [&](int v) {
-            return static_cast<float*>(
-                net->buffers[static_cast<std::size_t>(bufferOf[static_cast<std::size_t>(v)])].get_data_handle());
+            return static_cast<float*>(net->buffers[static_cast<std::size_t>(plan.bufferOf(v))].get_data_handle());
         };
         const auto memoryOf = [&](int v) {
             net->keep.emplace_back(describe(b.values[static_cast<std::size_t>(v)]), net->engine, data(v));
