@@ -69,8 +69,7 @@ std::map<int, int> PictureRowsOnlyStage::collectConvs(const Graph& graph, const 
         conv.padEnd = toDnnl(op.padEnd);
         conv.weights = step.weights;
         conv.bias = step.bias;
-        conv.sum = op.sum;
-        conv.relu = op.relu;
+        conv.attributes = step.attributes;
         conv.out = static_cast<int>(tensors_.size());
         tensorOf[op.output] = conv.out;
         tensors_.push_back(image(op.output));
@@ -185,17 +184,7 @@ std::size_t PictureRowsOnlyStage::buildPart(Conv& conv, Network& network) {
                                                src.get_desc(), weightsAny, conv.bias.get_desc(), dst.get_desc(),
                                                conv.strides, {from - first, conv.padBegin[1]},
                                                {last - to, conv.padEnd[1]});
-    dnnl::primitive_attr attr;
-    attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
-    dnnl::post_ops post;
-    if (conv.sum) {
-        post.append_sum(1.0F);
-    }
-    if (conv.relu) {
-        post.append_eltwise(1.0F, dnnl::algorithm::eltwise_relu, 0.0F, 0.0F);
-    }
-    attr.set_post_ops(post);
-    const dnnl::convolution_forward::primitive_desc pd(desc, attr, network.engine);
+    const dnnl::convolution_forward::primitive_desc pd(desc, conv.attributes, network.engine);
     dnnl::memory weights = conv.weights;
     if (pd.weights_desc() != conv.weights.get_desc()) {
         weights = dnnl::memory(pd.weights_desc(), network.engine);

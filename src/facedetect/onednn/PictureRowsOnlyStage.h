@@ -62,8 +62,8 @@ class PictureRowsOnlyStage {
         dnnl::memory::dims strides, padBegin, padEnd;
         dnnl::memory weights;
         dnnl::memory bias;
-        bool sum = false;
-        bool relu = false;
+        // The whole convolution's, post-ops included: the part sums and clamps alike.
+        dnnl::primitive_attr attributes;
         // Built for the picture's rows, with the memory it runs on; none when they are all the rows.
         std::optional<Step> part;
         std::vector<dnnl::memory> partMemory;
