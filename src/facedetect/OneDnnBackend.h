@@ -7,6 +7,11 @@
 
 namespace tovak::facedetect {
 
+namespace onednn {
+struct Network;
+class PictureRowsOnlyStage;
+}  // namespace onednn
+
 // The network built from the ONNX graph itself on oneDNN, for the operators BlazeFace uses: Conv
 // (grouped and depthwise too), Relu, Add, MaxPool, the zero-channel pad (ConstantOfShape and
 // Concat), Transpose and Reshape. Activations stay NHWC; weights are reordered once at load; a
@@ -33,10 +38,11 @@ class OneDnnBackend final : public InferenceBackend {
     [[nodiscard]] int fusedRelus() const;
 
   private:
-    struct Network;
-    explicit OneDnnBackend(std::unique_ptr<Network> network);
+    OneDnnBackend(std::unique_ptr<onednn::Network> network, std::unique_ptr<onednn::PictureRowsOnlyStage> firstStage,
+                  NetworkOutputs outputs);
 
-    std::unique_ptr<Network> network_;
+    std::unique_ptr<onednn::Network> network_;
+    std::unique_ptr<onednn::PictureRowsOnlyStage> firstStage_;
     NetworkOutputs outputs_;
 };
 
