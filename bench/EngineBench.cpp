@@ -37,7 +37,7 @@ class CroppingPresenter final : public monitor::PiPPresenter {
 
 int main() {
     auto pip = std::make_shared<CroppingPresenter>();
-    testing::MonitorHarness h([&](monitor::PrivacyMonitor::Dependencies& deps) { deps.pip = pip; });
+    testing::MonitorHarness h([&](monitor::Ports& deps) { deps.pip = pip; });
 
     cv::Mat frame(480, 640, CV_8UC4);
     cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(255));

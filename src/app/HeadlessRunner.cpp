@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <filesystem>
 #include <thread>
 
 #include "camera/V4L2CameraSession.h"
@@ -17,11 +16,10 @@
 #include "runtime/LoopMainQueue.h"
 #include "runtime/SerialQueue.h"
 #include "runtime/Simulation.h"
-#include "sources/DemoScene.h"
-#include "sources/FileSource.h"
-#include "sources/LoopingSource.h"
 #include "sources/SourceCameraSession.h"
+#include "sources/SourceOpener.h"
 #include "system/DataDirectory.h"
+#include "trigger/PosixFileSystem.h"
 
 namespace tovak::app {
 
@@ -36,25 +34,16 @@ extern "C" void onInterrupt(int) {
     gInterrupted = true;
 }
 
-class RealFileSystem final : public monitor::FileSystem {
-  public:
-    [[nodiscard]] bool fileExists(const std::string& path) const override {
-        std::error_code ec;
-        return std::filesystem::exists(path, ec);
-    }
-};
-
 template <typename T, typename U>
 std::shared_ptr<T> unowned(U& object) {
     return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
 }
 
 // The reporting services and the detector around one monitor.
-PrivacyMonitor::Dependencies reportingDependencies(EventLog& log, const Options& options, HeadlessEnvironment& env,
-                                                   std::shared_ptr<runtime::MainQueue> main,
-                                                   std::shared_ptr<monitor::FaceDetector> detector,
-                                                   std::shared_ptr<monitor::CameraSession> camera) {
-    PrivacyMonitor::Dependencies deps;
+monitor::Ports reportingPorts(EventLog& log, const Options& options, HeadlessEnvironment& env,
+                              std::shared_ptr<runtime::MainQueue> main, std::shared_ptr<monitor::FaceDetector> detector,
+                              std::shared_ptr<monitor::CameraSession> camera) {
+    monitor::Ports deps;
     deps.mainQueue = main;
     deps.session = std::move(camera);
     deps.faceDetector = std::move(detector);
@@ -63,9 +52,8 @@ PrivacyMonitor::Dependencies reportingDependencies(EventLog& log, const Options&
     std::shared_ptr<monitor::ScreenLocker> locker =
         options.lockDryRun ? std::make_shared<headless::DryRunScreenLocker>(main) : env.makeLocker(main);
     deps.screenLock = std::make_shared<headless::ReportingScreenLocker>(log, std::move(locker));
-    deps.fileSystem = std::make_shared<RealFileSystem>();
-    const std::optional<std::string> data = system::findDataDirectory();
-    deps.resources = std::make_shared<headless::DataDirectoryResources>(data ? *data : std::string("."));
+    deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
+    deps.resources = std::make_shared<system::DataDirectoryResources>();
     deps.workspace = std::make_shared<headless::ReportingWorkspace>(log);
     deps.documentCloser = std::make_shared<headless::ReportingDocumentCloser>(log);
     deps.observer = std::make_shared<headless::ReportingObserver>(log);
@@ -114,8 +102,8 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     EventLog log(env.out, sim.clock);
     auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
     auto camera = std::make_shared<headless::FrameCountingSession>(sourceCamera, log);
-    PrivacyMonitor::Dependencies deps =
-        reportingDependencies(log, options, env, unowned<runtime::MainQueue>(sim.main), std::move(detector), camera);
+    monitor::Ports deps =
+        reportingPorts(log, options, env, unowned<runtime::MainQueue>(sim.main), std::move(detector), camera);
     deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
     deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
     deps.clock = unowned<runtime::Clock>(sim.clock);
@@ -167,7 +155,7 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     EventLog log(env.out, clock);
     auto camera =
         std::make_shared<headless::FrameCountingSession>(std::make_shared<camera::V4L2CameraSession>(env.v4l2()), log);
-    PrivacyMonitor::Dependencies deps = reportingDependencies(log, options, env, main, std::move(detector), camera);
+    monitor::Ports deps = reportingPorts(log, options, env, main, std::move(detector), camera);
     deps.sessionQueue = session;
     deps.backgroundQueue = background;
     deps.clock = unowned<runtime::Clock>(clock);
@@ -233,30 +221,12 @@ int runHeadless(const Options& options, HeadlessEnvironment& env) {
         return live(options, env, std::move(detector));
     }
     std::string error;
-    std::unique_ptr<sources::FrameSource> source;
-    if (*options.camera == "demo") {
-        source = sources::DemoScene::load(system::dataFile("demo"), error);
-        if (!source) {
-            env.err << "tovak: " << error << "; scripts/setup installs the demo photographs\n";
-            return exitBadSource;
-        }
-    } else {
-        source = sources::FileSource::open(*options.camera, error);
-        if (!source) {
-            env.err << "tovak: " << error << "\n";
-            return exitBadSource;
-        }
-    }
-    if (options.loop) {
-        const std::string camera = *options.camera;
-        source = std::make_unique<sources::LoopingSource>(
-            std::move(source), [camera]() -> std::unique_ptr<sources::FrameSource> {
-                std::string reopenError;
-                if (camera == "demo") {
-                    return sources::DemoScene::load(system::dataFile("demo"), reopenError);
-                }
-                return sources::FileSource::open(camera, reopenError);
-            });
+    std::unique_ptr<sources::FrameSource> source =
+        options.loop ? sources::openLoopingSource(*options.camera, error) : sources::openSource(*options.camera, error);
+    if (!source) {
+        env.err << "tovak: " << error
+                << (*options.camera == "demo" ? "; scripts/setup installs the demo photographs" : "") << "\n";
+        return exitBadSource;
     }
     return replay(std::move(source), options, env, std::move(detector));
 }

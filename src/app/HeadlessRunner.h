@@ -6,7 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "camera/V4L2Devices.h"
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::facedetect {

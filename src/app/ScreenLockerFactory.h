@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::app {

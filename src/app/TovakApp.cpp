@@ -25,13 +25,11 @@
 #include "overlay/PiPWindowController.h"
 #include "runtime/SerialQueue.h"
 #include "runtime/qt/QtMainQueue.h"
-#include "sources/DemoScene.h"
-#include "sources/FileSource.h"
 #include "sources/SourceCameraSession.h"
+#include "sources/SourceOpener.h"
 #include "system/AutomationWarmup.h"
 #include "system/DataDirectory.h"
 #include "system/PlatformScriptRunner.h"
-#include "trigger/BundledResources.h"
 #include "trigger/PlatformDocumentCloser.h"
 #include "trigger/PosixFileSystem.h"
 #include "trigger/RaisingWorkspace.h"
@@ -41,39 +39,6 @@
 namespace tovak::app {
 
 namespace {
-
-// The demo scene played again and again, its clock running on across the restarts.
-class LoopingDemo final : public sources::FrameSource {
-  public:
-    explicit LoopingDemo(std::unique_ptr<sources::DemoScene> scene) : scene_(std::move(scene)) {}
-
-    std::optional<sources::SourceFrame> next() override {
-        std::optional<sources::SourceFrame> frame = scene_->next();
-        if (!frame) {
-            std::string error;
-            auto fresh = sources::DemoScene::load(system::dataFile("demo"), error);
-            if (!fresh) {
-                return std::nullopt;
-            }
-            scene_ = std::move(fresh);
-            offset_ = last_ + 1.0 / scene_->framesPerSecond();
-            frame = scene_->next();
-            if (!frame) {
-                return std::nullopt;
-            }
-        }
-        frame->timestamp += offset_;
-        last_ = frame->timestamp;
-        return frame;
-    }
-    [[nodiscard]] std::string name() const override { return scene_->name(); }
-    [[nodiscard]] double framesPerSecond() const override { return scene_->framesPerSecond(); }
-
-  private:
-    std::unique_ptr<sources::DemoScene> scene_;
-    double offset_ = 0;
-    double last_ = 0;
-};
 
 // One instance per user; TOVAK_INSTANCE_NAME keeps test runs apart from a real one.
 QString instanceName() {
@@ -90,15 +55,10 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     if (!options.camera) {
         camera = std::make_shared<camera::V4L2CameraSession>();
     } else {
-        std::unique_ptr<sources::FrameSource> source;
-        if (*options.camera == "demo") {
-            auto scene = sources::DemoScene::load(system::dataFile("demo"), error);
-            if (scene) {
-                source = std::make_unique<LoopingDemo>(std::move(scene));
-            }
-        } else {
-            source = sources::FileSource::open(*options.camera, error);
-        }
+        // The window's demo plays on until it is stopped.
+        std::unique_ptr<sources::FrameSource> source = *options.camera == "demo" || options.loop
+                                                           ? sources::openLoopingSource(*options.camera, error)
+                                                           : sources::openSource(*options.camera, error);
         if (!source) {
             return;
         }
@@ -107,7 +67,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
         camera = sourceCamera;
     }
 
-    monitor::PrivacyMonitor::Dependencies deps;
+    monitor::Ports deps;
     deps.mainQueue = main_;
     deps.sessionQueue = std::make_shared<runtime::SerialQueue>("tovak.session");
     deps.backgroundQueue = std::make_shared<runtime::SerialQueue>("tovak.background");
@@ -125,7 +85,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
             : lock::makePlatformScreenLocker(main_);
     deps.settings = std::make_shared<monitor::QtSettingsStore>();
     deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
-    deps.resources = std::make_shared<trigger::BundledResources>();
+    deps.resources = std::make_shared<system::DataDirectoryResources>();
     deps.workspace = std::make_shared<trigger::RaisingWorkspace>(trigger::makePlatformDocumentRaiser(),
                                                                  std::make_shared<trigger::QtWorkspace>(), clock);
     deps.documentCloser = trigger::makePlatformDocumentCloser();

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "imaging/PixelBuffer.h"
-#include "monitor/CameraSession.h"
+#include "monitor/ports/CameraSession.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::camera {

@@ -10,7 +10,7 @@
 #include "camera/FrameMailbox.h"
 #include "camera/V4L2Devices.h"
 #include "camera/media/MediaModule.h"
-#include "monitor/CameraSession.h"
+#include "monitor/ports/CameraSession.h"
 
 namespace tovak::camera {
 

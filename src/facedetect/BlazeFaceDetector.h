@@ -10,7 +10,7 @@
 
 #include "facedetect/InferenceBackend.h"
 #include "facedetect/LetterboxSampler.h"
-#include "monitor/FaceDetector.h"
+#include "monitor/ports/FaceDetector.h"
 
 namespace tovak::facedetect {
 

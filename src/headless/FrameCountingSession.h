@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "headless/EventLog.h"
-#include "monitor/CameraSession.h"
+#include "monitor/ports/CameraSession.h"
 
 namespace tovak::headless {
 

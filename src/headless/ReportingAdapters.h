@@ -5,9 +5,9 @@
 #include <string>
 
 #include "headless/EventLog.h"
-#include "monitor/EngineObserver.h"
-#include "monitor/FacePresenter.h"
-#include "monitor/Services.h"
+#include "monitor/ports/EngineObserver.h"
+#include "monitor/ports/FacePresenter.h"
+#include "monitor/ports/Services.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::headless {
@@ -88,20 +88,6 @@ class ReportingObserver final : public monitor::EngineObserver {
 
   private:
     EventLog& log_;
-};
-
-// Where the application's resources are installed (share/tovak); a run without a screen only
-// names the default trigger document, so it need not exist.
-class DataDirectoryResources final : public monitor::Resources {
-  public:
-    explicit DataDirectoryResources(std::string directory) : directory_(std::move(directory)) {}
-    [[nodiscard]] std::optional<std::string> pathForResource(const std::string& name,
-                                                             const std::string& extension) const override {
-        return directory_ + "/" + name + "." + extension;
-    }
-
-  private:
-    std::string directory_;
 };
 
 }  // namespace tovak::headless

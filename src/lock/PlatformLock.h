@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "monitor/Services.h"
-#include "monitor/SessionLockWatcher.h"
+#include "monitor/ports/Services.h"
+#include "monitor/ports/SessionLockWatcher.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::lock {

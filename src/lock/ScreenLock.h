@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::lock {

@@ -12,15 +12,11 @@
 #include "imaging/Orientation.h"
 #include "imaging/PixelBuffer.h"
 #include "imaging/Renderer.h"
-#include "monitor/CameraSession.h"
-#include "monitor/EngineObserver.h"
-#include "monitor/FaceDetector.h"
 #include "monitor/FaceObservation.h"
-#include "monitor/FacePresenter.h"
 #include "monitor/IgnoredFaces.h"
-#include "monitor/Services.h"
-#include "monitor/SessionLockWatcher.h"
-#include "runtime/Clock.h"
+#include "monitor/PresenceCounter.h"
+#include "monitor/TriggerDocument.h"
+#include "monitor/ports/Ports.h"
 #include "runtime/Published.h"
 #include "runtime/TaskQueue.h"
 #include "runtime/WorkItem.h"
@@ -35,35 +31,7 @@ namespace tovak::monitor {
 // under its own mutex); awayLockTriggeredThisSession is atomic because the main queue reads it.
 class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_shared_from_this<PrivacyMonitor> {
   public:
-    struct Dependencies {
-        std::shared_ptr<runtime::MainQueue> mainQueue;
-        // Made here as a SerialQueue labelled "tovak.session" when left empty.
-        std::shared_ptr<runtime::TaskQueue> sessionQueue;
-        // Runs the document-closing work off both main lanes.
-        std::shared_ptr<runtime::TaskQueue> backgroundQueue;
-        std::shared_ptr<runtime::Clock> clock;
-        std::shared_ptr<CameraSession> session;
-        std::shared_ptr<FaceDetector> faceDetector;
-        std::shared_ptr<PiPPresenter> pip;
-        std::shared_ptr<FacePresenter> fullscreen;
-        std::shared_ptr<ScreenLocker> screenLock;
-        std::shared_ptr<SettingsStore> settings;
-        std::shared_ptr<FileSystem> fileSystem;
-        std::shared_ptr<Resources> resources;
-        std::shared_ptr<Workspace> workspace;
-        std::shared_ptr<DocumentCloser> documentCloser;
-        std::shared_ptr<FileChooser> fileChooser;
-        // The operating-system version check: true on the given version or later.
-        std::function<bool(int major, int minor, int patch)> isOperatingSystemAtLeast;
-        // Home folder for expanding a leading tilde in trigger paths.
-        std::string homeDirectory;
-        // Optional: told of each analysed frame and of presences starting and ending.
-        std::shared_ptr<EngineObserver> observer;
-        // Optional: the camera pauses while the screen is locked.
-        std::shared_ptr<SessionLockWatcher> lockWatcher;
-    };
-
-    static constexpr const char* customTriggerPathKey = "ruzered.triggerFilePath";
+    static constexpr const char* customTriggerPathKey = TriggerDocument::customPathKey;
     // The faces marked as scenery, as readable text (see IgnoredFaces.h).
     static constexpr const char* ignoredFacesKey = "tovak.ignoredFaces";
 
@@ -85,7 +53,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     static constexpr double previewMaxWidth = 640.0;
 
     // Creates the monitor; touches no camera. Call on the main thread.
-    static std::shared_ptr<PrivacyMonitor> create(Dependencies dependencies);
+    static std::shared_ptr<PrivacyMonitor> create(Ports ports);
     ~PrivacyMonitor() override;
     PrivacyMonitor(const PrivacyMonitor&) = delete;
     PrivacyMonitor& operator=(const PrivacyMonitor&) = delete;
@@ -117,8 +85,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void pickTriggerFile();
     void clearCustomTriggerFile();
     // The trigger document to use now: the user's file while it exists, else the default document.
-    [[nodiscard]] std::optional<std::string> resolvedTriggerURL() const;
-    [[nodiscard]] std::optional<std::string> bundledDefaultTriggerURL() const;
+    [[nodiscard]] std::optional<std::string> resolvedTriggerURL() const { return trigger_.resolvedPath(); }
 
     // Frame delivery, on the session queue.
     void captureOutput(imaging::PixelBufferPtr imageBuffer, const CaptureConnection& connection) override;
@@ -128,37 +95,15 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
 
     [[nodiscard]] const std::shared_ptr<runtime::TaskQueue>& sessionQueue() const { return sessionQueue_; }
 
-    // A copy of the decision state, taken on the session queue (for tests and diagnostics).
-    struct DecisionState {
-        std::int64_t confirmCount = 0;
-        std::int64_t missCount = 0;
-        bool presenceActive = false;
-        double lastPiPUpdate = 0;
-        double lastBringTriggerFrontTime = 0;
-        bool pipHoldScheduled = false;
-        bool pipUserDismissed = false;
-        bool awayModeProcess = false;
-        std::int64_t awayConfirmCount = 0;
-        std::int64_t awayMissCount = 0;
-        bool awayPresenceActive = false;
-        double lastFullscreenUpdate = 0;
-        bool awayLockTriggeredThisSession = false;
-        std::optional<double> absenceForAutoAwayStartedAt;
-        double lastPreviewPublish = 0;
-        std::int64_t visionFrameCounter = 0;
-    };
-    [[nodiscard]] DecisionState decisionState() const;
-    // Whether the delayed hide and the delayed lock are held (main queue).
-    [[nodiscard]] bool hasPiPHideWorkItem() const;
-    [[nodiscard]] bool hasAwayLockWorkItem() const { return awayLockWorkItem_ != nullptr; }
-
   private:
-    explicit PrivacyMonitor(Dependencies dependencies);
+    explicit PrivacyMonitor(Ports ports);
 
     // Posts op to the session queue holding the monitor weakly.
     void onSessionQueue(void (PrivacyMonitor::*op)());
     void onMain(std::function<void(PrivacyMonitor&)> step);
     void publishStatus(std::string text);
+    // The panel or the close-up goes, on the main queue after what was posted there before.
+    void hideOnMain(std::shared_ptr<FacePresenter> presenter);
 
     // Intake and decisions (session queue).
     void process(const imaging::PixelBufferPtr& pixelBuffer, const CaptureConnection& connection);
@@ -166,6 +111,10 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
                                              imaging::Orientation orientation);
     void decide(const std::vector<FaceObservation>& sorted, const imaging::PixelBufferPtr& pixelBuffer,
                 imaging::Orientation orientation);
+    void advanceAutoAwayTimer(std::size_t faceCount);
+    void decideOnlooker(const std::vector<FaceObservation>& sorted, const imaging::PixelBufferPtr& pixelBuffer,
+                        imaging::Orientation orientation);
+    void onlookerMissed();
 
     // Panel hold.
     void schedulePiPHideAfterHold();
@@ -208,20 +157,18 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void loadIgnoredFaces();
     void handIgnoredFacesToSessionQueue(std::vector<imaging::Rect> regions);
 
-    // Trigger document.
+    // Trigger document, from the session queue.
     void refreshTriggerSummary();
     void bringTriggerDocumentToFront();
-    void closeTriggerDocumentIfPossible();
 
-    Dependencies deps_;
+    Ports ports_;
     std::shared_ptr<runtime::MainQueue> main_;
     std::shared_ptr<runtime::TaskQueue> sessionQueue_;
     imaging::Renderer ciContext_;
+    TriggerDocument trigger_;
 
     // Decision state (session queue).
-    std::int64_t confirmCount_ = 0;
-    std::int64_t missCount_ = 0;
-    bool presenceActive_ = false;
+    PresenceCounter onlooker_{confirmNeeded, missNeeded};
     double lastPiPUpdate_ = 0;
     double lastBringTriggerFrontTime_ = 0;
     bool pipHoldScheduled_ = false;
@@ -229,9 +176,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     runtime::WorkItemPtr pipHideWorkItem_;  // guarded by pipHideMutex_
     bool pipUserDismissed_ = false;
     bool awayModeProcess_ = false;
-    std::int64_t awayConfirmCount_ = 0;
-    std::int64_t awayMissCount_ = 0;
-    bool awayPresenceActive_ = false;
+    PresenceCounter visitor_{confirmNeeded, missNeeded};
     double lastFullscreenUpdate_ = 0;
     std::atomic<bool> awayLockTriggeredThisSession_{false};
     runtime::WorkItemPtr awayLockWorkItem_;  // main queue only

@@ -8,9 +8,10 @@ namespace tovak::monitor {
 
 void PrivacyMonitor::setIgnoredFaces(std::vector<imaging::Rect> regions) {
     assert(main_->isCurrent());
-    if (deps_.settings) {
-        const bool saved = regions.empty() ? deps_.settings->remove(ignoredFacesKey)
-                                           : deps_.settings->setString(ignoredFacesKey, ignored_faces::format(regions));
+    if (ports_.settings) {
+        const bool saved = regions.empty()
+                               ? ports_.settings->remove(ignoredFacesKey)
+                               : ports_.settings->setString(ignoredFacesKey, ignored_faces::format(regions));
         if (!saved) {
             publishStatus("Настройки не сохранились");
         }
@@ -36,7 +37,7 @@ void PrivacyMonitor::handIgnoredFacesToSessionQueue(std::vector<imaging::Rect> r
 void PrivacyMonitor::loadIgnoredFaces() {
     onMain([](PrivacyMonitor& self) {
         const std::optional<std::string> stored =
-            self.deps_.settings ? self.deps_.settings->string(ignoredFacesKey) : std::nullopt;
+            self.ports_.settings ? self.ports_.settings->string(ignoredFacesKey) : std::nullopt;
         if (!stored) {
             return;
         }

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <optional>
 
-#include "monitor/FacePresenter.h"
+#include "monitor/ports/FacePresenter.h"
 #include "overlay/FaceImageView.h"
 #include "overlay/ScreenSource.h"
 #include "runtime/TaskQueue.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "monitor/FacePresenter.h"
+#include "monitor/ports/FacePresenter.h"
 #include "overlay/PiPContentView.h"
 #include "overlay/ScreenSource.h"
 #include "runtime/TaskQueue.h"

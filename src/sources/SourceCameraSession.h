@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "camera/FrameMailbox.h"
-#include "monitor/CameraSession.h"
+#include "monitor/ports/CameraSession.h"
 #include "sources/FrameSource.h"
 
 namespace tovak::sources {

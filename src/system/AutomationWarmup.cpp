@@ -14,15 +14,13 @@ const std::array<AutomationWarmup::Probe, 4> AutomationWarmup::probes = {{
 }};
 
 void AutomationWarmup::scheduleAfterWindowShown(runtime::MainQueue& main, std::shared_ptr<ScriptRunner> runner) {
-    if (didScheduleThisSession_.exchange(true)) {
+    if (!runner || !runner->isAvailable() || didScheduleThisSession_.exchange(true)) {
         return;
     }
     for (const Probe& probe : probes) {
         main.asyncAfter(probe.delaySeconds, runtime::WorkItem::make([runner, script = std::string(probe.script)] {
-                            if (runner) {
-                                // The answer is of no use; the probe exists for its side effect.
-                                static_cast<void>(runner->run(script));
-                            }
+                            // The answer is of no use; the probe exists for its side effect.
+                            static_cast<void>(runner->run(script));
                         }));
     }
 }

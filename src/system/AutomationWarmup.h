@@ -21,7 +21,8 @@ class AutomationWarmup {
     };
     static const std::array<Probe, 4> probes;
 
-    // Main thread. The first call schedules the four probes on the main queue; later calls do nothing.
+    // Main thread. The first call schedules the four probes on the main queue; later calls do nothing,
+    // and so does every call where the runner cannot run scripts (no consent to ask for there).
     void scheduleAfterWindowShown(runtime::MainQueue& main, std::shared_ptr<ScriptRunner> runner);
     [[nodiscard]] bool didScheduleThisSession() const { return didScheduleThisSession_.load(); }
 

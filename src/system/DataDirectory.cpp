@@ -1,26 +1,31 @@
 #include "system/DataDirectory.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
+
+#include "system/ExecutablePath.h"
 
 namespace tovak::system {
 
 namespace fs = std::filesystem;
 
 std::optional<std::string> findDataDirectory() {
-    std::vector<fs::path> candidates;
-    if (const char* env = std::getenv("TOVAK_DATA_DIR"); env != nullptr && *env != '\0') {
-        candidates.emplace_back(env);
-    }
     std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        candidates.push_back(exe.parent_path() / ".." / "share" / "tovak");
+    // One folder serves everything: a model from one place and a decoy from another would be a
+    // mix nobody asked for.
+    if (const char* env = std::getenv("TOVAK_DATA_DIR"); env != nullptr && *env != '\0' && fs::is_directory(env, ec)) {
+        return fs::weakly_canonical(env, ec).string();
+    }
+    std::vector<fs::path> candidates;
+    if (const std::optional<std::string> exe = executableDirectory()) {
+        candidates.push_back(fs::path(*exe) / ".." / "share" / "tovak");
     }
     candidates.emplace_back(TOVAK_BUILD_DATA_DIR);
     for (const fs::path& dir : candidates) {
-        if (fs::is_directory(dir / "models", ec)) {
+        if (fs::is_directory(dir, ec)) {
             return fs::weakly_canonical(dir, ec).string();
         }
     }
@@ -30,6 +35,22 @@ std::optional<std::string> findDataDirectory() {
 std::string dataFile(const std::string& relativePath) {
     const std::optional<std::string> dir = findDataDirectory();
     return (fs::path(dir ? *dir : TOVAK_BUILD_DATA_DIR) / relativePath).string();
+}
+
+DataDirectoryResources::DataDirectoryResources() : directory_(findDataDirectory()) {}
+
+std::optional<std::string> DataDirectoryResources::pathForResource(const std::string& name,
+                                                                   const std::string& extension) const {
+    if (!directory_ || name.empty() || name.find('/') != std::string::npos ||
+        extension.find('/') != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string candidate = *directory_ + "/" + (extension.empty() ? name : name + "." + extension);
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return candidate;
 }
 
 }  // namespace tovak::system

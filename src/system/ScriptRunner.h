@@ -9,6 +9,8 @@ namespace tovak::system {
 class ScriptRunner {
   public:
     virtual ~ScriptRunner() = default;
+    // False where the system has no scripting service: every script would fail.
+    [[nodiscard]] virtual bool isAvailable() const { return true; }
     virtual bool run(const std::string& source) = 0;
 };
 
@@ -31,6 +33,7 @@ class OsascriptRunner final : public ScriptRunner {
 // Where the system has no scripting service: every script fails, and says so.
 class UnavailableScriptRunner final : public ScriptRunner {
   public:
+    [[nodiscard]] bool isAvailable() const override { return false; }
     bool run(const std::string&) override { return false; }
 };
 

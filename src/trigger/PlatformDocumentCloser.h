@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 #include "trigger/DocumentRaiser.h"
 
 namespace tovak::trigger {

@@ -6,7 +6,7 @@ namespace tovak::trigger {
 
 bool PosixFileSystem::fileExists(const std::string& path) const {
     struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace tovak::trigger

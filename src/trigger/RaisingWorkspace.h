@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 #include "runtime/Clock.h"
 #include "trigger/DocumentRaiser.h"
 

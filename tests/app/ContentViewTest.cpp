@@ -94,7 +94,7 @@ TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations)
 
 TEST_F(ContentViewTest, AwayButtonWorksBeforeStartFollowsAwayModeAndEscapeWithAModifierLeavesIt) {
     click("awayButton");
-    EXPECT_TRUE(h.state().awayModeProcess);
+    EXPECT_TRUE(h.monitor->awayMode.get());
     EXPECT_EQ(button("awayButton")->text(), "На месте");
     EXPECT_TRUE(button("awayButton")->toolTip().isEmpty());
     EXPECT_FALSE(button("awayButton")->styleSheet().isEmpty());
@@ -103,7 +103,7 @@ TEST_F(ContentViewTest, AwayButtonWorksBeforeStartFollowsAwayModeAndEscapeWithAM
     edit.show();
     QTest::keyClick(&edit, Qt::Key_Escape, Qt::ShiftModifier);
     settle();
-    EXPECT_FALSE(h.state().awayModeProcess);
+    EXPECT_FALSE(h.monitor->awayMode.get());
     EXPECT_EQ(button("awayButton")->text(), "Отошёл");
     EXPECT_FALSE(view->escapeMonitor().isInstalled());
 
@@ -112,7 +112,7 @@ TEST_F(ContentViewTest, AwayButtonWorksBeforeStartFollowsAwayModeAndEscapeWithAM
     settle();
     EXPECT_EQ(button("awayButton")->text(), "На месте");
     click("awayButton");
-    EXPECT_FALSE(h.state().awayModeProcess);
+    EXPECT_FALSE(h.monitor->awayMode.get());
 }
 
 TEST_F(ContentViewTest, FileButtonsPickAndReset) {

@@ -143,7 +143,7 @@ TEST(CameraSessionTest, TheMonitorsStartOnTheV4L2SessionShowsWhatWentWrong) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         auto camera = std::make_shared<camera::V4L2CameraSession>(row.system);
-        MonitorHarness h([&](monitor::PrivacyMonitor::Dependencies& deps) { deps.session = camera; });
+        MonitorHarness h([&](monitor::Ports& deps) { deps.session = camera; });
         h.start();
         EXPECT_EQ(h.status(), row.status);
         EXPECT_FALSE(h.monitor->isRunning.get());

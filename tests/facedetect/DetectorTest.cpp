@@ -195,7 +195,7 @@ TEST(DetectorModelTest, ABrokenModelIsNoDetectorOnEitherEngineAndStartSaysSo) {
             EXPECT_FALSE(detector->isAvailable());
             EXPECT_FALSE(detector->loadError().empty());
             EXPECT_FALSE(detector->detectUpright(cv::Mat(64, 64, CV_8UC3, cv::Scalar::all(0))).has_value());
-            MonitorHarness h([&](monitor::PrivacyMonitor::Dependencies& deps) { deps.faceDetector = detector; });
+            MonitorHarness h([&](monitor::Ports& deps) { deps.faceDetector = detector; });
             h.start();
             EXPECT_EQ(h.monitor->statusLine.get(), "Детектор лиц: ошибка");
         }

@@ -26,12 +26,12 @@ struct AwayModeTest : ::testing::Test {
 
 TEST_F(AwayModeTest, SwitchingOnAndOffIsPublishedAfterTheCaptureSideWork) {
     EXPECT_TRUE(h.monitor->awayMode.get());
-    EXPECT_TRUE(h.state().awayModeProcess);
     EXPECT_EQ(h.pip->hides, 1);
     h.setAway(false);
     EXPECT_FALSE(h.monitor->awayMode.get());
-    EXPECT_FALSE(h.state().awayModeProcess);
     EXPECT_EQ(h.fullscreen->hides, 1);
+    h.frames(3, h.one);  // a single face is the user again
+    EXPECT_EQ(h.fullscreen->shows, 0);
     EXPECT_EQ(h.status(), "● Test Camera");  // away mode leaves the status line alone
 }
 
@@ -50,7 +50,7 @@ TEST_F(AwayModeTest, ThirdOneFaceFrameShowsTheCloseUpAndLocksOneSecondLater) {
     EXPECT_EQ(locks(), 0);
     h.sim.advance(0.001);
     EXPECT_EQ(locks(), 1);
-    EXPECT_FALSE(h.monitor->hasAwayLockWorkItem());
+    EXPECT_TRUE(h.nothingScheduled());
 }
 
 TEST_F(AwayModeTest, FaceLostForFourteenFramesKeepsTheLockOnTimeAndFifteenCancelIt) {
@@ -66,7 +66,6 @@ TEST_F(AwayModeTest, FaceLostForFourteenFramesKeepsTheLockOnTimeAndFifteenCancel
     h.frames(3, h.one, 0.01);
     h.frames(15, {}, 0.01);
     EXPECT_FALSE(h.fullscreen->visible);
-    EXPECT_FALSE(h.state().awayPresenceActive);
     h.sim.advance(2.0);
     EXPECT_EQ(locks(), 1);
     closeUp(1.0);  // switching on again re-arms the lock
@@ -77,14 +76,17 @@ TEST_F(AwayModeTest, SecondFaceDuringTheDelayCancelsItAndTheNormalResponseFollow
     closeUp();
     h.frame(h.two);
     EXPECT_FALSE(h.fullscreen->visible);
-    EXPECT_EQ(h.state().awayConfirmCount, 0);
     h.frames(2, h.two);
-    EXPECT_TRUE(h.state().presenceActive);
     EXPECT_TRUE(h.pip->visible);
     EXPECT_EQ(h.log.count("open:" + kDefaultTrigger), 1u);
     h.sim.advance(2.0);
     EXPECT_EQ(locks(), 0);
-    EXPECT_TRUE(h.state().awayModeProcess);
+    EXPECT_TRUE(h.monitor->awayMode.get());
+    // The visitor's count started again: two single-face frames show nothing, the third does.
+    h.frames(2, h.one);
+    EXPECT_FALSE(h.fullscreen->visible);
+    h.frame(h.one);
+    EXPECT_TRUE(h.fullscreen->visible);
 }
 
 TEST_F(AwayModeTest, AfterASuccessfulLockTheCloseUpFollowsTheFaceWithoutASecondLock) {
@@ -103,7 +105,6 @@ TEST_F(AwayModeTest, FailedLockShowsTheMessageAndNeedsTheFaceToLeaveAndReturn) {
     closeUp(1.0);
     EXPECT_EQ(locks(), 1);
     EXPECT_EQ(h.status(), "Блокировка не сработала: нет службы");
-    EXPECT_FALSE(h.state().awayLockTriggeredThisSession);
     EXPECT_TRUE(h.fullscreen->visible);
     h.frames(30, h.one);
     h.sim.advance(2.0);
@@ -117,7 +118,7 @@ TEST_F(AwayModeTest, SwitchingOffDuringTheDelayPreventsTheLockEvenWhenTheDelayEn
     closeUp();
     h.setAway(false);
     EXPECT_FALSE(h.fullscreen->visible);
-    EXPECT_FALSE(h.monitor->hasAwayLockWorkItem());
+    EXPECT_TRUE(h.nothingScheduled());
     h.sim.advance(2.0);
 
     h.setAway(true);
@@ -134,33 +135,40 @@ TEST_F(AwayModeTest, SwitchingOffDuringTheDelayPreventsTheLockEvenWhenTheDelayEn
 
 TEST_F(AwayModeTest, SwitchingOnWithAConfirmedOnlookerClosesTheDocumentAndResetsCounts) {
     h.setAway(false);
+    h.frames(2, h.one);
     h.frames(3, h.two);
-    ASSERT_TRUE(h.state().presenceActive);
+    ASSERT_TRUE(h.pip->visible);
     h.setAway(true);
-    EXPECT_FALSE(h.state().presenceActive);
-    EXPECT_EQ(h.state().confirmCount, 0);
-    EXPECT_EQ(h.state().missCount, 0);
-    EXPECT_EQ(h.state().lastBringTriggerFrontTime, 0);
     EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
     EXPECT_FALSE(h.pip->visible);
+    // Counting starts afresh back in normal mode: fifteen misses end nothing, three frames confirm.
+    h.setAway(false);
+    h.frames(15, h.one);
+    EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
+    h.frames(2, h.two);
+    EXPECT_EQ(h.log.count("open:" + kDefaultTrigger), 1u);
+    h.frame(h.two);
+    EXPECT_EQ(h.log.count("open:" + kDefaultTrigger), 2u);
 }
 
 TEST_F(AwayModeTest, SwitchingOnAgainKeepsTheCloseUpButClearsTheLockUntilTheNextConfirmation) {
     closeUp(1.0);
     ASSERT_EQ(locks(), 1);
     h.setAway(true);
-    EXPECT_FALSE(h.state().awayLockTriggeredThisSession);
-    EXPECT_TRUE(h.state().awayPresenceActive);
     EXPECT_TRUE(h.fullscreen->visible);
     h.frames(10, h.one);
     h.sim.advance(2.0);
     EXPECT_EQ(locks(), 1);
+    h.frames(15, {});
+    closeUp(1.0);  // the next confirmation locks again
+    EXPECT_EQ(locks(), 2);
     // Switching on again during a pending delay cancels it.
+    h.setAway(true);
     h.frames(15, {});
     closeUp();
     h.setAway(true);
     h.sim.advance(2.0);
-    EXPECT_EQ(locks(), 1);
+    EXPECT_EQ(locks(), 2);
 }
 
 TEST_F(AwayModeTest, CloseUpUpdatesAtMostEveryFifteenthOfASecond) {

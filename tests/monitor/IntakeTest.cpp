@@ -85,7 +85,6 @@ TEST_F(IntakeTest, LandmarkPassRunsOnEveryThirdFrameWithFacesAndItsResultReplace
         h.frame(i == 6 ? MonitorHarness::Faces{} : h.one);
     }
     EXPECT_EQ(h.detector->landmarkFrames(), (std::vector<int>{3, 9}));
-    EXPECT_EQ(h.state().visionFrameCounter, 9);
 
     // Frame 12: two faces found, the landmark pass returns one.
     h.frames(2, h.one, 0.1);
@@ -101,18 +100,17 @@ TEST_F(IntakeTest, LandmarkPassRunsOnEveryThirdFrameWithFacesAndItsResultReplace
 
 TEST_F(IntakeTest, FailedDetectionCountsAsAnEmptyRoomAndAFrameWithoutImageIsSkipped) {
     h.frames(3, h.two);
-    ASSERT_TRUE(h.state().presenceActive);
     for (int i = 0; i < 14; ++i) {
         h.scripted({std::nullopt, std::nullopt});
     }
-    EXPECT_TRUE(h.state().presenceActive);
+    EXPECT_EQ(h.observer->ended, 0);
     h.scripted({std::nullopt, std::nullopt});
-    EXPECT_FALSE(h.state().presenceActive);
+    EXPECT_EQ(h.observer->ended, 1);
 
     h.sim.session.async([&] { h.monitor->captureOutput(nullptr, *h.connection); });
     h.sim.drain();
-    EXPECT_EQ(h.state().visionFrameCounter, 18);
     EXPECT_EQ(h.detector->handlers, 18);
+    EXPECT_EQ(h.observer->frames, 18);
 }
 
 TEST_F(IntakeTest, PublishesAtMostEveryTwelfthOfASecondInclusive) {

@@ -177,7 +177,7 @@ TEST_F(FaceWindows, CloseUpFollowsTheScreenAndKeepsItsPictureWhenAFrameIsRejecte
 
 class MonitorWithWindows : public FaceWindows {
   protected:
-    testing::MonitorHarness h{[this](monitor::PrivacyMonitor::Dependencies& deps) {
+    testing::MonitorHarness h{[this](monitor::Ports& deps) {
         deps.pip = pip;
         deps.fullscreen = fullscreen;
     }};

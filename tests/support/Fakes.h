@@ -14,11 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "monitor/CameraSession.h"
-#include "monitor/FaceDetector.h"
-#include "monitor/FacePresenter.h"
 #include "monitor/PrivacyMonitor.h"
-#include "monitor/Services.h"
+#include "monitor/ports/CameraSession.h"
+#include "monitor/ports/EngineObserver.h"
+#include "monitor/ports/FaceDetector.h"
+#include "monitor/ports/FacePresenter.h"
+#include "monitor/ports/Services.h"
 #include "runtime/Simulation.h"
 
 namespace tovak::testing {
@@ -310,6 +311,14 @@ class FakeServices final : public monitor::SettingsStore,
     mutable std::mutex mutex_;
     std::map<std::string, std::string> values_;
     std::set<std::string> files_;
+};
+
+// What the engine reported: frames analysed, onlookers confirmed and gone.
+struct RecordingObserver final : monitor::EngineObserver {
+    std::atomic<int> frames{0}, confirmed{0}, ended{0};
+    void frameAnalysed(std::size_t) override { ++frames; }
+    void presenceConfirmed() override { ++confirmed; }
+    void presenceEnded() override { ++ended; }
 };
 
 // The desktop's lock state, changed by the test on the main queue.

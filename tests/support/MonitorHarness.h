@@ -25,6 +25,7 @@ struct MonitorHarness {
     std::shared_ptr<RecordingPresenter> pip = std::make_shared<RecordingPresenter>(log, "pip");
     std::shared_ptr<RecordingPresenter> fullscreen = std::make_shared<RecordingPresenter>(log, "fullscreen");
     std::shared_ptr<FakeServices> services = std::make_shared<FakeServices>(log, sim.main);
+    std::shared_ptr<RecordingObserver> observer = std::make_shared<RecordingObserver>();
     std::shared_ptr<FakeConnection> connection = std::make_shared<FakeConnection>();
     imaging::PixelBufferPtr frameBuffer = std::make_shared<const imaging::PixelBuffer>(64, 48);
     std::shared_ptr<monitor::PrivacyMonitor> monitor;
@@ -32,11 +33,11 @@ struct MonitorHarness {
     const Faces one = faces({0.05});
     const Faces two = faces({0.05, 0.03});
 
-    using Adjust = std::function<void(monitor::PrivacyMonitor::Dependencies&)>;
+    using Adjust = std::function<void(monitor::Ports&)>;
 
     // adjust, when given, changes the wiring before the monitor is made (real windows, real stores).
     explicit MonitorHarness(const Adjust& adjust = {}) {
-        monitor::PrivacyMonitor::Dependencies deps;
+        monitor::Ports deps;
         deps.mainQueue = unowned<runtime::MainQueue>(sim.main);
         deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
         deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
@@ -54,6 +55,7 @@ struct MonitorHarness {
         deps.fileChooser = services;
         deps.isOperatingSystemAtLeast = [this](int major, int, int) { return major <= 14 && osAtLeast14; };
         deps.homeDirectory = "/home/user";
+        deps.observer = observer;
         if (adjust) {
             adjust(deps);
         }
@@ -97,7 +99,8 @@ struct MonitorHarness {
         sim.drain();
     }
 
-    [[nodiscard]] monitor::PrivacyMonitor::DecisionState state() const { return monitor->decisionState(); }
+    // Nothing delayed is waiting on the main queue: no panel hold, no lock, no camera retry.
+    [[nodiscard]] bool nothingScheduled() const { return sim.main.pendingDelayed() == 0; }
     [[nodiscard]] std::string status() const { return monitor->statusLine.get(); }
 };
 

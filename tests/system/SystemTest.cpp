@@ -1,4 +1,4 @@
-// The tool runner and the automation warm-up.
+// The tool runner, the automation warm-up and the data folder.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include "runtime/Simulation.h"
 #include "support/TempDir.h"
 #include "system/AutomationWarmup.h"
+#include "system/DataDirectory.h"
 #include "system/Process.h"
 
 namespace tovak::system {
@@ -45,6 +46,11 @@ TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrderOncePerProcess) {
     runtime::Simulation sim;
     auto runner = std::make_shared<RecordingRunner>(sim.clock, false);
     AutomationWarmup warmup;
+    // Where no script can run there is no consent to ask for: nothing is scheduled, now or later.
+    warmup.scheduleAfterWindowShown(sim.main, std::make_shared<UnavailableScriptRunner>());
+    warmup.scheduleAfterWindowShown(sim.main, nullptr);
+    EXPECT_EQ(sim.main.pendingDelayed(), 0u);
+    EXPECT_FALSE(warmup.didScheduleThisSession());
     warmup.scheduleAfterWindowShown(sim.main, runner);
     warmup.scheduleAfterWindowShown(sim.main, runner);  // a second call schedules nothing
     EXPECT_TRUE(runner->scripts.empty()) << "scheduling returns before any probe";
@@ -63,6 +69,40 @@ TEST(AutomationWarmup, FourProbesAtTheirOffsetsInTableOrderOncePerProcess) {
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_NEAR(runner->times[i], offsets[i], 1e-9) << i;
     }
+}
+
+TEST(DataDirectory, OneFolderServesEverythingAndOnlyRegularFilesAreResources) {
+    namespace fs = std::filesystem;
+    const std::string build = fs::weakly_canonical(fs::path(TOVAK_BUILD_DIR) / "share/tovak").string();
+    ASSERT_EQ(findDataDirectory(), build);
+    EXPECT_EQ(DataDirectoryResources().pathForResource("DefaultTrigger", "csv"), build + "/DefaultTrigger.csv");
+
+    // $TOVAK_DATA_DIR serves the model, the demo and the decoy alike: the build tree's decoy is not
+    // taken from beside it.
+    testing::TempDir data("tovak-data");
+    data.write("models/readme.txt", "");
+    data.write("Folder.csv/readme.txt", "");
+    ::setenv("TOVAK_DATA_DIR", data.path().c_str(), 1);
+    const std::string chosen = fs::weakly_canonical(data.path()).string();
+    EXPECT_EQ(findDataDirectory(), chosen);
+    EXPECT_EQ(dataFile("demo"), chosen + "/demo");
+    EXPECT_EQ(DataDirectoryResources().pathForResource("DefaultTrigger", "csv"), std::nullopt);
+    data.write("DefaultTrigger.csv", "a;b\n");
+    EXPECT_EQ(DataDirectoryResources().pathForResource("DefaultTrigger", "csv"), chosen + "/DefaultTrigger.csv");
+    EXPECT_EQ(DataDirectoryResources().pathForResource("Folder", "csv"), std::nullopt) << "a folder is no resource";
+    EXPECT_EQ(DataDirectoryResources().pathForResource("../tovak-data/DefaultTrigger", "csv"), std::nullopt);
+    // A variable naming no folder is ignored as a whole.
+    ::setenv("TOVAK_DATA_DIR", (data / "missing").c_str(), 1);
+    EXPECT_EQ(findDataDirectory(), build);
+    ::unsetenv("TOVAK_DATA_DIR");
+
+    // Installed, the default document lies in share/tovak under the prefix.
+    testing::TempDir prefix("tovak-install");
+    ASSERT_TRUE(runToolAndWait(
+        TOVAK_CMAKE_COMMAND,
+        {"--install", TOVAK_BUILD_DIR, "--prefix", prefix.path().string(), "--component", "resources"}, 120.0));
+    EXPECT_EQ(DataDirectoryResources(prefix / "share/tovak").pathForResource("DefaultTrigger", "csv"),
+              prefix / "share/tovak/DefaultTrigger.csv");
 }
 
 }  // namespace

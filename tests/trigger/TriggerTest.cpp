@@ -1,16 +1,13 @@
-// The close script, the script closer through a stand-in osascript that records its arguments, and
-// the bundled resources in the build tree and installed.
+// The close script, and the script closer through a stand-in osascript that records its arguments.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 
 #include "support/TempDir.h"
 #include "system/Process.h"
 #include "system/ScriptRunner.h"
-#include "trigger/BundledResources.h"
 #include "trigger/CloseScript.h"
 #include "trigger/ScriptDocumentCloser.h"
 
@@ -72,32 +69,6 @@ TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoSh
     fs::permissions(tool, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(system::OsascriptRunner(tool, 10.0).run("return 1"));
     EXPECT_FALSE(fs::exists(folder / "argv"));
-}
-
-TEST(BundledResources, SearchesShareTovakAboveTheExecutableNearestFirst) {
-    EXPECT_EQ(resourceFoldersAbove("/opt/tovak/bin"),
-              (std::vector<std::string>{"/opt/tovak/bin/share/tovak", "/opt/tovak/share/tovak", "/opt/share/tovak",
-                                        "/share/tovak"}));
-    EXPECT_EQ(resourceFoldersAbove("/opt/tovak/bin/../lib/"),
-              (std::vector<std::string>{"/opt/tovak/lib/share/tovak", "/opt/tovak/share/tovak", "/opt/share/tovak",
-                                        "/share/tovak"}));
-}
-
-TEST(BundledResources, FindsTheDefaultDocumentFromThisTestInTheBuildTree) {
-    const std::optional<std::string> path = BundledResources().pathForResource("DefaultTrigger", "csv");
-    ASSERT_EQ(path, (fs::path(TOVAK_BUILD_DIR) / "share/tovak/DefaultTrigger.csv").string());
-    std::string header;
-    std::getline(std::ifstream(*path), header);
-    EXPECT_TRUE(header.starts_with("Статья;"));
-}
-
-TEST(BundledResources, FoundNextToTheInstalledProgram) {
-    testing::TempDir prefix("tovak-install");
-    ASSERT_TRUE(system::runToolAndWait(
-        TOVAK_CMAKE_COMMAND,
-        {"--install", TOVAK_BUILD_DIR, "--prefix", prefix.path().string(), "--component", "resources"}, 120.0));
-    EXPECT_EQ(BundledResources(resourceFoldersAbove(prefix / "bin")).pathForResource("DefaultTrigger", "csv"),
-              prefix / "share/tovak/DefaultTrigger.csv");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "lock/linux/LinuxLockChain.h"
-#include "monitor/SessionLockWatcher.h"
+#include "monitor/ports/SessionLockWatcher.h"
 
 namespace tovak::lock {
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <memory>
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 
 namespace tovak::monitor {
 

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 
 namespace tovak::trigger {
 

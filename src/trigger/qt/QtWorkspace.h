@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 
 namespace tovak::trigger {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "monitor/Services.h"
+#include "monitor/ports/Services.h"
 
 namespace tovak::trigger {
 

@@ -1,6 +1,7 @@
 // The trigger choice on the real settings store, file system and resources, in a temporary folder;
 // the Qt workspace and file chooser (offscreen).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -13,7 +14,7 @@
 #include "monitor/qt/QtSettingsStore.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
-#include "trigger/BundledResources.h"
+#include "system/DataDirectory.h"
 #include "trigger/PosixFileSystem.h"
 #include "trigger/qt/QtFileChooser.h"
 #include "trigger/qt/QtWorkspace.h"
@@ -31,10 +32,10 @@ class TriggerSettings : public ::testing::Test {
     // A new launch of the program: the summary is computed when the monitor is made.
     testing::MonitorHarness& launch() {
         h_.reset();
-        h_ = std::make_unique<testing::MonitorHarness>([this](monitor::PrivacyMonitor::Dependencies& deps) {
+        h_ = std::make_unique<testing::MonitorHarness>([this](monitor::Ports& deps) {
             deps.settings = std::make_shared<monitor::QtSettingsStore>(QString::fromStdString(settingsFile_.string()));
             deps.fileSystem = std::make_shared<PosixFileSystem>();
-            deps.resources = std::make_shared<BundledResources>(std::vector<std::string>{folder_ / "share/tovak"});
+            deps.resources = std::make_shared<system::DataDirectoryResources>(folder_ / "share/tovak");
         });
         return *h_;
     }
@@ -72,8 +73,10 @@ TEST_F(TriggerSettings, ChosenFileIsStoredAsAPlainPathAndSurvivesARelaunch) {
     EXPECT_EQ(resolved(), userDocument_.string());
 }
 
-TEST_F(TriggerSettings, StoredPathsThatAreNoFileLoseToTheDefaultAndStayStored) {
-    for (const std::string& value : {userDocument_.string() + ".gone", folder_.path().string(), std::string()}) {
+TEST_F(TriggerSettings, StoredPathsThatAreNoRegularFileLoseToTheDefaultAndStayStored) {
+    const std::string pipe = folder_ / "pipe.csv";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& value : {userDocument_.string() + ".gone", folder_.path().string(), pipe, std::string()}) {
         SCOPED_TRACE(value);
         store(value);
         launch();

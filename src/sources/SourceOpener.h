@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sources/FrameSource.h"
+
+namespace tovak::sources {
+
+// The camera stand-in a command line names: "demo" for the scripted demo scene, anything else a
+// video file or a folder of pictures. None, with the reason in error, when it cannot be opened.
+[[nodiscard]] std::unique_ptr<FrameSource> openSource(const std::string& name, std::string& error);
+
+// The same, played again and again, its clock running on across the rounds.
+[[nodiscard]] std::unique_ptr<FrameSource> openLoopingSource(const std::string& name, std::string& error);
+
+}  // namespace tovak::sources
