@@ -130,5 +130,39 @@ TEST(ScreenLockChain, WorkerRunsTheChainAndTheMainQueueHearsTheAnswerEvenWhenThe
     EXPECT_TRUE(answeredOnMain);
 }
 
+TEST(ScreenLockChain, LockersThatNeverConfirmedAreNamedElseTheChainsOwnMessage) {
+    struct Row {
+        const char* name;
+        LockAttempt first, second;
+        bool success;
+        std::optional<std::string> message;
+    };
+    const Row rows[] = {
+        {"the second confirms", LockAttempt::unconfirmed, LockAttempt::locked, true, std::nullopt},
+        {"none there", LockAttempt::unavailable, LockAttempt::unavailable, false, "не найдено"},
+        {"asked, never confirmed", LockAttempt::unconfirmed, LockAttempt::unavailable, false, "не подтвердил: A"},
+        {"both asked", LockAttempt::unconfirmed, LockAttempt::unconfirmed, false, "не подтвердил: A B"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        runtime::Simulation sim;
+        LockChain chain{{{"A", [&] { return row.first; }}, {"B", [&] { return row.second; }}}, "не найдено"};
+        chain.unconfirmedMessage = [](const std::vector<std::string>& names) {
+            std::string text = "не подтвердил:";
+            for (const std::string& name : names) {
+                text += " " + name;
+            }
+            return text;
+        };
+        ScreenLock screenLock(std::shared_ptr<runtime::MainQueue>(std::shared_ptr<void>{}, &sim.main), chain);
+        std::optional<std::pair<bool, std::optional<std::string>>> answer;
+        screenLock.lockNow([&](bool success, std::optional<std::string> message) { answer.emplace(success, message); });
+        sim.drain();
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->first, row.success);
+        EXPECT_EQ(answer->second, row.message);
+    }
+}
+
 }  // namespace
 }  // namespace tovak::lock

@@ -76,6 +76,7 @@ TEST_F(AwayModeTest, SecondFaceDuringTheDelayCancelsItAndTheNormalResponseFollow
     closeUp();
     h.frame(h.two);
     EXPECT_FALSE(h.fullscreen->visible);
+    EXPECT_TRUE(h.nothingScheduled()) << "the lock is disarmed";
     h.frames(2, h.two);
     EXPECT_TRUE(h.pip->visible);
     EXPECT_EQ(h.log.count("open:" + kDefaultTrigger), 1u);

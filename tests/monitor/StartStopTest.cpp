@@ -145,4 +145,8 @@ TEST_F(StartStopTest, StopForgetsWhatWasSeenButTheLandmarkPassKeepsItsRhythm) {
     h.frame(h.two);
     EXPECT_EQ(h.pip->shows, 2);
     EXPECT_EQ(h.detector->landmarkFrames(), (std::vector<int>{3, 6, 9, 12}));
+    // Away again, the visitor who was there before the stop counts as new.
+    h.setAway(true);
+    h.frames(3, h.one);
+    EXPECT_EQ(h.fullscreen->shows, 2);
 }

@@ -31,7 +31,8 @@ struct TriggerFileTest : ::testing::Test {
 TEST_F(TriggerFileTest, ChosenFileIsStoredAsAPlainPathAndUsedWhileItExists) {
     h.services->addFile(mine);
     pick(mine);
-    pick(std::nullopt);  // a cancelled choice keeps the earlier one
+    pick(std::nullopt);   // a cancelled choice keeps the earlier one
+    pick(std::string());  // and so does an empty one
     EXPECT_EQ(h.services->string(kKey), mine);
     EXPECT_EQ(h.monitor->triggerFileSummary.get(), "Бюджет Q3.xlsx");
     EXPECT_EQ(h.monitor->resolvedTriggerURL(), mine);

@@ -13,6 +13,7 @@
 #include "sources/FileSource.h"
 #include "sources/PhotoFile.h"
 #include "sources/SourceCameraSession.h"
+#include "sources/SourceOpener.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
 #include "system/DataDirectory.h"
@@ -66,6 +67,24 @@ TEST(FileSourceTest, AFolderPlaysItsImagesInNameOrderAtThirtyFramesASecond) {
     ASSERT_TRUE(source) << error;
     EXPECT_EQ(source->name(), folder.path().filename().string());
     EXPECT_EQ(play(*source), (std::vector<std::pair<int, double>>{{10, 0.0}, {20, 1.0 / 30.0}, {30, 2.0 / 30.0}}));
+}
+
+TEST(SourceOpenerTest, ALoopedFolderPlaysAgainItsClockRunningOnOneFrameLater) {
+    TempDir folder;
+    cv::imwrite(folder / "a.png", numbered(1));
+    cv::imwrite(folder / "b.png", numbered(2));
+    std::string error;
+    std::unique_ptr<sources::FrameSource> looped = sources::openLoopingSource(folder.path().string(), error);
+    ASSERT_TRUE(looped) << error;
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        times.push_back(looped->next().value().timestamp);
+    }
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        EXPECT_NEAR(times[i], static_cast<double>(i) / 30.0, 1e-9) << i;
+    }
+    EXPECT_EQ(sources::openLoopingSource(folder / "missing", error), nullptr);
+    EXPECT_NE(error.find("no such file"), std::string::npos) << error;
 }
 
 TEST(FileSourceTest, AVideoPlaysAtItsOwnFrameRate) {
