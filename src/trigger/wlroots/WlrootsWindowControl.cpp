@@ -178,8 +178,10 @@ WindowControl::Outcome WlrootsWindowControl::placePanel(const std::string& panel
     // Floating windows stay above tiled ones in sway; sticky ones follow the user to every
     // workspace of their output.
     const std::string command = "[title=\"" + SwayIpc::exactCriterion(panelTitle) +
-                                "\"] floating enable, sticky enable, border none, move absolute position " +
-                                std::to_string(where.x) + " " + std::to_string(where.y);
+                                "\"] floating enable, sticky enable, border none, resize set width " +
+                                std::to_string(where.width) + " px height " + std::to_string(where.height) +
+                                " px, move absolute position " + std::to_string(where.x) + " " +
+                                std::to_string(where.y);
     const std::optional<Json> answer = sway_->request(SwayIpc::Message::runCommand, command);
     if (!answer || answer->kind() != Json::Kind::array || answer->items().empty()) {
         return Outcome::failed;
