@@ -113,11 +113,12 @@ TEST_F(Sway, ThePanelIsPinnedWhereAskedAndTheActiveScreenIsTheFocusedOutput) {
     EXPECT_EQ(control_->placePanel("Товак", {0, 0, 280, 210}), Outcome::noWindow);
     // The lower right corner of HEADLESS-2, 16 px in.
     EXPECT_EQ(control_->placePanel("Товак — панель", {2008, 542, 280, 210}), Outcome::done);
-    const auto panel = sway_->windowsNamed("Товак — панель");
-    ASSERT_EQ(panel.size(), 1u);
-    EXPECT_TRUE(panel.front().floating);
-    EXPECT_TRUE(panel.front().sticky);
-    EXPECT_EQ(panel.front().rect, (DesktopRect{2008, 542, 280, 210}));
+    // sway settles the window's frame once the client has taken the new size.
+    EXPECT_TRUE(XDisplay::waitUntil([&] {
+        const auto panel = sway_->windowsNamed("Товак — панель");
+        return panel.size() == 1 && panel.front().floating && panel.front().sticky &&
+               panel.front().rect == DesktopRect{2008, 542, 280, 210};
+    }));
 
     const struct Row {
         const char* output;
