@@ -11,6 +11,12 @@
 namespace tovak::app {
 
 int runGui(int& argc, char** argv, const Options& options) {
+    // Tovak's own windows run through XWayland on a Wayland session unless the user chose a
+    // platform: there a frameless panel can stay on top and the close-up cover a whole screen,
+    // which Wayland leaves to the compositor.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovak"));
     QApplication::setApplicationDisplayName(QStringLiteral("Товак"));

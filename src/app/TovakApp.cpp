@@ -23,6 +23,7 @@
 #include "monitor/qt/QtSettingsStore.h"
 #include "overlay/FullscreenFaceController.h"
 #include "overlay/PiPWindowController.h"
+#include "overlay/SessionWindows.h"
 #include "runtime/SerialQueue.h"
 #include "runtime/qt/QtMainQueue.h"
 #include "sources/SourceCameraSession.h"
@@ -30,9 +31,9 @@
 #include "system/AutomationWarmup.h"
 #include "system/DataDirectory.h"
 #include "system/PlatformScriptRunner.h"
-#include "trigger/PlatformDocumentCloser.h"
+#include "trigger/PlatformDocuments.h"
 #include "trigger/PosixFileSystem.h"
-#include "trigger/RaisingWorkspace.h"
+#include "trigger/WindowControl.h"
 #include "trigger/qt/QtFileChooser.h"
 #include "trigger/qt/QtWorkspace.h"
 
@@ -76,9 +77,13 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.session = camera;
     // A missing model does not stop the window: "Старт" then says the detector failed.
     deps.faceDetector = makeFaceDetector(options, std::cerr);
-    auto pip = overlay::PiPWindowController::create(main_);
+    windowsQueue_ = std::make_shared<runtime::SerialQueue>("tovak.windows");
+    const std::shared_ptr<trigger::WindowControl> windowControl =
+        trigger::makeWindowControl(trigger::DesktopSession::fromEnvironment());
+    auto session = overlay::SessionWindows::create(windowControl, windowsQueue_, main_);
+    auto pip = overlay::PiPWindowController::create(main_, overlay::primaryScreen(), session);
     deps.pip = pip;
-    deps.fullscreen = overlay::FullscreenFaceController::create(main_);
+    deps.fullscreen = overlay::FullscreenFaceController::create(main_, overlay::primaryScreen(), session);
     deps.screenLock =
         options.lockDryRun
             ? std::shared_ptr<monitor::ScreenLocker>(std::make_shared<headless::DryRunScreenLocker>(main_))
@@ -86,13 +91,22 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.settings = std::make_shared<monitor::QtSettingsStore>();
     deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
     deps.resources = std::make_shared<system::DataDirectoryResources>();
-    deps.workspace = std::make_shared<trigger::RaisingWorkspace>(trigger::makePlatformDocumentRaiser(),
-                                                                 std::make_shared<trigger::QtWorkspace>(), clock);
-    deps.documentCloser = trigger::makePlatformDocumentCloser();
+    // What the window control cannot do is said in the status line; the monitor is made below.
+    auto statusTarget = std::make_shared<std::weak_ptr<monitor::PrivacyMonitor>>();
+    trigger::PlatformDocuments documents =
+        trigger::makePlatformDocuments(windowControl, std::make_shared<trigger::QtWorkspace>(), windowsQueue_, main_,
+                                       [statusTarget](const std::string& text) {
+                                           if (const auto monitor = statusTarget->lock()) {
+                                               monitor->statusLine.set(text);
+                                           }
+                                       });
+    deps.workspace = documents.workspace;
+    deps.documentCloser = documents.closer;
     deps.fileChooser = std::make_shared<trigger::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
+    *statusTarget = monitor_;
     pip->setOnIgnore([weak = std::weak_ptr(monitor_)](const imaging::Rect& box) {
         if (const auto monitor = weak.lock()) {
             monitor->ignoreFace(box);
@@ -115,6 +129,11 @@ TovakApp::~TovakApp() {
         sessionDone.get_future().wait();
         QCoreApplication::sendPostedEvents();
         monitor_.reset();
+        QCoreApplication::sendPostedEvents();
+    }
+    // The document's closing asked at the stop, and what it posts back, finish here.
+    if (windowsQueue_) {
+        windowsQueue_->shutdown();
         QCoreApplication::sendPostedEvents();
     }
 }

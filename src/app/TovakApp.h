@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "monitor/PrivacyMonitor.h"
+#include "runtime/SerialQueue.h"
 
 class QLocalServer;
 
@@ -51,6 +52,8 @@ class TovakApp final : public QObject {
     void makeTray();
 
     std::shared_ptr<runtime::QtMainQueue> main_;
+    // Where the session's window control is asked, one call at a time, off the GUI thread.
+    std::shared_ptr<runtime::SerialQueue> windowsQueue_;
     std::shared_ptr<monitor::PrivacyMonitor> monitor_;
     std::unique_ptr<SourcePacer> pacer_;
     QPointer<QMainWindow> window_;

@@ -22,16 +22,19 @@ QRect toQRect(const imaging::Rect& r) {
 }  // namespace
 
 std::shared_ptr<FullscreenFaceController> FullscreenFaceController::create(
-    std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens) {
+    std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens, std::shared_ptr<SessionWindows> session) {
     std::shared_ptr<FullscreenFaceController> controller(
-        new FullscreenFaceController(std::move(mainQueue), std::move(screens)));
+        new FullscreenFaceController(std::move(mainQueue), std::move(screens), std::move(session)));
     controller->refreshScreen();
     controller->watchScreens();
     return controller;
 }
 
-FullscreenFaceController::FullscreenFaceController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens)
-    : main_(std::move(mainQueue)), screens_(std::move(screens)) {}
+FullscreenFaceController::FullscreenFaceController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens,
+                                                   std::shared_ptr<SessionWindows> session)
+    : main_(std::move(mainQueue)),
+      screens_(session ? session->activeScreen() : std::move(screens)),
+      session_(std::move(session)) {}
 
 FullscreenFaceController::~FullscreenFaceController() = default;
 
@@ -84,6 +87,16 @@ void FullscreenFaceController::show() {
         self.window_->show();
         // Above everything of ours, the panel included.
         self.window_->raise();
+        if (!self.session_) {
+            return;
+        }
+        self.session_->refreshActiveScreen([weak = self.weak_from_this()] {
+            const auto again = weak.lock();
+            const auto now = again ? again->refreshScreen() : std::nullopt;
+            if (now && again->window_ && again->window_->isVisible()) {
+                again->window_->setGeometry(toQRect(now->frame));
+            }
+        });
     });
 }
 

@@ -9,11 +9,13 @@
 #include "monitor/ports/FacePresenter.h"
 #include "overlay/FaceImageView.h"
 #include "overlay/ScreenSource.h"
+#include "overlay/SessionWindows.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::overlay {
 
-// The borderless black window that covers the primary screen with a stranger's face. Like the
+// The borderless black window that covers the screen the user works on (the primary screen when it
+// is not known) with a stranger's face. Like the
 // panel it only does what it is asked; the window is made on first use while there is a screen,
 // then kept and only shown and hidden.
 //
@@ -23,9 +25,11 @@ namespace tovak::overlay {
 class FullscreenFaceController final : public monitor::FacePresenter,
                                        public std::enable_shared_from_this<FullscreenFaceController> {
   public:
-    // Call on the GUI thread; mainQueue must run its tasks there.
+    // Call on the GUI thread; mainQueue must run its tasks there. With a session, its screen the
+    // user works on is used rather than `screens`, asked again at every show.
     static std::shared_ptr<FullscreenFaceController> create(std::shared_ptr<runtime::TaskQueue> mainQueue,
-                                                            ScreenSource screens = primaryScreen());
+                                                            ScreenSource screens = primaryScreen(),
+                                                            std::shared_ptr<SessionWindows> session = nullptr);
     ~FullscreenFaceController() override;
     FullscreenFaceController(const FullscreenFaceController&) = delete;
     FullscreenFaceController& operator=(const FullscreenFaceController&) = delete;
@@ -41,7 +45,8 @@ class FullscreenFaceController final : public monitor::FacePresenter,
     [[nodiscard]] FaceImageView* imageView() const { return imageView_; }
 
   private:
-    FullscreenFaceController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens);
+    FullscreenFaceController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens,
+                             std::shared_ptr<SessionWindows> session);
     void onMain(std::function<void(FullscreenFaceController&)> step);
     // GUI thread: asks the screen source and stores the answer for update.
     std::optional<ScreenGeometry> refreshScreen();
@@ -50,6 +55,7 @@ class FullscreenFaceController final : public monitor::FacePresenter,
 
     std::shared_ptr<runtime::TaskQueue> main_;
     ScreenSource screens_;
+    std::shared_ptr<SessionWindows> session_;
     mutable std::mutex screenMutex_;
     std::optional<ScreenGeometry> lastScreen_;  // guarded by screenMutex_
     // GUI thread only.

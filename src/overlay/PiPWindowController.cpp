@@ -10,12 +10,17 @@
 namespace tovak::overlay {
 
 std::shared_ptr<PiPWindowController> PiPWindowController::create(std::shared_ptr<runtime::TaskQueue> mainQueue,
-                                                                 ScreenSource screens) {
-    return std::shared_ptr<PiPWindowController>(new PiPWindowController(std::move(mainQueue), std::move(screens)));
+                                                                 ScreenSource screens,
+                                                                 std::shared_ptr<SessionWindows> session) {
+    return std::shared_ptr<PiPWindowController>(
+        new PiPWindowController(std::move(mainQueue), std::move(screens), std::move(session)));
 }
 
-PiPWindowController::PiPWindowController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens)
-    : main_(std::move(mainQueue)), screens_(std::move(screens)) {}
+PiPWindowController::PiPWindowController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens,
+                                         std::shared_ptr<SessionWindows> session)
+    : main_(std::move(mainQueue)),
+      screens_(session ? session->activeScreen() : std::move(screens)),
+      session_(std::move(session)) {}
 
 PiPWindowController::~PiPWindowController() = default;
 
@@ -33,10 +38,27 @@ void PiPWindowController::show() {
         if (!self.panel_) {
             return;
         }
-        // Every show puts the panel back in the corner, wherever the user dragged it.
+        // Every show puts the panel back in the corner, wherever the user dragged it. Window
+        // managers forget a hidden window's desktop and states, so they are asked for again.
         self.placeInCorner();
+        requestAllDesktops(self.panel_.get());
+        requestNoTaskbarEntry(self.panel_.get());
         self.panel_->show();
         self.panel_->raise();
+        if (!self.session_) {
+            return;
+        }
+        // The screen the user works on may have changed since the last show; the desktop is asked
+        // to pin the panel where it ends up.
+        self.session_->refreshActiveScreen([weak = self.weak_from_this()] {
+            const auto again = weak.lock();
+            if (!again || !again->panel_ || !again->panel_->isVisible()) {
+                return;
+            }
+            if (const auto frame = again->placeInCorner()) {
+                again->session_->placePanel(windowTitle, *frame);
+            }
+        });
     });
 }
 
@@ -70,12 +92,10 @@ void PiPWindowController::ensurePanel() {
         return;
     }
     auto panel = std::make_unique<QWidget>(
-        nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+        nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     panel->setAttribute(Qt::WA_ShowWithoutActivating);
     panel->setAttribute(Qt::WA_TranslucentBackground);
-    // Tool windows hide while another application is active unless told otherwise.
-    panel->setAttribute(Qt::WA_MacAlwaysShowToolWindow);
-    panel->setWindowTitle(QStringLiteral("Товак"));
+    panel->setWindowTitle(QString::fromUtf8(windowTitle));
     panel->setObjectName(QStringLiteral("pipPanel"));
     panel->setFixedSize(static_cast<int>(pipPanelSize.width), static_cast<int>(pipPanelSize.height));
 
@@ -101,19 +121,19 @@ void PiPWindowController::ensurePanel() {
     auto* layout = new QVBoxLayout(panel.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);
-    requestAllDesktops(panel.get());
     content_ = content;
     panel_ = std::move(panel);
     placeInCorner();
 }
 
-void PiPWindowController::placeInCorner() {
+std::optional<imaging::Rect> PiPWindowController::placeInCorner() {
     const auto screen = screens_ ? screens_() : std::nullopt;
     if (!screen || !panel_) {
-        return;
+        return std::nullopt;
     }
     const imaging::Rect frame = lowerRightFrame(screen->available, pipPanelSize, pipPanelMargin, YAxis::down);
     panel_->move(static_cast<int>(std::lround(frame.x)), static_cast<int>(std::lround(frame.y)));
+    return frame;
 }
 
 }  // namespace tovak::overlay

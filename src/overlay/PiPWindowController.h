@@ -8,6 +8,7 @@
 #include "monitor/ports/FacePresenter.h"
 #include "overlay/PiPContentView.h"
 #include "overlay/ScreenSource.h"
+#include "overlay/SessionWindows.h"
 #include "runtime/TaskQueue.h"
 
 namespace tovak::overlay {
@@ -15,12 +16,23 @@ namespace tovak::overlay {
 // The floating picture-in-picture panel with the onlooker's face. It only does what it is asked:
 // no timing and no decisions. show, hide and the window half of update run on the main queue, even
 // when called there; the panel is made on first use and then kept, only ever shown and hidden.
+//
+// A frameless window that stays on top and has no taskbar entry (not a tool window: some window
+// managers hide those while another application is active, which is exactly when the panel is
+// needed), in the lower right corner of the screen the user works on. At every show it asks again
+// for every desktop, and where a session's window control is given, asks the desktop itself to
+// place and pin it, since compositors forget or ignore the toolkit's hints.
 class PiPWindowController final : public monitor::PiPPresenter,
                                   public std::enable_shared_from_this<PiPWindowController> {
   public:
-    // mainQueue must run its tasks on the GUI thread.
+    // The panel's window title: unique and stable, the desktop's window control finds it by it.
+    static constexpr const char* windowTitle = "Товак — панель";
+
+    // mainQueue must run its tasks on the GUI thread. With a session, its screen the user works on
+    // is used rather than `screens`.
     static std::shared_ptr<PiPWindowController> create(std::shared_ptr<runtime::TaskQueue> mainQueue,
-                                                       ScreenSource screens = primaryScreen());
+                                                       ScreenSource screens = primaryScreen(),
+                                                       std::shared_ptr<SessionWindows> session = nullptr);
     ~PiPWindowController() override;
     PiPWindowController(const PiPWindowController&) = delete;
     PiPWindowController& operator=(const PiPWindowController&) = delete;
@@ -42,13 +54,16 @@ class PiPWindowController final : public monitor::PiPPresenter,
     [[nodiscard]] PiPContentView* content() const { return content_; }
 
   private:
-    PiPWindowController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens);
+    PiPWindowController(std::shared_ptr<runtime::TaskQueue> mainQueue, ScreenSource screens,
+                        std::shared_ptr<SessionWindows> session);
     void onMain(std::function<void(PiPWindowController&)> step);
     void ensurePanel();
-    void placeInCorner();
+    // The frame the panel was moved to, none without a screen.
+    std::optional<imaging::Rect> placeInCorner();
 
     std::shared_ptr<runtime::TaskQueue> main_;
     ScreenSource screens_;
+    std::shared_ptr<SessionWindows> session_;
     // Everything below belongs to the GUI thread.
     std::function<void()> onClose_;
     std::function<void(const imaging::Rect&)> onIgnore_;

@@ -22,7 +22,7 @@ app::Options demo() {
 
 QWidget* panel() {
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->isVisible() && top->windowTitle() == "Товак" && top->size() == QSize(280, 210)) {
+        if (top->isVisible() && top->windowTitle() == "Товак — панель" && top->size() == QSize(280, 210)) {
             return top;
         }
     }

@@ -73,12 +73,17 @@ class XDisplay {
     [[nodiscard]] bool ready() const { return c_ != nullptr && xcb_connection_has_error(c_) == 0 && wmReady_; }
     [[nodiscard]] const std::string& name() const { return name_; }
 
-    // A mapped top-level window with this title (in _NET_WM_NAME, or only in WM_NAME).
-    xcb_window_t window(const std::string& title, bool netWmName = true, bool acceptsDelete = true) {
+    [[nodiscard]] xcb_connection_t* connection() const { return c_; }
+    [[nodiscard]] xcb_window_t root() const { return root_; }
+
+    // A mapped top-level window with this title (in _NET_WM_NAME, or only in WM_NAME); inside
+    // `parent` (a frame of the test's making) when given.
+    xcb_window_t window(const std::string& title, bool netWmName = true, bool acceptsDelete = true,
+                        xcb_window_t parent = 0) {
         const xcb_window_t id = xcb_generate_id(c_);
         xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-        xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, root_, 10, 10, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          screen->root_visual, 0, nullptr);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, parent != 0 ? parent : root_, 10, 10, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
         xcb_change_property(c_, XCB_PROP_MODE_REPLACE, id,
                             netWmName ? atom(c_, "_NET_WM_NAME") : xcb_atom_t{XCB_ATOM_WM_NAME},
                             netWmName ? atom(c_, "UTF8_STRING") : xcb_atom_t{XCB_ATOM_STRING}, 8,
@@ -88,7 +93,9 @@ class XDisplay {
         }
         xcb_map_window(c_, id);
         xcb_flush(c_);
-        windows_.push_back(id);
+        if (parent == 0) {
+            windows_.push_back(id);
+        }
         return id;
     }
 

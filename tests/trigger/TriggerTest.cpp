@@ -1,14 +1,17 @@
-// The close script, and the script closer through a stand-in osascript that records its arguments.
+// The close script, the script closer through a stand-in osascript that records its arguments,
+// and when the trigger document is opened.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <utility>
 
+#include "runtime/Simulation.h"
 #include "support/TempDir.h"
 #include "system/Process.h"
 #include "system/ScriptRunner.h"
 #include "trigger/CloseScript.h"
+#include "trigger/RaisingWorkspace.h"
 #include "trigger/ScriptDocumentCloser.h"
 
 namespace tovak::trigger {
@@ -69,6 +72,135 @@ TEST(ScriptDocumentCloser, TheScriptReachesTheToolAsOneArgumentAfterDashEAndNoSh
     fs::permissions(tool, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(system::OsascriptRunner(tool, 10.0).run("return 1"));
     EXPECT_FALSE(fs::exists(folder / "argv"));
+}
+
+// A desktop whose windows the test sets, counting what it is asked.
+class ScriptedWindows final : public WindowControl {
+  public:
+    std::optional<int> windows;
+    Outcome raise = Outcome::done;
+    Outcome close = Outcome::done;
+    int raises = 0;
+    int closes = 0;
+
+    [[nodiscard]] std::string name() const override { return "scripted"; }
+    [[nodiscard]] std::optional<int> countWindowsTitled(const std::string& fileName) override {
+        EXPECT_EQ(fileName, "Бюджет Q3.csv");
+        return windows;
+    }
+    Outcome raiseWindowsTitled(const std::string&) override { return ++raises, raise; }
+    Outcome closeWindowsTitled(const std::string&) override { return ++closes, close; }
+    Outcome placePanel(const std::string&, const DesktopRect&) override { return Outcome::unsupported; }
+    [[nodiscard]] std::optional<DesktopRect> activeScreen() override { return std::nullopt; }
+};
+
+class CountingOpener final : public monitor::Workspace {
+  public:
+    bool accepts = true;
+    int opens = 0;
+    bool open(const std::string& path) override {
+        EXPECT_EQ(path, "/home/anna/Бюджет Q3.csv");
+        return ++opens, accepts;
+    }
+};
+
+TEST(RaisingWorkspace, OpensTheDocumentOnlyWhenNoWindowOfItCanBeSeenAndAtMostOncePerEpisodeOtherwise) {
+    constexpr std::optional<int> cannotSee = std::nullopt;
+    // o: the monitor brings the document forward (at the confirmation, then every 2 s); c: the
+    // onlooker has gone and the document is closed, which ends the episode.
+    struct Step {
+        std::optional<int> windows;
+        char call;
+    };
+    const struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        bool openerAccepts;
+        int opens;
+        int raises;
+        std::vector<std::string> notices;
+    } rows[] = {
+        {"a window shows it: raised every time, never opened",
+         {{1, 'o'}, {1, 'o'}, {1, 'c'}, {2, 'o'}},
+         true,
+         0,
+         3,
+         {}},
+        {"none seen: opened once, then left to come up", {{0, 'o'}, {0, 'o'}, {0, 'o'}, {0, 'o'}}, true, 1, 0, {}},
+        {"none seen: the next episode opens it again",
+         {{0, 'o'}, {0, 'o'}, {0, 'c'}, {0, 'o'}, {0, 'o'}},
+         true,
+         2,
+         0,
+         {}},
+        {"its window came and the user closed it: opened again",
+         {{0, 'o'}, {1, 'o'}, {0, 'o'}, {0, 'o'}},
+         true,
+         2,
+         1,
+         {}},
+        {"windows cannot be seen: once per episode, said once",
+         {{cannotSee, 'o'}, {cannotSee, 'o'}, {cannotSee, 'c'}, {cannotSee, 'o'}, {cannotSee, 'o'}},
+         true,
+         2,
+         0,
+         {"Файл не выводится вперёд на этом рабочем столе"}},
+        {"a refusal is said and holds back no next try",
+         {{0, 'o'}, {0, 'o'}},
+         false,
+         2,
+         0,
+         {"Файл не открылся", "Файл не открылся"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto windows = std::make_shared<ScriptedWindows>();
+        auto opener = std::make_shared<CountingOpener>();
+        opener->accepts = row.openerAccepts;
+        auto worker = std::make_shared<runtime::ManualSerialQueue>();
+        auto main = std::make_shared<runtime::ManualSerialQueue>();
+        std::vector<std::string> notices;
+        auto documents = RaisingWorkspace::create(windows, opener, worker, main,
+                                                  [&](const std::string& text) { notices.push_back(text); });
+        for (const Step& step : row.steps) {
+            windows->windows = step.windows;
+            if (step.call == 'o') {
+                EXPECT_TRUE(documents->open("/home/anna/Бюджет Q3.csv"));
+            } else {
+                documents->closeDocument("/home/anna/Бюджет Q3.csv");
+            }
+            while (worker->runAll() + main->runAll() > 0) {
+            }
+        }
+        EXPECT_EQ(opener->opens, row.opens);
+        EXPECT_EQ(windows->raises, row.raises);
+        EXPECT_EQ(notices, row.notices);
+    }
+}
+
+TEST(RaisingWorkspace, SaysOnceWhenThisDesktopCannotRaiseOrCloseAndClosesAtEveryEpisodeEnd) {
+    auto windows = std::make_shared<ScriptedWindows>();
+    windows->windows = 1;
+    windows->raise = WindowControl::Outcome::unsupported;
+    windows->close = WindowControl::Outcome::unsupported;
+    auto worker = std::make_shared<runtime::ManualSerialQueue>();
+    auto main = std::make_shared<runtime::ManualSerialQueue>();
+    std::vector<std::string> notices;
+    auto documents = RaisingWorkspace::create(windows, std::make_shared<CountingOpener>(), worker, main,
+                                              [&](const std::string& text) { notices.push_back(text); });
+    for (int episode = 0; episode < 2; ++episode) {
+        documents->open("/home/anna/Бюджет Q3.csv");
+        documents->open("/home/anna/Бюджет Q3.csv");
+        documents->closeDocument("/home/anna/Бюджет Q3.csv");
+    }
+    // Nothing is asked of the desktop on the caller's thread.
+    EXPECT_EQ(windows->raises + windows->closes, 0);
+    while (worker->runAll() + main->runAll() > 0) {
+    }
+    EXPECT_EQ(windows->raises, 4);
+    EXPECT_EQ(windows->closes, 2);
+    EXPECT_EQ(notices, (std::vector<std::string>{"Файл не выводится вперёд на этом рабочем столе",
+                                                 "Файл не закрывается на этом рабочем столе"}));
 }
 
 }  // namespace

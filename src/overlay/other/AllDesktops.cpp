@@ -4,5 +4,6 @@ namespace tovak::overlay {
 
 // Elsewhere the toolkit's own flags are all there is.
 void requestAllDesktops(QWidget*) {}
+void requestNoTaskbarEntry(QWidget*) {}
 
 }  // namespace tovak::overlay

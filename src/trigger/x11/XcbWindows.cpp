@@ -15,19 +15,28 @@ Reply<T> adopt(T* reply) {
 }
 
 constexpr std::array<const char*, XcbWindows::kAtomCount> kAtomNames = {
-    "_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_CLOSE_WINDOW",    "_NET_SUPPORTING_WM_CHECK",
-    "_NET_WM_NAME",       "_NET_WM_STATE",    "_NET_WM_STATE_HIDDEN", "UTF8_STRING",
-    "WM_PROTOCOLS",       "WM_DELETE_WINDOW",
+    "_NET_ACTIVE_WINDOW",
+    "_NET_CLIENT_LIST",
+    "_NET_CLOSE_WINDOW",
+    "_NET_SUPPORTED",
+    "_NET_SUPPORTING_WM_CHECK",
+    "_NET_WM_DESKTOP",
+    "_NET_WM_NAME",
+    "_NET_WM_STATE",
+    "_NET_WM_STATE_ABOVE",
+    "_NET_WM_STATE_HIDDEN",
+    "_NET_WM_STATE_SKIP_PAGER",
+    "_NET_WM_STATE_SKIP_TASKBAR",
+    "_NET_WM_STATE_STICKY",
+    "UTF8_STRING",
+    "WM_PROTOCOLS",
+    "WM_DELETE_WINDOW",
 };
 
 constexpr xcb_atom_t kNoAtom = 0;
 
 // Titles longer than this are cut; a file name is matched well within it.
 constexpr std::uint32_t kMaxPropertyWords = 4096;
-
-bool titleMatches(const std::optional<std::string>& title, const std::string& fileName) {
-    return title && title->find(fileName) != std::string::npos;
-}
 
 }  // namespace
 
@@ -131,28 +140,34 @@ std::vector<xcb_window_t> XcbWindows::children(xcb_window_t window) const {
     return std::vector<xcb_window_t>(list, list + xcb_query_tree_children_length(reply.get()));
 }
 
-std::vector<xcb_window_t> XcbWindows::windowsTitled(const std::string& fileName, bool throughWindowManager) const {
+bool XcbWindows::supported(AtomIndex hint) const {
+    return ewmhWindowManagerRuns() && hasWord(root_, atom(kNetSupported), XCB_ATOM_ATOM, atom(hint));
+}
+
+std::vector<xcb_window_t> XcbWindows::windowsWhere(const std::function<bool(const std::string&)>& matches) const {
     std::vector<xcb_window_t> found;
-    if (fileName.empty()) {
-        return found;
-    }
-    if (throughWindowManager) {
-        for (xcb_window_t window : words(root_, atom(kNetClientList), XCB_ATOM_WINDOW)) {
-            if (titleMatches(title(window), fileName)) {
-                found.push_back(window);
-            }
+    const auto take = [&](xcb_window_t window) {
+        const std::optional<std::string> name = title(window);
+        if (name && matches(*name)) {
+            found.push_back(window);
+        }
+        return name.has_value();
+    };
+    // An empty list is still the window manager's word; only a missing one sends us to the tree.
+    auto list = adopt(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, root_, atom(kNetClientList), XCB_ATOM_WINDOW, 0, kMaxPropertyWords), nullptr));
+    if (ewmhWindowManagerRuns() && list && list->type == XCB_ATOM_WINDOW && list->format == 32) {
+        const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
+        for (int i = 0; i < xcb_get_property_value_length(list.get()) / 4; ++i) {
+            take(ids[i]);
         }
         return found;
     }
     for (xcb_window_t child : children(root_)) {
-        // Under a window manager without EWMH the title sits on the client inside its frame.
-        std::vector<xcb_window_t> candidates{child};
-        if (!title(child)) {
-            candidates = children(child);
-        }
-        for (xcb_window_t window : candidates) {
-            if (titleMatches(title(window), fileName)) {
-                found.push_back(window);
+        // A window manager's frame carries no title; the client inside it does.
+        if (!take(child)) {
+            for (xcb_window_t inner : children(child)) {
+                take(inner);
             }
         }
     }
@@ -160,7 +175,7 @@ std::vector<xcb_window_t> XcbWindows::windowsTitled(const std::string& fileName,
 }
 
 void XcbWindows::send(xcb_window_t destination, std::uint32_t mask, xcb_window_t window, xcb_atom_t type,
-                      std::array<std::uint32_t, 2> data) const {
+                      std::array<std::uint32_t, 4> data) const {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
@@ -168,16 +183,17 @@ void XcbWindows::send(xcb_window_t destination, std::uint32_t mask, xcb_window_t
     event.type = type;
     event.data.data32[0] = data[0];
     event.data.data32[1] = data[1];
+    event.data.data32[2] = data[2];
+    event.data.data32[3] = data[3];
     xcb_send_event(c_, 0, destination, mask, reinterpret_cast<const char*>(&event));
+}
+
+void XcbWindows::askWindowManager(xcb_window_t window, AtomIndex type, std::array<std::uint32_t, 4> data) const {
+    send(root_, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY, window, atom(type), data);
 }
 
 void XcbWindows::sync() const {
     std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-}
-
-std::string fileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace tovak::trigger

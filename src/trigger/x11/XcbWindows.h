@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,18 +12,24 @@
 
 namespace tovak::trigger {
 
-// One connection to an X display and the walk over its top-level windows that the document closer
-// and the window raiser share. Blocking round trips; errors read as absent values.
+// One connection to an X display and the walk over its top-level windows. Blocking round trips;
+// errors read as absent values.
 class XcbWindows {
   public:
     enum AtomIndex {
         kNetActiveWindow,
         kNetClientList,
         kNetCloseWindow,
+        kNetSupported,
         kNetSupportingWmCheck,
+        kNetWmDesktop,
         kNetWmName,
         kNetWmState,
+        kNetWmStateAbove,
         kNetWmStateHidden,
+        kNetWmStateSkipPager,
+        kNetWmStateSkipTaskbar,
+        kNetWmStateSticky,
         kUtf8String,
         kWmProtocols,
         kWmDeleteWindow,
@@ -43,17 +50,22 @@ class XcbWindows {
     // property left by one that has exited names a window that is gone.
     [[nodiscard]] bool ewmhWindowManagerRuns() const;
 
-    // The top-level windows whose title contains fileName: the window manager's clients in its
-    // order when it follows EWMH, else the children of the root from bottom to top. An empty name
-    // matches nothing.
-    [[nodiscard]] std::vector<xcb_window_t> windowsTitled(const std::string& fileName, bool throughWindowManager) const;
+    // An EWMH window manager runs and lists the hint among those it supports.
+    [[nodiscard]] bool supported(AtomIndex hint) const;
+
+    // The top-level windows whose title passes `matches`: the window manager's clients in its
+    // order where it publishes them (_NET_CLIENT_LIST), else the children of the root from bottom
+    // to top, looking inside the frames of a window manager that publishes no list.
+    [[nodiscard]] std::vector<xcb_window_t> windowsWhere(const std::function<bool(const std::string&)>& matches) const;
 
     // The values of a 32-bit property (windows or atoms), empty when absent.
     [[nodiscard]] std::vector<std::uint32_t> words(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const;
     [[nodiscard]] bool hasWord(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, std::uint32_t value) const;
 
     void send(xcb_window_t destination, std::uint32_t mask, xcb_window_t window, xcb_atom_t type,
-              std::array<std::uint32_t, 2> data) const;
+              std::array<std::uint32_t, 4> data) const;
+    // A request about a client window, to the window manager.
+    void askWindowManager(xcb_window_t window, AtomIndex type, std::array<std::uint32_t, 4> data) const;
     // Waits until the server has handled every request sent so far.
     void sync() const;
 
@@ -71,8 +83,5 @@ class XcbWindows {
     xcb_window_t root_;
     std::array<xcb_atom_t, kAtomCount> atoms_{};
 };
-
-// The last part of a path: the name a document window shows in its title.
-[[nodiscard]] std::string fileNameOf(const std::string& path);
 
 }  // namespace tovak::trigger

@@ -1,0 +1,144 @@
+// The wlroots window control (and the X11 one on sway's XWayland) against a real headless sway,
+// with native Wayland (foot) and XWayland (xterm) windows titled with the trigger file's name.
+#include <gtest/gtest.h>
+
+#include "runtime/Simulation.h"
+#include "support/SwayDesktop.h"
+#include "trigger/RaisingWorkspace.h"
+#include "trigger/wlroots/WlrootsWindowControl.h"
+#include "trigger/x11/X11WindowControl.h"
+
+namespace tovak::trigger {
+namespace {
+
+using testing::SwayDesktop;
+using testing::XDisplay;
+using Outcome = WindowControl::Outcome;
+
+// The desktop's opener as sway runs it: a new foot window showing the document's name.
+class SwayOpener final : public monitor::Workspace {
+  public:
+    explicit SwayOpener(const SwayDesktop& sway) : sway_(sway) {}
+    int opens = 0;
+    bool open(const std::string& path) override {
+        ++opens;
+        return sway_.run("exec foot -T '" + path.substr(path.rfind('/') + 1) + " — foot' sleep 600");
+    }
+
+  private:
+    const SwayDesktop& sway_;
+};
+
+class Sway : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!SwayDesktop::installed()) {
+            GTEST_SKIP() << "sway is not installed (scripts/packages/desktops.txt)";
+        }
+        sway_ = std::make_unique<SwayDesktop>();
+        ASSERT_TRUE(sway_->ready()) << "sway did not start";
+        control_ = WlrootsWindowControl::connect(sway_->waylandSocket(), sway_->swaySocket());
+        ASSERT_NE(control_, nullptr) << "no foreign-toplevel manager";
+    }
+    // Starts a window through sway and waits until its tree shows it.
+    bool start(const std::string& command, const std::string& title) {
+        return sway_->run("exec " + command) &&
+               XDisplay::waitUntil([&] { return sway_->windowsNamed(title).size() == 1; }, 20);
+    }
+
+    std::unique_ptr<SwayDesktop> sway_;
+    std::shared_ptr<WlrootsWindowControl> control_;
+};
+
+TEST_F(Sway, NativeAndXWaylandWindowsAreFoundRaisedAndClosedByTitle) {
+    const struct Row {
+        const char* name;
+        const char* command;
+        const char* title;
+    } rows[] = {
+        {"native Wayland", "foot -T 'Бюджет Q3.csv — foot' sleep 600", "Бюджет Q3.csv — foot"},
+        {"XWayland", "xterm -T 'Бюджет Q3.csv — xterm' -e sleep 600", "Бюджет Q3.csv — xterm"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(start(row.command, row.title));
+        ASSERT_TRUE(start("foot -T 'Отчёт.csv — foot' sleep 600", "Отчёт.csv — foot"));
+        ASSERT_TRUE(XDisplay::waitUntil([&] { return sway_->focused("Отчёт.csv — foot"); }));
+        EXPECT_EQ(control_->countWindowsTitled("Бюджет Q3.csv"), 1);
+        EXPECT_EQ(control_->countWindowsTitled(""), 0);
+        EXPECT_EQ(control_->raiseWindowsTitled("Бюджет Q3.csv"), Outcome::done);
+        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->focused(row.title); }));
+        EXPECT_EQ(control_->closeWindowsTitled("Бюджет Q3.csv"), Outcome::done);
+        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windowsNamed(row.title).empty(); }));
+        EXPECT_EQ(control_->countWindowsTitled("Бюджет Q3.csv"), 0);
+        EXPECT_EQ(control_->raiseWindowsTitled("Бюджет Q3.csv"), Outcome::noWindow);
+        EXPECT_EQ(sway_->windowsNamed("Отчёт.csv — foot").size(), 1u);
+        EXPECT_EQ(control_->closeWindowsTitled("Отчёт.csv"), Outcome::done);
+        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windows().empty(); }));
+    }
+}
+
+TEST_F(Sway, OneCopyPerEpisodeFocusedWhileTheOnlookerStaysAndNoneLeftAfter) {
+    auto opener = std::make_shared<SwayOpener>(*sway_);
+    auto worker = std::make_shared<runtime::ManualSerialQueue>();
+    auto main = std::make_shared<runtime::ManualSerialQueue>();
+    auto documents = RaisingWorkspace::create(control_, opener, worker, main, nullptr);
+    const auto settle = [&] {
+        while (worker->runAll() + main->runAll() > 0) {
+        }
+    };
+    for (int episode = 0; episode < 2; ++episode) {
+        SCOPED_TRACE(episode);
+        ASSERT_TRUE(start("foot -T 'Отчёт.csv — foot' sleep 600", "Отчёт.csv — foot"));
+        // The confirmation, then every 2 s while the onlooker stays; the user's own window takes the
+        // focus in between.
+        for (int call = 0; call < 4; ++call) {
+            documents->open("/home/anna/Бюджет Q3.csv");
+            settle();
+            EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->focused("Бюджет Q3.csv — foot"); }, 20));
+            EXPECT_EQ(sway_->windowsNamed("Бюджет Q3.csv — foot").size(), 1u);
+            sway_->run("[title=\"^Отчёт\"] focus");
+        }
+        documents->closeDocument("/home/anna/Бюджет Q3.csv");
+        settle();
+        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windowsNamed("Бюджет Q3.csv — foot").empty(); }));
+        EXPECT_EQ(opener->opens, episode + 1);
+        control_->closeWindowsTitled("Отчёт.csv");
+        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windows().empty(); }));
+    }
+}
+
+TEST_F(Sway, ThePanelIsPinnedWhereAskedAndTheActiveScreenIsTheFocusedOutput) {
+    ASSERT_TRUE(start("foot -T 'Товак — панель' sleep 600", "Товак — панель"));
+    EXPECT_EQ(control_->placePanel("Товак", {0, 0, 280, 210}), Outcome::noWindow);
+    // The lower right corner of HEADLESS-2, 16 px in.
+    EXPECT_EQ(control_->placePanel("Товак — панель", {2008, 542, 280, 210}), Outcome::done);
+    // sway settles the window's frame once the client has taken the new size.
+    EXPECT_TRUE(XDisplay::waitUntil([&] {
+        const auto panel = sway_->windowsNamed("Товак — панель");
+        return panel.size() == 1 && panel.front().floating && panel.front().sticky &&
+               panel.front().rect == DesktopRect{2008, 542, 280, 210};
+    }));
+
+    const struct Row {
+        const char* output;
+        DesktopRect screen;
+    } rows[] = {{"HEADLESS-2", {1280, 0, 1024, 768}}, {"HEADLESS-1", {0, 0, 1280, 720}}};
+    // The X11 backend sees the same screens through XWayland's RandR outputs.
+    const std::shared_ptr<X11WindowControl> x11 = X11WindowControl::connect(sway_->x11Display());
+    ASSERT_NE(x11, nullptr);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        ASSERT_TRUE(sway_->run(std::string("focus output ") + row.output));
+        const std::string title = std::string("Бюджет — xterm на ") + row.output;
+        ASSERT_TRUE(start("xterm -T '" + title + "' -e sleep 600", title));
+        EXPECT_EQ(control_->activeScreen(), row.screen);
+        EXPECT_TRUE(XDisplay::waitUntil([&] { return x11->activeScreen() == row.screen; }));
+        // sway ignores _NET_CLOSE_WINDOW: the client's own close message is sent instead.
+        EXPECT_EQ(x11->closeWindowsTitled(title), Outcome::done);
+        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windowsNamed(title).empty(); }));
+    }
+}
+
+}  // namespace
+}  // namespace tovak::trigger
