@@ -51,6 +51,7 @@ PrivacyMonitor::PrivacyMonitor(Ports ports)
       previewImage(std::nullopt, *ports.mainQueue),
       previewFaceRects({}, *ports.mainQueue),
       ignoredFaces({}, *ports.mainQueue),
+      pausedUntil(std::nullopt, *ports.mainQueue),
       ports_(std::move(ports)),
       main_(ports_.mainQueue),
       sessionQueue_(ports_.sessionQueue),
@@ -59,6 +60,9 @@ PrivacyMonitor::PrivacyMonitor(Ports ports)
     if (!sessionQueue_) {
         sessionQueue_ = std::make_shared<runtime::SerialQueue>("tovak.session");
         ports_.sessionQueue = sessionQueue_;
+    }
+    if (!ports_.wallClock) {
+        ports_.wallClock = std::make_shared<runtime::SystemWallClock>();
     }
     if (!ports_.isOperatingSystemAtLeast) {
         ports_.isOperatingSystemAtLeast = [](int, int, int) { return true; };
@@ -259,6 +263,9 @@ void PrivacyMonitor::clearCustomTriggerFile() {
 }
 
 void PrivacyMonitor::bringTriggerDocumentToFront() {
+    if (ports_.observer) {
+        ports_.observer->documentRaised();
+    }
     std::optional<std::string> path = trigger_.resolvedPath();
     if (!path) {
         publishStatus("Нет файла триггера");

@@ -67,10 +67,16 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     runtime::Published<std::vector<PreviewFaceItem>> previewFaceRects;
     // Regions whose faces are dropped at intake, for the preview to draw.
     runtime::Published<std::vector<imaging::Rect>> ignoredFaces;
+    // While the user's pause lasts: when it ends, in calendar seconds.
+    runtime::Published<std::optional<double>> pausedUntil;
 
-    // Monitoring on and off; main thread, return at once.
+    // Monitoring on and off; main thread, return at once. Start also ends the user's pause.
     void start();
     void stop();
+    // The camera off for a while, monitoring staying on; it comes back by itself at that time of
+    // day (also when the machine slept meanwhile), or at resume(). Main thread, returns at once.
+    void pauseFor(double seconds);
+    void resume();
     // Away mode on or off; any thread, returns at once.
     void setAwayMode(bool on);
     // The user closed the panel; any thread, returns at once.
@@ -143,15 +149,22 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void stopOnMain(bool onlookerWasConfirmed);
     void resetDecisionState();
 
-    // The camera follows the desk: off while the screen is locked, waiting while it is gone.
-    // Session queue, except the retry work item (main queue).
-    enum class CameraPhase { off, running, pausedForLock, waitingForCamera };
+    // The camera follows the desk: off while the screen is locked or the user paused it, waiting
+    // while it is gone. Session queue, except the retry and pause work items (main queue).
+    enum class CameraPhase { off, running, pausedForLock, pausedByUser, waitingForCamera };
     void sessionLockChanged(bool locked);
     void cameraInterrupted(CameraInterruption reason, std::uint64_t epoch);
     void suspendCamera(CameraPhase next, std::string status);
     void resumeCameraAfterMain();
     void resumeCamera(std::uint64_t epoch);
     bool attachCamera();
+    static std::optional<CameraPause> pauseReason(CameraPhase phase);
+
+    // The user's pause (session queue, its work item on the main queue).
+    void beginUserPause(double until);
+    void endUserPause();
+    void schedulePauseCheck(double until, std::uint64_t epoch);
+    void pauseCheck(double until, std::uint64_t epoch);
 
     // Reads the marked faces from the settings at creation.
     void loadIgnoredFaces();
@@ -192,6 +205,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // earlier camera run is dropped; read by the camera's own thread.
     std::atomic<std::uint64_t> cameraEpoch_{0};
     runtime::WorkItemPtr cameraRetryWorkItem_;  // main queue only
+    runtime::WorkItemPtr pauseWorkItem_;        // main queue only
 };
 
 }  // namespace tovak::monitor

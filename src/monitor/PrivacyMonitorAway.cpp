@@ -29,7 +29,9 @@ void PrivacyMonitor::applyAwayMode(bool on) {
         lastBringTriggerFrontTime_ = 0;
         hideOnMain(ports_.pip);
     } else {
-        visitor_.reset();
+        if (visitor_.reset() && ports_.observer) {
+            ports_.observer->visitorEnded();
+        }
         cancelAwayLockWorkItemOnMain();
         hideOnMain(ports_.fullscreen);
     }
@@ -40,12 +42,18 @@ void PrivacyMonitor::processAwayWhenFewerThanTwoFaces(const std::vector<FaceObse
                                                       const PixelBufferPtr& pixelBuffer, Orientation orientation) {
     if (sorted.empty()) {
         if (visitor_.missed() == PresenceCounter::Change::ended) {
+            if (ports_.observer) {
+                ports_.observer->visitorEnded();
+            }
             cancelAwayLockWorkItemOnMain();
             hideOnMain(ports_.fullscreen);
         }
         return;
     }
     if (visitor_.seen() == PresenceCounter::Change::confirmed) {
+        if (ports_.observer) {
+            ports_.observer->visitorConfirmed();
+        }
         onMain([](PrivacyMonitor& self) {
             if (self.ports_.fullscreen) {
                 self.ports_.fullscreen->show();
@@ -70,6 +78,9 @@ void PrivacyMonitor::reconcileAwayModeWhenSecondFaceAppears() {
     const bool visitorWasThere = visitor_.reset();
     cancelAwayLockWorkItemOnMain();
     if (visitorWasThere) {
+        if (ports_.observer) {
+            ports_.observer->visitorEnded();
+        }
         hideOnMain(ports_.fullscreen);
     }
 }
@@ -105,6 +116,9 @@ void PrivacyMonitor::awayLockCheck() {
         return;
     }
     ports_.screenLock->lockNow([self = shared_from_this()](bool success, std::optional<std::string> message) {
+        if (self->ports_.observer) {
+            self->ports_.observer->lockFinished(success, message);
+        }
         if (success) {
             return;
         }

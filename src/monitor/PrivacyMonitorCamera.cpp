@@ -24,6 +24,10 @@ void PrivacyMonitor::stop() {
 }
 
 void PrivacyMonitor::startSessionIfNeeded() {
+    if (cameraPhase_ == CameraPhase::pausedByUser) {
+        endUserPause();
+        return;
+    }
     if (!ports_.session) {
         publishStatus("Камера: ошибка");
         return;
@@ -90,6 +94,9 @@ void PrivacyMonitor::configureAndRun() {
 // The camera is configured with its input and output: frames flow from here on. Session queue.
 void PrivacyMonitor::runCamera(const CameraDevice& device) {
     CameraSession& session = *ports_.session;
+    if (cameraPhase_ != CameraPhase::off && ports_.observer) {
+        ports_.observer->cameraResumed();
+    }
     cameraPhase_ = CameraPhase::running;
     ++cameraEpoch_;
     session.setSampleBufferDelegate(weak_from_this(), sessionQueue_);
@@ -121,6 +128,9 @@ void PrivacyMonitor::stopOnSessionQueue() {
 }
 
 void PrivacyMonitor::resetDecisionState() {
+    if (visitor_.active() && ports_.observer) {
+        ports_.observer->visitorEnded();
+    }
     onlooker_.reset();
     lastBringTriggerFrontTime_ = 0;
     pipHoldScheduled_ = false;
@@ -131,11 +141,14 @@ void PrivacyMonitor::resetDecisionState() {
 
 void PrivacyMonitor::stopOnMain(bool onlookerWasConfirmed) {
     cancelPiPHideWorkItem();
-    // "Стоп" ends the waiting for a camera.
-    if (cameraRetryWorkItem_) {
-        cameraRetryWorkItem_->cancel();
-        cameraRetryWorkItem_.reset();
+    // "Стоп" ends the waiting for a camera, and the user's pause.
+    for (runtime::WorkItemPtr* item : {&cameraRetryWorkItem_, &pauseWorkItem_}) {
+        if (*item) {
+            (*item)->cancel();
+            item->reset();
+        }
     }
+    pausedUntil.set(std::nullopt);
     if (ports_.session && ports_.session->isRunning()) {
         ports_.session->stopRunning();
     }
@@ -191,6 +204,11 @@ void PrivacyMonitor::cameraInterrupted(CameraInterruption reason, std::uint64_t 
 void PrivacyMonitor::suspendCamera(CameraPhase next, std::string status) {
     assert(sessionQueue_->isCurrent());
     const bool onlookerWasConfirmed = onlooker_.active();
+    if (next != cameraPhase_ && ports_.observer) {
+        if (const std::optional<CameraPause> reason = pauseReason(next)) {
+            ports_.observer->cameraPaused(*reason);
+        }
+    }
     if (ports_.session) {
         ports_.session->setSampleBufferDelegate({}, nullptr);
     }
@@ -232,6 +250,21 @@ void PrivacyMonitor::suspendCamera(CameraPhase next, std::string status) {
         self.previewImage.set(std::nullopt);
         self.previewFaceRects.set({});
     });
+}
+
+std::optional<CameraPause> PrivacyMonitor::pauseReason(CameraPhase phase) {
+    switch (phase) {
+        case CameraPhase::pausedForLock:
+            return CameraPause::screenLocked;
+        case CameraPhase::pausedByUser:
+            return CameraPause::user;
+        case CameraPhase::waitingForCamera:
+            return CameraPause::cameraLost;
+        case CameraPhase::off:
+        case CameraPhase::running:
+            break;
+    }
+    return std::nullopt;
 }
 
 void PrivacyMonitor::resumeCameraAfterMain() {

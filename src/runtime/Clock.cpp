@@ -9,4 +9,8 @@ double SystemClock::now() const {
     return std::chrono::duration<double>(sinceEpoch).count() + kOffsetSeconds;
 }
 
+double SystemWallClock::now() const {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace tovak::runtime

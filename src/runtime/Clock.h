@@ -18,4 +18,17 @@ class SystemClock final : public Clock {
     static constexpr double kOffsetSeconds = 1.0e6;
 };
 
+// Calendar time, seconds since 1970. Unlike Clock it moves on while the machine sleeps, and jumps
+// when the time is set: what a user means by "until 14:35".
+class WallClock {
+  public:
+    virtual ~WallClock() = default;
+    [[nodiscard]] virtual double now() const = 0;
+};
+
+class SystemWallClock final : public WallClock {
+  public:
+    [[nodiscard]] double now() const override;
+};
+
 }  // namespace tovak::runtime

@@ -27,6 +27,18 @@ class ManualClock final : public Clock {
     double now_;
 };
 
+// A calendar clock that follows the virtual clock, and jumps ahead on its own as after a suspend.
+class ManualWallClock final : public WallClock {
+  public:
+    ManualWallClock(const ManualClock& clock, double offset) : clock_(clock), offset_(offset) {}
+    [[nodiscard]] double now() const override { return clock_.now() + offset_; }
+    void jump(double seconds) { offset_ += seconds; }
+
+  private:
+    const ManualClock& clock_;
+    double offset_;
+};
+
 class ManualSerialQueue final : public TaskQueue {
   public:
     void async(Task task) override { tasks_.push_back(std::move(task)); }
@@ -87,6 +99,8 @@ class ManualMainQueue final : public MainQueue {
 // queue, with helpers to drive them.
 struct Simulation {
     ManualClock clock;
+    // 1000 virtual seconds read as 2026-12-07 10:00:00 UTC.
+    ManualWallClock wall{clock, 1796637600.0 - 1000.0};
     ManualMainQueue main{clock};
     ManualSerialQueue session;
     ManualSerialQueue background;

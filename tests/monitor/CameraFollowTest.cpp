@@ -1,5 +1,9 @@
-// The camera follows the desk: paused while the screen is locked, waiting while it is gone.
+// The camera follows the desk: paused while the screen is locked or the user asked, waiting while
+// it is gone.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
 
 #include "support/MonitorHarness.h"
 
@@ -13,7 +17,15 @@ struct CameraFollowTest : ::testing::Test {
     std::shared_ptr<FakeLockWatcher> watcher = std::make_shared<FakeLockWatcher>();
     MonitorHarness h{[this](monitor::Ports& deps) { deps.lockWatcher = watcher; }};
 
-    void SetUp() override { h.start(); }
+    void SetUp() override {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        h.start();
+    }
+    void pauseFor(double seconds) {
+        h.monitor->pauseFor(seconds);
+        h.sim.drain();
+    }
     void screenLocked(bool locked) {
         watcher->onChange(locked);
         h.sim.drain();
@@ -66,6 +78,7 @@ TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
              h.camera->interrupt(CameraInterruption::disconnected);
              h.sim.advance(2.0);
          }},
+        {"paused by the user for a minute", [&] { pauseFor(60.0), h.sim.advance(60.0); }},
     };
     for (const auto& [name, begin] : rows) {
         SCOPED_TRACE(name);
@@ -128,6 +141,7 @@ TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
     const Pause rows[] = {
         {"screen locked", [&] { screenLocked(true); }},
         {"camera lost", [&] { h.camera->interrupt(CameraInterruption::disconnected); }},
+        {"paused by the user", [&] { pauseFor(60.0); }},
     };
     for (const auto& [name, begin] : rows) {
         SCOPED_TRACE(name);
@@ -143,4 +157,56 @@ TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
         h.sim.drain();
         EXPECT_EQ(h.status(), "Стоп") << "a stopped monitor has no camera to lose";
     }
+}
+
+TEST_F(CameraFollowTest, TheUsersPauseEndsByItselfAtItsTimeOfDayAlsoAfterASleep) {
+    h.frames(3, h.two);
+    pauseFor(15 * 60.0);
+    EXPECT_EQ(h.status(), "Пауза до 10:15");
+    EXPECT_FALSE(h.camera->isRunning());
+    EXPECT_TRUE(h.monitor->isRunning.get()) << "monitoring stays on, so that Стоп is offered";
+    EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
+    EXPECT_FALSE(h.pip->visible);
+    EXPECT_FALSE(analyses());
+    h.sim.advance(15 * 60.0 - 1.0);
+    EXPECT_EQ(h.status(), "Пауза до 10:15");
+    h.sim.advance(1.0);
+    EXPECT_EQ(h.status(), "● Test Camera");
+    EXPECT_FALSE(h.monitor->pausedUntil.get());
+    EXPECT_TRUE(analyses());
+
+    // An hour's pause, and the machine sleeps through it: at most half a minute after waking up.
+    pauseFor(3600.0);
+    ASSERT_TRUE(h.monitor->pausedUntil.get());
+    EXPECT_DOUBLE_EQ(*h.monitor->pausedUntil.get(), h.sim.wall.now() + 3600.0);
+    h.sim.advance(10.0);
+    h.sim.wall.jump(3600.0);
+    h.sim.advance(29.0);
+    EXPECT_EQ(h.status(), "● Test Camera");
+    EXPECT_TRUE(h.nothingScheduled());
+}
+
+TEST_F(CameraFollowTest, StartOrResumeEndTheUsersPauseAtOnceAndAPauseMakesTheUserPresent) {
+    const std::pair<const char*, std::function<void()>> ends[] = {{"Старт", [&] { h.monitor->start(); }},
+                                                                  {"Продолжить", [&] { h.monitor->resume(); }}};
+    for (const auto& [name, end] : ends) {
+        SCOPED_TRACE(name);
+        h.setAway(true);
+        pauseFor(600.0);
+        EXPECT_FALSE(h.monitor->awayMode.get());
+        end();
+        h.sim.drain();
+        EXPECT_EQ(h.status(), "● Test Camera");
+        EXPECT_TRUE(h.camera->isRunning());
+        EXPECT_TRUE(h.nothingScheduled());
+    }
+    // A pause that ends while the screen is locked leaves the camera off until the unlock.
+    pauseFor(60.0);
+    screenLocked(true);
+    EXPECT_EQ(h.status(), "Пауза до 10:01");
+    h.sim.advance(60.0);
+    EXPECT_EQ(h.status(), "Пауза: экран заблокирован");
+    EXPECT_FALSE(h.camera->isRunning());
+    screenLocked(false);
+    EXPECT_EQ(h.status(), "● Test Camera");
 }

@@ -42,6 +42,7 @@ struct MonitorHarness {
         deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
         deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
         deps.clock = unowned<runtime::Clock>(sim.clock);
+        deps.wallClock = unowned<runtime::WallClock>(sim.wall);
         deps.session = camera;
         deps.faceDetector = detector;
         deps.pip = pip;

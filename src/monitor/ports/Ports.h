@@ -23,6 +23,8 @@ struct Ports {
     // Runs the document-closing work off both main lanes.
     std::shared_ptr<runtime::TaskQueue> backgroundQueue;
     std::shared_ptr<runtime::Clock> clock;
+    // Calendar time for pauses until a time of day; the system's when left empty.
+    std::shared_ptr<runtime::WallClock> wallClock;
 
     std::shared_ptr<CameraSession> session;
     std::shared_ptr<FaceDetector> faceDetector;
@@ -42,7 +44,7 @@ struct Ports {
 
     // The operating-system version check: true on the given version or later.
     std::function<bool(int major, int minor, int patch)> isOperatingSystemAtLeast;
-    // Optional: told of each analysed frame and of presences starting and ending.
+    // Optional: told of each analysed frame and of what the engine decides.
     std::shared_ptr<EngineObserver> observer;
     // Optional: the camera pauses while the screen is locked.
     std::shared_ptr<SessionLockWatcher> lockWatcher;
