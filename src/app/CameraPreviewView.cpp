@@ -42,9 +42,20 @@ CameraPreviewView::CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* 
 }
 
 CameraPreviewView::~CameraPreviewView() {
+    monitor_.setPreviewWanted(false);
     monitor_.previewImage.removeObserver(imageToken_);
     monitor_.previewFaceRects.removeObserver(itemsToken_);
     monitor_.ignoredFaces.removeObserver(ignoredToken_);
+}
+
+void CameraPreviewView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    monitor_.setPreviewWanted(true);
+}
+
+void CameraPreviewView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    monitor_.setPreviewWanted(false);
 }
 
 void CameraPreviewView::refresh() {

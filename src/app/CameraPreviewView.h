@@ -51,6 +51,9 @@ class CameraPreviewView final : public QWidget {
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // The monitor renders a preview only while this view can be seen.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
     // Narrows the box to the picture it shows when the height is what limits the picture, so

@@ -211,6 +211,9 @@ void PrivacyMonitor::advanceAutoAwayTimer(std::size_t faceCount) {
 
 void PrivacyMonitor::maybePublishPreview(const PixelBufferPtr& pixelBuffer, Orientation orientation,
                                          const std::vector<FaceObservation>& sorted) {
+    if (!previewWanted_) {
+        return;
+    }
     const double now = ports_.clock->now();
     if (now - lastPreviewPublish_ < previewMinInterval) {
         return;

@@ -82,6 +82,10 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // The user closed the panel; any thread, returns at once.
     void userClosedPiP();
 
+    // Whether anybody sees the preview: while nobody does (no window, a hidden or minimised one, a
+    // run without a screen), no preview is rendered or published. Off until asked; any thread.
+    void setPreviewWanted(bool wanted) { previewWanted_ = wanted; }
+
     // Faces marked as scenery; main thread. Kept in the settings where there are any; the session
     // queue gets a copy of its own, effective from the next frame it analyses.
     void setIgnoredFaces(std::vector<imaging::Rect> regions);
@@ -195,6 +199,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     runtime::WorkItemPtr awayLockWorkItem_;  // main queue only
     std::optional<double> absenceForAutoAwayStartedAt_;
     double lastPreviewPublish_ = 0;
+    std::atomic<bool> previewWanted_{false};
     std::int64_t visionFrameCounter_ = 0;
     // The session queue's own copy of ignoredFaces.
     std::vector<imaging::Rect> ignoredRegions_;

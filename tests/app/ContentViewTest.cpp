@@ -326,3 +326,23 @@ TEST(Autostart, AHiddenStartWithoutATrayStillShowsTheWindowAndStartsMonitoring) 
     ASSERT_TRUE(application.mainWindow() != nullptr && application.mainWindow()->isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return application.monitor().statusLine.get() != "Готов"; }, 10000));
 }
+
+TEST_F(ContentViewTest, ThePreviewIsRenderedOnlyWhileItsViewCanBeSeen) {
+    click("startButton");
+    const auto preview = [&] { return h.monitor->previewImage.get().has_value(); };
+    h.frame(h.one, 0.1);
+    ASSERT_TRUE(preview());
+    view->hide();
+    settle();
+    h.monitor->previewImage.set(std::nullopt);
+    h.frames(3, h.one, 0.1);
+    EXPECT_FALSE(preview());
+    view->show();
+    settle();
+    h.frame(h.one, 0.1);
+    EXPECT_TRUE(preview());
+    view.reset();
+    h.monitor->previewImage.set(std::nullopt);
+    h.frame(h.one, 0.1);
+    EXPECT_FALSE(preview()) << "no window, no preview";
+}

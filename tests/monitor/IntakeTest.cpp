@@ -158,3 +158,14 @@ TEST_F(IntakeTest, UnusableFrameUsesUpTheSlot) {
     h.frameAt(2000.1, h.one);
     EXPECT_EQ(publications, 1);
 }
+
+TEST_F(IntakeTest, WhileNobodyWantsThePreviewNoneIsRenderedAndTheDecisionsGoOn) {
+    h.monitor->setPreviewWanted(false);
+    h.frames(3, h.two, 0.1);
+    EXPECT_FALSE(h.monitor->previewImage.get());
+    EXPECT_TRUE(h.monitor->previewFaceRects.get().empty());
+    EXPECT_TRUE(h.pip->visible);
+    h.monitor->setPreviewWanted(true);
+    h.frame(h.two, 0.1);
+    EXPECT_TRUE(h.monitor->previewImage.get());
+}

@@ -61,6 +61,7 @@ struct MonitorHarness {
             adjust(deps);
         }
         monitor = monitor::PrivacyMonitor::create(std::move(deps));
+        monitor->setPreviewWanted(true);
         sim.drain();
     }
 
