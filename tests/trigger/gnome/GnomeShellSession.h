@@ -7,30 +7,16 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "trigger/gnome/WaitUntil.h"
 
 namespace tovak::testing {
-
-// Waits up to 30 s (a loaded two-core machine starts a Shell slowly) for done to become true.
-inline bool waitUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 // A headless GNOME Shell (Wayland, with XWayland) on a system bus and a session bus of its own, with
 // its data and settings in a temporary home; everything stops with the object. A judge extension puts
