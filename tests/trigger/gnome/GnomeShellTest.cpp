@@ -7,13 +7,12 @@
 
 #include "trigger/gnome/GnomeShellSession.h"
 #include "trigger/gnome/GnomeWindowControl.h"
+#include "trigger/gnome/WindowControlChecks.h"
 
 namespace tovak::trigger {
 namespace {
 
 using testing::GnomeShellSession;
-using testing::waitUntil;
-using Outcome = WindowControl::Outcome;
 
 // One Shell for the operations, with two monitors side by side and the extension enabled from the start.
 class GnomeShellTest : public ::testing::Test {
@@ -36,85 +35,32 @@ class GnomeShellTest : public ::testing::Test {
         control_ = GnomeWindowControl::connect(session_->bus(), &state);
         ASSERT_EQ(state, GnomeExtensionState::ready);
         ASSERT_NE(control_, nullptr);
-    }
-
-    // Waits until what the Shell says of the window contains state.
-    static bool becomes(const std::string& title, const std::string& state) {
-        return waitUntil([&] { return session_->window(title).find(state) != std::string::npos; });
+        checks_ = std::make_unique<testing::WindowControlChecks>(*session_, *control_);
     }
 
     static inline GnomeShellSession* session_ = nullptr;
     static inline std::string skipReason_;
     std::shared_ptr<GnomeWindowControl> control_;
+    std::unique_ptr<testing::WindowControlChecks> checks_;
 };
 
 TEST_F(GnomeShellTest, DocumentWindowsAreFoundRaisedAndClosed) {
-    struct Row {
-        const char* name;
-        bool x11;
-    };
-    for (const Row& row : {Row{"native Wayland", false}, Row{"XWayland", true}}) {
-        SCOPED_TRACE(row.name);
-        const std::string file = std::string("Отчёт-") + (row.x11 ? "x11" : "wayland") + ".csv";
-        const std::string document = file + " — Просмотр", other = std::string("Заметки ") + row.name;
-        ASSERT_TRUE(session_->openWindows(row.x11, {document, other}));
-
-        EXPECT_EQ(control_->countWindowsTitled(file), 1);
-        EXPECT_EQ(control_->countWindowsTitled("Отчёт-нет.csv"), 0);
-        EXPECT_EQ(control_->countWindowsTitled(""), 0);
-        EXPECT_EQ(control_->raiseWindowsTitled("Отчёт-нет.csv"), Outcome::noWindow);
-        EXPECT_EQ(control_->closeWindowsTitled(""), Outcome::noWindow);
-
-        session_->act(other, "activate");
-        ASSERT_TRUE(becomes(other, "focused=true"));
-        EXPECT_EQ(control_->raiseWindowsTitled(file), Outcome::done);
-        EXPECT_TRUE(becomes(document, "focused=true minimized=false")) << session_->window(document);
-
-        session_->act(document, "minimize");
-        ASSERT_TRUE(becomes(document, "focused=false minimized=true"));
-        EXPECT_EQ(control_->raiseWindowsTitled(file), Outcome::done);
-        EXPECT_TRUE(becomes(document, "focused=true minimized=false")) << session_->window(document);
-
-        EXPECT_EQ(control_->closeWindowsTitled(file), Outcome::done);
-        EXPECT_TRUE(becomes(document, "none")) << session_->window(document);
-        EXPECT_EQ(control_->countWindowsTitled(file), 0);
-        EXPECT_NE(session_->window(other), "none");
-    }
+    checks_->documentWindows();
 }
-
 TEST_F(GnomeShellTest, PanelIsPlacedAboveOnEveryWorkspace) {
-    for (const bool x11 : {false, true}) {
-        SCOPED_TRACE(x11 ? "XWayland" : "native Wayland");
-        const std::string panel = x11 ? "Товак — панель X11" : "Товак — панель";
-        ASSERT_TRUE(session_->openWindows(x11, {panel}, true));
-        ASSERT_TRUE(session_->openWindows(x11, {panel + " и ещё"}));
-        ASSERT_TRUE(becomes(panel, "above=false sticky=false"));
-
-        EXPECT_EQ(control_->placePanel(panel, {944, 614, 300, 150}), Outcome::done);
-        EXPECT_TRUE(becomes(panel, "above=true sticky=true at=944,614")) << session_->window(panel);
-        // Found by its exact title only.
-        EXPECT_TRUE(becomes(panel + " и ещё", "above=false sticky=false"));
-        EXPECT_EQ(control_->placePanel("Товак —", {0, 0, 300, 150}), Outcome::noWindow);
-    }
+    checks_->panel({944, 614, 300, 150});
 }
-
 TEST_F(GnomeShellTest, ActiveScreenIsTheFocusedWindowsMonitor) {
-    ASSERT_TRUE(session_->openWindows(false, {"Слева.txt", "Справа.txt"}));
-    session_->act("Справа.txt", "monitor 1");
-    session_->act("Справа.txt", "activate");
-    ASSERT_TRUE(becomes("Справа.txt", "focused=true"));
-    ASSERT_TRUE(becomes("Справа.txt", "monitor=1"));
-    EXPECT_EQ(control_->activeScreen(), (DesktopRect{1280, 0, 1024, 768}));
-
-    session_->act("Слева.txt", "activate");
-    ASSERT_TRUE(becomes("Слева.txt", "focused=true"));
-    EXPECT_EQ(control_->activeScreen(), (DesktopRect{0, 0, 1280, 800}));
+    checks_->activeScreen({0, 0, 1280, 800}, {1280, 0, 1024, 768});
+}
+TEST_F(GnomeShellTest, TitlesAreText) {
+    checks_->titlesAreText();
 }
 
 TEST_F(GnomeShellTest, AnyOtherProgramIsRefused) {
     ASSERT_TRUE(session_->openWindows(false, {"Чужой.txt", "Своё.txt"}));
     session_->act("Своё.txt", "activate");
-    ASSERT_TRUE(becomes("Своё.txt", "focused=true"));
+    ASSERT_TRUE(checks_->becomes("Своё.txt", "focused=true"));
 
     pid_t gdbus = -1;
     const std::string answer = testing::spawnAndReadLine(
@@ -136,12 +82,16 @@ TEST_F(GnomeShellTest, AnyOtherProgramIsRefused) {
 // trusted refuses it.
 TEST(GnomeShellLogin, ExtensionIsEnabledForTheNextLoginAndThenAtOnce) {
     GnomeShellSession session;
+    GnomeExtensionState state = GnomeExtensionState::ready;
+    EXPECT_EQ(GnomeWindowControl::connect(session.bus(), &state), nullptr);
+    EXPECT_EQ(state, GnomeExtensionState::notGnome);
+    EXPECT_EQ(GnomeWindowControl::statusLine(state), "");
+
     session.enableAtStart(false);
     const std::string skipReason = session.startShell({"1280x800"});
     if (!skipReason.empty()) {
         GTEST_SKIP() << skipReason;
     }
-    GnomeExtensionState state = GnomeExtensionState::ready;
     EXPECT_EQ(GnomeWindowControl::connect(session.bus(), &state), nullptr);
     EXPECT_EQ(state, GnomeExtensionState::notInstalled);
     EXPECT_EQ(GnomeWindowControl::statusLine(state), "Управление окнами GNOME: расширение Товака не установлено");
