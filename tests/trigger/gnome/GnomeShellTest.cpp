@@ -78,8 +78,8 @@ TEST_F(GnomeShellTest, AnyOtherProgramIsRefused) {
 
 // Tovak installed while the user is logged in: the running Shell never looked for the extension, so it
 // is put in the user's settings for the next login, and says so; at that login it answers. Switched off
-// by the user later, Tovak switches it on again at once; and a copy whose list of callers is not to be
-// trusted refuses it.
+// by the user later, Tovak switches it on again at once, unless the user switched all extensions off; and a
+// copy whose list of callers is not to be trusted refuses it.
 TEST(GnomeShellLogin, ExtensionIsEnabledForTheNextLoginAndThenAtOnce) {
     GnomeShellSession session;
     GnomeExtensionState state = GnomeExtensionState::ready;
@@ -111,6 +111,13 @@ TEST(GnomeShellLogin, ExtensionIsEnabledForTheNextLoginAndThenAtOnce) {
               "true");
     EXPECT_NE(GnomeWindowControl::connect(session.bus(), &state), nullptr);
     EXPECT_EQ(state, GnomeExtensionState::ready);
+
+    // Every extension switched off by the user stays off.
+    ASSERT_EQ(session.eval("global.settings.set_boolean('disable-user-extensions', true)"), "true");
+    EXPECT_EQ(GnomeWindowControl::connect(session.bus(), &state), nullptr);
+    EXPECT_EQ(state, GnomeExtensionState::extensionsOff);
+    EXPECT_EQ(GnomeWindowControl::statusLine(state), "Управление окнами GNOME: расширения выключены");
+    ASSERT_EQ(session.eval("global.settings.set_boolean('disable-user-extensions', false)"), "true");
 
     // A list of callers that others than the extension's owner could have written counts for nothing.
     std::filesystem::permissions(session.folder() / (std::string("data/gnome-shell/extensions/") +

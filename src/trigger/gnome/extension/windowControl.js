@@ -10,6 +10,8 @@
 // can write it could rewrite this code anyway: same owner as this file and its folder, and none of the
 // three writable by group or others. So a system-wide copy is widened only by root, and a copy in a
 // user's own folder (as tests install it) gains nothing its owner could not give it by editing it.
+// What it cannot tell apart is a program that runs inside Tovak's process (one allowed to debug it);
+// such a program could as well install an extension of its own for the next login.
 //
 // It offers nothing else: count, raise and close windows whose title contains a text, place
 // Tovak's panel (found by its exact title) above and on every workspace, and the geometry of the
