@@ -78,8 +78,9 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     // A missing model does not stop the window: "Старт" then says the detector failed.
     deps.faceDetector = makeFaceDetector(options, std::cerr);
     windowsQueue_ = std::make_shared<runtime::SerialQueue>("tovak.windows");
+    std::string windowControlNotice;
     const std::shared_ptr<trigger::WindowControl> windowControl =
-        trigger::makeWindowControl(trigger::DesktopSession::fromEnvironment());
+        trigger::makeWindowControl(trigger::DesktopSession::fromEnvironment(), &windowControlNotice);
     auto session = overlay::SessionWindows::create(windowControl, windowsQueue_, main_);
     auto pip = overlay::PiPWindowController::create(main_, overlay::primaryScreen(), session);
     deps.pip = pip;
@@ -107,6 +108,9 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
     *statusTarget = monitor_;
+    if (!windowControlNotice.empty()) {
+        monitor_->statusLine.set(windowControlNotice);
+    }
     pip->setOnIgnore([weak = std::weak_ptr(monitor_)](const imaging::Rect& box) {
         if (const auto monitor = weak.lock()) {
             monitor->ignoreFace(box);

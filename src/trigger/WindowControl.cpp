@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "trigger/NoWindowControl.h"
+#include "trigger/gnome/GnomeWindowControl.h"
+#include "trigger/kde/KdeWindowControl.h"
 #include "trigger/wlroots/WlrootsWindowControl.h"
 #include "trigger/x11/X11WindowControl.h"
 
@@ -16,14 +18,33 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-std::shared_ptr<WindowControl> wlroots(const DesktopSession& session) {
+bool desktopIs(const DesktopSession& session, const std::string& name) {
+    // Unknown desktops are asked too: the answer is what counts.
+    return session.desktop.empty() || (":" + session.desktop + ":").find(":" + name + ":") != std::string::npos;
+}
+
+std::shared_ptr<WindowControl> gnome(const DesktopSession& session, std::string& notice) {
+    if (!desktopIs(session, "GNOME")) {
+        return nullptr;
+    }
+    GnomeExtensionState state = GnomeExtensionState::notGnome;
+    std::shared_ptr<WindowControl> control = GnomeWindowControl::connect(&state);
+    notice = GnomeWindowControl::statusLine(state);
+    return control;
+}
+
+std::shared_ptr<WindowControl> kde(const DesktopSession& session, std::string&) {
+    return desktopIs(session, "KDE") ? KdeWindowControl::connect() : nullptr;
+}
+
+std::shared_ptr<WindowControl> wlroots(const DesktopSession& session, std::string&) {
     if (session.waylandDisplay.empty()) {
         return nullptr;
     }
     return WlrootsWindowControl::connect(session.waylandDisplay, environment("SWAYSOCK"));
 }
 
-std::shared_ptr<WindowControl> x11(const DesktopSession& session) {
+std::shared_ptr<WindowControl> x11(const DesktopSession& session, std::string&) {
     if (session.x11Display.empty()) {
         return nullptr;
     }
@@ -37,18 +58,27 @@ DesktopSession DesktopSession::fromEnvironment() {
             environment("DISPLAY")};
 }
 
-std::shared_ptr<WindowControl> makeWindowControl(const DesktopSession& session) {
+std::shared_ptr<WindowControl> makeWindowControl(const DesktopSession& session, std::string* notice) {
     // The desktop's own way first; X11 last, since on a Wayland session it sees XWayland windows only.
-    const std::function<std::shared_ptr<WindowControl>(const DesktopSession&)> connectors[] = {
-        wlroots,
-        x11,
+    const std::function<std::shared_ptr<WindowControl>(const DesktopSession&, std::string&)> connectors[] = {
+        gnome, kde, wlroots, x11,
     };
+    std::shared_ptr<WindowControl> chosen;
+    std::string said;
     for (const auto& connector : connectors) {
-        if (auto control = connector(session)) {
-            return control;
+        std::string text;
+        chosen = connector(session, text);
+        if (said.empty()) {
+            said = std::move(text);
+        }
+        if (chosen) {
+            break;
         }
     }
-    return std::make_shared<NoWindowControl>();
+    if (notice != nullptr) {
+        *notice = said;
+    }
+    return chosen ? chosen : std::make_shared<NoWindowControl>();
 }
 
 }  // namespace tovak::trigger

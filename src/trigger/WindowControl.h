@@ -64,6 +64,9 @@ struct DesktopSession {
 // The window control of this session: the desktop's own backend where it answers (GNOME's shipped
 // extension, KWin scripts, wlroots' foreign-toplevel protocol), else X11/XWayland; one that can do
 // nothing (every call "unsupported") where none answers.
-[[nodiscard]] std::shared_ptr<WindowControl> makeWindowControl(const DesktopSession& session);
+// notice, when given, receives what the user should hear of it (GNOME's extension waiting for the
+// next login, say), empty when nothing.
+[[nodiscard]] std::shared_ptr<WindowControl> makeWindowControl(const DesktopSession& session,
+                                                               std::string* notice = nullptr);
 
 }  // namespace tovak::trigger
