@@ -333,7 +333,9 @@ void CameraNodeWatcher::afterScan(Seen seen, long opens) {
     const long unexplained = opens - std::max(noted, freshSelf) - static_cast<long>(fresh.size());
     // An own open whose event comes in a later batch is kept for it.
     ownOpensSeen_ = noted > opens ? ownOpensSeen_ + static_cast<unsigned long>(opens) : own;
-    const bool quickOther = unexplained > 0 && !last_.selfDescriptors.empty();
+    // An open nobody can be found for: a program gone again at once, or one that opened the node
+    // once more under a descriptor number it had before.
+    const bool quickOther = unexplained > 0;
 
     if (held_ && !seen.mapping.empty()) {
         lastMapped_ = at;

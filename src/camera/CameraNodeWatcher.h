@@ -42,9 +42,9 @@ struct NodeEvent {
 // process. While another program holds the camera off, the processes seen mapping are looked at
 // again each free delay, because unmapping makes no inotify event.
 //
-// An open that left no descriptor behind by the time /proc is read (a program refused at its
+// An open that left no new descriptor behind by the time /proc is read (a program refused at its
 // format request closes at once) and that this process did not note as its own (noteOwnOpen) is
-// taken as another program's, when this process held the node open itself (it was streaming).
+// taken as another program's, whose PID is then unknown.
 //
 // Callbacks run on the watcher's own thread, one at a time; post them to the queue that owns the
 // camera (the session queue) and never destroy the watcher from inside one.
