@@ -337,7 +337,8 @@ void CameraNodeWatcher::afterScan(Seen seen, long opens) {
     // once more under a descriptor number it had before.
     const bool quickOther = unexplained > 0;
 
-    if (held_ && !seen.mapping.empty()) {
+    // A mapping seen before and gone now ended between the two looks: counted from now.
+    if (held_ && (!seen.mapping.empty() || !last_.mapping.empty())) {
         lastMapped_ = at;
     }
     if (!fresh.empty() || quickOther) {
