@@ -105,8 +105,10 @@ std::unique_ptr<CameraNodeWatcher> CameraNodeWatcher::start(const std::string& n
         error = std::string("inotify: ") + std::strerror(errno);
         return nullptr;
     }
-    watcher->nodeWatch_ = ::inotify_add_watch(watcher->inotify_, resolved,
-                                              IN_OPEN | IN_CLOSE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
+    // Unlinking or renaming the node is seen on its folder (its own IN_ATTRIB would also come for
+    // every change of permissions).
+    watcher->nodeWatch_ =
+        ::inotify_add_watch(watcher->inotify_, resolved, IN_OPEN | IN_CLOSE | IN_DELETE_SELF | IN_MOVE_SELF);
     watcher->folderWatch_ = ::inotify_add_watch(watcher->inotify_, folder.c_str(),
                                                 IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR);
     if (watcher->nodeWatch_ < 0 || watcher->folderWatch_ < 0) {
@@ -227,11 +229,6 @@ CameraNodeWatcher::Seen CameraNodeWatcher::scan() const {
     return seen;
 }
 
-bool CameraNodeWatcher::nodeIsStill() const {
-    struct stat info {};
-    return ::stat(path_.c_str(), &info) == 0 && info.st_dev == dev_ && info.st_ino == ino_;
-}
-
 void CameraNodeWatcher::run() {
     if (!last_.mapping.empty()) {
         // Started while another program streams: the camera is theirs until they let go.
@@ -292,17 +289,16 @@ bool CameraNodeWatcher::readEvents() {
                     ++opens;
                 }
                 changed = changed || (event->mask & (IN_OPEN | IN_CLOSE)) != 0;
-                // An unlinked node still open elsewhere only changes its link count.
-                if ((event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) != 0 ||
-                    ((event->mask & IN_ATTRIB) != 0 && !nodeIsStill())) {
+                if ((event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) != 0) {
                     lostReason = "the camera's node " + path_ + " was removed";
                 }
             } else if (event->wd == folderWatch_) {
                 if ((event->mask & IN_IGNORED) != 0 ||
                     (name == name_ && (event->mask & (IN_DELETE | IN_MOVED_FROM)) != 0)) {
                     lostReason = "the camera's node " + path_ + " was removed";
-                } else if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0 &&
-                           (name == name_ || name.rfind("video", 0) == 0)) {
+                } else if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0 && name == name_) {
+                    lostReason = "the camera's node " + path_ + " was replaced";
+                } else if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0 && name.rfind("video", 0) == 0) {
                     lostReason = "a new camera node " + name + " appeared";
                 }
             }

@@ -101,7 +101,6 @@ class CameraNodeWatcher {
     [[nodiscard]] Seen scan() const;
     [[nodiscard]] bool maps(const Process& process) const;
     [[nodiscard]] unsigned long long startTime(pid_t pid) const;
-    [[nodiscard]] bool nodeIsStill() const;
     // Handles a batch of inotify events; false once the watch is lost.
     bool readEvents();
     void afterScan(Seen seen, long opens);

@@ -258,7 +258,7 @@ TEST(CaptureTest, AStopEndsAWaitAndGivingUpStopsUnmapsReleasesAndCloses) {
     ASSERT_EQ(capture.read(out, 1000), V4L2Capture::ReadResult::frame);
 
     // No frame comes: the wait lasts until the stop, however long its timeout.
-    auto waiting = std::async(std::launch::async, [&] { return capture.read(out, 600'000); });
+    auto waiting = std::async(std::launch::async, [&] { return capture.read(out, 60'000); });
     std::this_thread::sleep_for(50ms);
     capture.requestStop();
     ASSERT_EQ(waiting.wait_for(30s), std::future_status::ready);
