@@ -5,6 +5,7 @@
 //   bench_capture [photo.jpg]   (default: the demo photograph in share/tovak/demo of the build)
 
 #include <fcntl.h>
+#include <libv4l-plugin.h>
 #include <libv4lconvert.h>
 #include <linux/videodev2.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -100,9 +102,25 @@ void conversions(const std::string& photo) {
         cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
     });
 
-    // libv4l2's own conversion, as it would run behind an emulated BGR24 format.
+    // libv4l2's own conversion, as it would run behind an emulated BGR24 format; its device calls
+    // answer as a capture device that only streams.
+    static libv4l_dev_ops device{};
+    device.init = [](int) -> void* { return nullptr; };
+    device.close = [](void*) {};
+    device.ioctl = [](void*, int, unsigned long request, void* argument) {
+        if (request == VIDIOC_QUERYCAP) {
+            auto* capability = static_cast<v4l2_capability*>(argument);
+            *capability = {};
+            capability->capabilities = capability->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+            return 0;
+        }
+        errno = EINVAL;
+        return -1;
+    };
+    device.read = [](void*, int, void*, size_t) -> ssize_t { return -1; };
+    device.write = [](void*, int, const void*, size_t) -> ssize_t { return -1; };
     const int devNull = ::open("/dev/null", O_RDWR);
-    v4lconvert_data* v4l = v4lconvert_create(devNull);
+    v4lconvert_data* v4l = v4lconvert_create_with_dev_ops(devNull, nullptr, &device);
     if (v4l != nullptr) {
         v4l2_format source{}, target{};
         source.type = target.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
