@@ -3,32 +3,23 @@
 #include <cerrno>
 #include <chrono>
 #include <iostream>
-#include <opencv2/imgproc.hpp>
-#include <optional>
 #include <utility>
-
-#include "camera/media/MediaLoader.h"
 
 namespace tovak::camera {
 
 namespace {
 
-std::shared_ptr<media::Capture> openV4L2Capture(const std::string& path) {
-    std::string error;
-    const media::MediaModule* module = media::loadMediaModule(error);
-    if (module == nullptr) {
-        // The status line says the camera failed; this says why, once.
-        static std::once_flag told;
-        std::call_once(told, [&] { std::cerr << "tovak: camera " << path << ": " << error << "\n"; });
-        return nullptr;
-    }
-    return module->openCamera(path, V4L2CameraSession::requestedWidth, V4L2CameraSession::requestedHeight);
-}
+using Clock = std::chrono::steady_clock;
+
+// How long one wait for a frame lasts before the loop looks at the clock again.
+constexpr int readTimeoutMs = 100;
+// The pause between two reads that failed, so a failing device is not asked in a spin.
+constexpr int failedReadPauseMs = 10;
 
 }  // namespace
 
-V4L2CameraSession::V4L2CameraSession(V4L2System system, CaptureOpener openCapture)
-    : system_(std::move(system)), openCapture_(openCapture ? std::move(openCapture) : CaptureOpener(openV4L2Capture)) {}
+V4L2CameraSession::V4L2CameraSession(V4L2System system, V4L2Calls calls)
+    : system_(std::move(system)), calls_(std::move(calls)) {}
 
 V4L2CameraSession::~V4L2CameraSession() {
     std::lock_guard lock(mutex_);
@@ -56,13 +47,25 @@ std::optional<monitor::CameraDevice> V4L2CameraSession::defaultVideoDevice() {
 }
 
 bool V4L2CameraSession::addInput(const monitor::CameraDevice& device) {
-    std::shared_ptr<media::Capture> capture = openCapture_(device.id);
-    lastInputBusy_ = !capture && deviceIsBusy(device.id);
-    if (!capture) {
+    {
+        // The input this replaces lets go of its camera first: it may be the same one.
+        std::lock_guard lock(mutex_);
+        stopCaptureLocked();
+        input_.reset();
+    }
+    auto capture = std::make_shared<V4L2Capture>(calls_);
+    const V4L2Capture::OpenResult result = capture->open(device.id);
+    lastInputBusy_ = result == V4L2Capture::OpenResult::busy;
+    if (result != V4L2Capture::OpenResult::opened) {
+        // The status line says the camera failed; this says why, once until it changes.
+        if (result == V4L2Capture::OpenResult::failed && capture->failure() != lastFailure_) {
+            lastFailure_ = capture->failure();
+            std::cerr << "tovak: camera " << device.id << ": " << lastFailure_ << "\n";
+        }
         return false;
     }
+    lastFailure_.clear();
     std::lock_guard lock(mutex_);
-    stopCaptureLocked();
     input_ = std::move(capture);
     return true;
 }
@@ -107,16 +110,6 @@ void V4L2CameraSession::stopRunning() {
     input_.reset();
 }
 
-bool V4L2CameraSession::deviceIsBusy(const std::string& path) const {
-    const int fd = system_.open(path);
-    if (fd < 0) {
-        return fd == -EBUSY;
-    }
-    const bool busy = system_.isBusy && system_.isBusy(fd);
-    system_.close(fd);
-    return busy;
-}
-
 void V4L2CameraSession::setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) {
     std::lock_guard lock(handlerMutex_);
     interruption_ = std::move(handler);
@@ -126,45 +119,69 @@ void V4L2CameraSession::startCaptureLocked() {
     if (captureThread_.joinable() || !input_ || !hasOutput_) {
         return;
     }
-    stopCapture_ = false;
     captureThread_ = std::thread([this, capture = input_] { captureLoop(capture); });
 }
 
 void V4L2CameraSession::stopCaptureLocked() {
-    stopCapture_ = true;
     if (captureThread_.joinable()) {
+        input_->requestStop();
         captureThread_.join();
     }
 }
 
-void V4L2CameraSession::captureLoop(std::shared_ptr<media::Capture> capture) {
-    cv::Mat bgr;
-    std::optional<std::chrono::steady_clock::time_point> failingSince;
-    while (!stopCapture_) {
-        if (!capture->read(bgr)) {
-            const auto now = std::chrono::steady_clock::now();
-            if (!failingSince) {
-                failingSince = now;
-            } else if (now - *failingSince >= std::chrono::duration<double>(failingReadsSeconds)) {
-                // Unplugged: the monitor is told once and takes it from there.
-                std::function<void(monitor::CameraInterruption)> handler;
-                {
-                    std::lock_guard lock(handlerMutex_);
-                    handler = interruption_;
-                }
-                if (handler && !stopCapture_) {
-                    handler(monitor::CameraInterruption::disconnected);
-                }
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
+void V4L2CameraSession::tell(monitor::CameraInterruption reason) {
+    std::function<void(monitor::CameraInterruption)> handler;
+    {
+        std::lock_guard lock(handlerMutex_);
+        handler = interruption_;
+    }
+    if (handler) {
+        handler(reason);
+    }
+}
+
+void V4L2CameraSession::captureLoop(const std::shared_ptr<V4L2Capture>& capture) {
+    if (const int started = capture->startStreaming(); started < 0) {
+        tell(started == -EBUSY ? monitor::CameraInterruption::busy : monitor::CameraInterruption::disconnected);
+        return;
+    }
+    const FrameFormat format = capture->format();
+    std::unique_ptr<imaging::PixelBuffer> buffer;
+    Clock::time_point lastFrame = Clock::now();
+    std::optional<Clock::time_point> failingSince;
+    for (;;) {
+        if (!buffer) {
+            buffer = pool_->take(format.width, format.height);
         }
-        failingSince.reset();
-        // A fresh buffer per frame: the previous one may still be in the engine's hands.
-        cv::Mat bgra;
-        cv::cvtColor(bgr, bgra, bgr.channels() == 1 ? cv::COLOR_GRAY2BGRA : cv::COLOR_BGR2BGRA);
-        mailbox_->offer(std::make_shared<const imaging::PixelBuffer>(std::move(bgra)));
+        const V4L2Capture::ReadResult result = capture->read(*buffer, readTimeoutMs);
+        const Clock::time_point now = Clock::now();
+        switch (result) {
+            case V4L2Capture::ReadResult::stopped:
+                return;
+            case V4L2Capture::ReadResult::frame:
+                lastFrame = now;
+                failingSince.reset();
+                mailbox_->offer(pool_->share(std::move(buffer)));
+                continue;
+            case V4L2Capture::ReadResult::failed:
+                if (!failingSince) {
+                    failingSince = now;
+                }
+                break;
+            case V4L2Capture::ReadResult::timedOut:
+            case V4L2Capture::ReadResult::dropped:
+                break;
+        }
+        const bool failedTooLong =
+            failingSince && now - *failingSince >= std::chrono::duration<double>(failingReadsSeconds);
+        if (failedTooLong || now - lastFrame >= std::chrono::duration<double>(silentSeconds)) {
+            // Unplugged: the monitor is told once and takes it from there.
+            tell(monitor::CameraInterruption::disconnected);
+            return;
+        }
+        if (result == V4L2Capture::ReadResult::failed && capture->waitForStop(failedReadPauseMs)) {
+            return;
+        }
     }
 }
 

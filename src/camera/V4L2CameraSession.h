@@ -8,29 +8,27 @@
 #include <thread>
 
 #include "camera/FrameMailbox.h"
+#include "camera/FramePool.h"
+#include "camera/V4L2Capture.h"
 #include "camera/V4L2Devices.h"
-#include "camera/media/MediaModule.h"
 #include "monitor/ports/CameraSession.h"
 
 namespace tovak::camera {
 
-// The capture session on a V4L2 camera through OpenCV. Linux asks no one for permission: a camera
-// whose node refuses us is "denied", anything else is "authorized" and fails, if it does, when the
-// device is taken. While the session runs and has an input and the output, a capture thread reads
-// frames, turns them into BGRA and hands the newest to the delegate through a one-slot mailbox.
+// The capture session on a V4L2 camera through Tovak's own capture on libv4l2. Linux asks no one
+// for permission: a camera whose node refuses us is "denied", anything else is "authorized" and
+// fails, if it does, when the device is taken. addInput opens the camera, sets its format and maps
+// its buffers (so "busy" is known there); while the session runs with an input and the output, a
+// capture thread streams, converts each frame to BGRA in a recycled buffer and hands the newest to
+// the delegate through a one-slot mailbox. Stopping gives the camera up at once.
 class V4L2CameraSession final : public monitor::CameraSession {
   public:
-    // The medium preset's size, asked of the camera; it may deliver another.
-    static constexpr int requestedWidth = 640;
-    static constexpr int requestedHeight = 480;
-
-    // Opens the capture on a device node; none when it cannot be opened. By default through the
-    // media module, loaded on the first open.
-    using CaptureOpener = std::function<std::shared_ptr<media::Capture>(const std::string& path)>;
-    // How long reads may fail before the camera counts as gone.
+    // How long reads may fail (a device error) before the camera counts as gone.
     static constexpr double failingReadsSeconds = 0.5;
+    // How long a camera may send nothing at all, its start included, before it counts as gone.
+    static constexpr double silentSeconds = 2.0;
 
-    explicit V4L2CameraSession(V4L2System system = V4L2System::real(), CaptureOpener openCapture = {});
+    explicit V4L2CameraSession(V4L2System system = V4L2System::real(), V4L2Calls calls = V4L2Calls::real());
     ~V4L2CameraSession() override;
     V4L2CameraSession(const V4L2CameraSession&) = delete;
     V4L2CameraSession& operator=(const V4L2CameraSession&) = delete;
@@ -57,24 +55,24 @@ class V4L2CameraSession final : public monitor::CameraSession {
     // Both with mutex_ held.
     void startCaptureLocked();
     void stopCaptureLocked();
-    void captureLoop(std::shared_ptr<media::Capture> capture);
-
-    [[nodiscard]] bool deviceIsBusy(const std::string& path) const;
+    void captureLoop(const std::shared_ptr<V4L2Capture>& capture);
+    void tell(monitor::CameraInterruption reason);
 
     V4L2System system_;
-    CaptureOpener openCapture_;
+    V4L2Calls calls_;
     std::atomic<bool> lastInputBusy_{false};
     std::mutex handlerMutex_;
     std::function<void(monitor::CameraInterruption)> interruption_;  // guarded by handlerMutex_
     std::shared_ptr<FrameMailbox> mailbox_ = FrameMailbox::make();
+    std::shared_ptr<FramePool> pool_ = FramePool::make();
+    std::string lastFailure_;  // told on standard error once until it changes
     std::atomic<bool> running_{false};
 
     // Configuration comes from the session queue and start/stop from the main thread.
     std::mutex mutex_;
-    std::shared_ptr<media::Capture> input_;
+    std::shared_ptr<V4L2Capture> input_;
     bool hasOutput_ = false;
     std::thread captureThread_;
-    std::atomic<bool> stopCapture_{false};
 };
 
 }  // namespace tovak::camera

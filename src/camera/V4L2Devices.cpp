@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "camera/CameraNodeWatcher.h"
+
 namespace tovak::camera {
 
 namespace fs = std::filesystem;
@@ -57,6 +59,7 @@ V4L2System V4L2System::real(std::string devDirectory, std::string sysDirectory) 
         return paths;
     };
     system.open = [](const std::string& path) {
+        CameraNodeWatcher::noteOwnOpen(path);
         const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         return fd >= 0 ? fd : -errno;
     };
@@ -74,19 +77,6 @@ V4L2System V4L2System::real(std::string devDirectory, std::string sysDirectory) 
         const auto* card = reinterpret_cast<const char*>(cap.card);
         caps.card = trimmed(std::string(card, strnlen(card, sizeof cap.card)));
         return caps;
-    };
-    system.isBusy = [](int fd) {
-        // Asking for no buffers changes nothing, but the driver refuses it while another file
-        // handle owns the queue.
-        v4l2_requestbuffers request{};
-        request.count = 0;
-        request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        request.memory = V4L2_MEMORY_MMAP;
-        int result = 0;
-        do {
-            result = ::ioctl(fd, VIDIOC_REQBUFS, &request);
-        } while (result < 0 && errno == EINTR);
-        return result < 0 && errno == EBUSY;
     };
     system.close = [](int fd) { ::close(fd); };
     system.deviceName = [sysDirectory](const std::string& path) -> std::optional<std::string> {

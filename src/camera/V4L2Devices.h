@@ -36,8 +36,6 @@ struct V4L2System {
     };
     std::function<std::optional<Capabilities>(int fd)> queryCapabilities;
     std::function<void(int fd)> close;
-    // Whether another program streams from the device (its buffers are taken: EBUSY).
-    std::function<bool(int fd)> isBusy;
     // The name the kernel gives the device (sysfs), if any.
     std::function<std::optional<std::string>(const std::string& path)> deviceName;
 

@@ -7,8 +7,10 @@
 #include <map>
 #include <thread>
 
+#include "FakeV4L2.h"
 #include "camera/V4L2CameraSession.h"
 #include "camera/V4L2Devices.h"
+#include "runtime/SerialQueue.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
 
@@ -137,7 +139,7 @@ TEST(CameraSessionTest, TheMonitorsStartOnTheV4L2SessionShowsWhatWentWrong) {
     } rows[] = {
         {"no camera", V4L2System::real(empty.dev(), empty.sys()), "Камера: ошибка"},
         {"refused", fakeSystem({{"/dev/video0", FakeNode{-EACCES}}}), "Камера: нет доступа"},
-        // The probe is satisfied, but OpenCV cannot open a regular file as a V4L2 camera.
+        // The probe is satisfied, but a regular file is no V4L2 camera.
         {"not a capture device", fakeSystem({{withFile.dev() + "/video0", FakeNode{}}}), "Камера: ошибка"},
     };
     for (const Row& row : rows) {
@@ -151,33 +153,24 @@ TEST(CameraSessionTest, TheMonitorsStartOnTheV4L2SessionShowsWhatWentWrong) {
     }
 }
 
-// A camera that delivers until it is unplugged.
-class UnpluggableCapture final : public camera::media::Capture {
+class CountingDelegate final : public monitor::SampleBufferDelegate {
   public:
-    explicit UnpluggableCapture(std::atomic<bool>& plugged) : plugged_(plugged) {}
-    double framesPerSecond() const override { return 0; }
-    bool read(cv::Mat& image) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (!plugged_) {
-            return false;
-        }
-        cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(90)).copyTo(image);
-        return true;
+    void captureOutput(imaging::PixelBufferPtr imageBuffer, const monitor::CaptureConnection&) override {
+        frames += imageBuffer && imageBuffer->width() == 64 ? 1 : 0;
     }
-
-  private:
-    std::atomic<bool>& plugged_;
+    std::atomic<int> frames{0};
 };
 
-TEST(CameraSessionTest, ReadsFailingForHalfASecondMeanGoneAndAHeldCameraIsBusy) {
+TEST(CameraSessionTest, FramesFlowUntilTheCameraIsUnpluggedAndABusyCameraIsToldApart) {
     using namespace std::chrono_literals;
-    std::atomic<bool> plugged{true};
-    std::atomic<bool> busy{false};
-    V4L2System system = fakeSystem({{"/dev/video0", FakeNode{}}});
-    system.isBusy = [&](int) { return busy.load(); };
-    camera::V4L2CameraSession session(system, [&](const std::string&) -> std::shared_ptr<camera::media::Capture> {
-        return plugged && !busy ? std::make_shared<UnpluggableCapture>(plugged) : nullptr;
-    });
+    FakeV4L2 fake;
+    fake.formats = {{V4L2_PIX_FMT_YUYV, {{64, 48, {30}}}}};
+    fake.frames.assign(20, std::vector<std::uint8_t>(64 * 48 * 2, 128));
+    fake.unplugWhenDone = true;
+    camera::V4L2CameraSession session(fakeSystem({{"/dev/video0", FakeNode{}}}), fake.calls());
+    auto queue = std::make_shared<runtime::SerialQueue>("test.session");
+    auto delegate = std::make_shared<CountingDelegate>();
+    session.setSampleBufferDelegate(delegate, queue);
     std::atomic<int> calls{0};
     std::promise<monitor::CameraInterruption> told;
     session.setInterruptionHandler([&](monitor::CameraInterruption reason) {
@@ -189,26 +182,53 @@ TEST(CameraSessionTest, ReadsFailingForHalfASecondMeanGoneAndAHeldCameraIsBusy) 
     ASSERT_TRUE(session.addInput(camera));
     ASSERT_TRUE(session.addVideoOutput());
     session.startRunning();
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(calls, 0) << "a camera that delivers is not gone";
-    const auto unplugged = std::chrono::steady_clock::now();
-    plugged = false;
     std::future<monitor::CameraInterruption> answer = told.get_future();
-    ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(answer.wait_for(30s), std::future_status::ready);
+    const auto toldAt = std::chrono::steady_clock::now();
     EXPECT_EQ(answer.get(), monitor::CameraInterruption::disconnected);
-    EXPECT_GE(std::chrono::steady_clock::now() - unplugged, 500ms);
+    EXPECT_GE(toldAt - fake.unpluggedAt, 500ms) << "reads fail for half a second before the camera counts as gone";
+    std::promise<void> drained;
+    queue->async([&] { drained.set_value(); });
+    drained.get_future().wait();
+    EXPECT_GT(delegate->frames, 0);
     session.stopRunning();
     EXPECT_EQ(calls, 1);
+    EXPECT_EQ(fake.takeLog().back(), "close");
+    EXPECT_TRUE(fake.mapped.empty()) << "the camera is given up";
 
-    EXPECT_FALSE(session.addInput(camera));
-    EXPECT_FALSE(session.lastInputWasBusy()) << "gone is not busy";
-    plugged = true;
-    busy = true;
-    EXPECT_FALSE(session.addInput(camera));
-    EXPECT_TRUE(session.lastInputWasBusy());
-    busy = false;
-    EXPECT_TRUE(session.addInput(camera));
-    EXPECT_FALSE(session.lastInputWasBusy());
+    const struct Row {
+        const char* name;
+        int FakeV4L2::*error;
+        int value;
+        bool busy;
+    } rows[] = {
+        {"EBUSY at the format", &FakeV4L2::formatError, EBUSY, true},
+        {"EBUSY at the buffers", &FakeV4L2::buffersError, EBUSY, true},
+        {"EIO at the format", &FakeV4L2::formatError, EIO, false},
+        {"EACCES at open", &FakeV4L2::openError, EACCES, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeV4L2 refusing;
+        refusing.*row.error = row.value;
+        camera::V4L2CameraSession refused(fakeSystem({{"/dev/video0", FakeNode{}}}), refusing.calls());
+        EXPECT_FALSE(refused.addInput(camera));
+        EXPECT_EQ(refused.lastInputWasBusy(), row.busy);
+    }
+
+    // Refused when streaming starts: told as busy.
+    FakeV4L2 late;
+    late.streamError = EBUSY;
+    camera::V4L2CameraSession lateSession(fakeSystem({{"/dev/video0", FakeNode{}}}), late.calls());
+    std::promise<monitor::CameraInterruption> lateTold;
+    lateSession.setInterruptionHandler([&](monitor::CameraInterruption reason) { lateTold.set_value(reason); });
+    ASSERT_TRUE(lateSession.addInput(camera));
+    ASSERT_TRUE(lateSession.addVideoOutput());
+    lateSession.startRunning();
+    std::future<monitor::CameraInterruption> lateAnswer = lateTold.get_future();
+    ASSERT_EQ(lateAnswer.wait_for(30s), std::future_status::ready);
+    EXPECT_EQ(lateAnswer.get(), monitor::CameraInterruption::busy);
+    lateSession.stopRunning();
 }
 
 }  // namespace

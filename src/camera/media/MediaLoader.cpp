@@ -49,9 +49,11 @@ Loaded load() {
     const std::vector<fs::path> paths = candidates();
     // The first that exists is the one meant; when none does, dlopen of the installed name says why.
     fs::path chosen = paths.front();
+    bool found = false;
     for (const fs::path& path : paths) {
         if (std::error_code ec; fs::exists(path, ec)) {
             chosen = path;
+            found = true;
             break;
         }
     }
@@ -60,7 +62,8 @@ Loaded load() {
     // Local, so the codecs' own symbols stay out of the binary's lookup scope.
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        return {nullptr, failure(file)};
+        // Installed from the packages, the module comes in a package of its own.
+        return {nullptr, failure(file) + (found ? "" : " (install the package tovak-media)")};
     }
     using Entry = const MediaModule* (*)(int);
     auto entry = reinterpret_cast<Entry>(dlsym(handle, "tovak_media_module"));

@@ -7,15 +7,16 @@
 namespace tovak::camera::media {
 
 // What the media module (libtovak-media.so) offers: OpenCV's video and image decoders pull in
-// some 240 libraries (FFmpeg, GStreamer, GDAL), so they are loaded only when a real camera or a
-// recorded file is opened. Nothing crosses this boundary but these calls: no exceptions, and no
-// OpenCV type the main binary would have to link videoio or imgcodecs for.
+// some 240 libraries (FFmpeg, GStreamer, GDAL), so they are loaded only when a recorded file is
+// opened (the camera goes through Tovak's own capture) and ship in a package of their own. Nothing crosses this
+// boundary but these calls: no exceptions, and no OpenCV type the main binary would have to link videoio or imgcodecs
+// for.
 
-// An opened camera or video file.
+// An opened video file.
 class Capture {
   public:
     virtual ~Capture() = default;
-    // The next frame, 8-bit BGR or grey; false when there is none (yet, for a camera).
+    // The next frame, 8-bit BGR or grey; false when there is none.
     virtual bool read(cv::Mat& frame) = 0;
     // The file's own frame rate, 0 when it has none.
     [[nodiscard]] virtual double framesPerSecond() const = 0;
@@ -24,9 +25,6 @@ class Capture {
 class MediaModule {
   public:
     virtual ~MediaModule() = default;
-    // A V4L2 device node, asked for the size and a one-frame driver queue; none when it does not open.
-    [[nodiscard]] virtual std::unique_ptr<Capture> openCamera(const std::string& devicePath, int width,
-                                                              int height) const = 0;
     // A video file through FFmpeg; none when it does not open.
     [[nodiscard]] virtual std::unique_ptr<Capture> openVideo(const std::string& path) const = 0;
     // An image file as it is stored (cv::IMREAD_UNCHANGED); empty when it does not decode.
@@ -35,7 +33,7 @@ class MediaModule {
 
 // Raised whenever the interface above changes, so a stale module left in a library folder is
 // refused instead of called through the wrong table.
-inline constexpr int interfaceVersion = 1;
+inline constexpr int interfaceVersion = 2;
 
 }  // namespace tovak::camera::media
 

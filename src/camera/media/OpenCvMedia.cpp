@@ -35,22 +35,6 @@ class OpenCvCapture final : public Capture {
 
 class OpenCvMedia final : public MediaModule {
   public:
-    std::unique_ptr<Capture> openCamera(const std::string& devicePath, int width, int height) const override {
-        auto capture = std::make_unique<cv::VideoCapture>();
-        try {
-            if (!capture->open(devicePath, cv::CAP_V4L2)) {
-                return nullptr;
-            }
-            capture->set(cv::CAP_PROP_FRAME_WIDTH, width);
-            capture->set(cv::CAP_PROP_FRAME_HEIGHT, height);
-            // A small driver queue keeps the frames we read recent.
-            capture->set(cv::CAP_PROP_BUFFERSIZE, 1);
-        } catch (const cv::Exception&) {
-            return nullptr;
-        }
-        return std::make_unique<OpenCvCapture>(std::move(capture));
-    }
-
     std::unique_ptr<Capture> openVideo(const std::string& path) const override {
         auto capture = std::make_unique<cv::VideoCapture>();
         try {
