@@ -20,6 +20,7 @@ class QtMainQueue;
 
 namespace tovak::app {
 
+class JournalController;
 class SourcePacer;
 
 // The application: owns the one monitor for the life of the process, the main window whose content
@@ -39,6 +40,7 @@ class TovakApp final : public QObject {
     // The main window, made anew if it was closed, and brought to the front.
     QMainWindow& showMainWindow();
     [[nodiscard]] QMainWindow* mainWindow() const { return window_; }
+    [[nodiscard]] JournalController& journal() { return *journal_; }
     // The first appearance: the window unless only the tray icon is asked for (and there is one),
     // and monitoring at once when asked.
     void open(const Options& options);
@@ -59,6 +61,7 @@ class TovakApp final : public QObject {
     QPointer<QMainWindow> window_;
     QSystemTrayIcon* tray_ = nullptr;
     QLocalServer* server_ = nullptr;
+    std::unique_ptr<JournalController> journal_;
 };
 
 }  // namespace tovak::app

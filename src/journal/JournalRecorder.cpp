@@ -403,11 +403,35 @@ void JournalRecorder::finish() {
 
 imaging::PixelBufferPtr JournalRecorder::visitorPicture(const imaging::PixelBuffer& closeup) {
     const cv::Mat& full = closeup.mat();
-    const int side = std::min(full.cols, full.rows);
-    if (side <= 0) {
+    if (full.cols <= 0 || full.rows <= 0) {
         return nullptr;
     }
-    const cv::Mat square = full(cv::Rect((full.cols - side) / 2, (full.rows - side) / 2, side, side));
+    // The face is fitted into the middle of the screen on black: find its edges along the middle
+    // row and column, then take the largest square in the middle of it.
+    const auto dark = [&full](int x, int y) {
+        const cv::Vec4b& pixel = full.at<cv::Vec4b>(y, x);
+        return pixel[0] <= 2 && pixel[1] <= 2 && pixel[2] <= 2;
+    };
+    int left = 0, right = full.cols - 1, top = 0, bottom = full.rows - 1;
+    while (left < right && dark(left, full.rows / 2)) {
+        ++left;
+    }
+    while (right > left && dark(right, full.rows / 2)) {
+        --right;
+    }
+    while (top < bottom && dark(full.cols / 2, top)) {
+        ++top;
+    }
+    while (bottom > top && dark(full.cols / 2, bottom)) {
+        --bottom;
+    }
+    cv::Rect content(left, top, right - left + 1, bottom - top + 1);
+    if (content.width < pictureSide / 4 || content.height < pictureSide / 4) {
+        content = cv::Rect(0, 0, full.cols, full.rows);
+    }
+    const int side = std::min(content.width, content.height);
+    const cv::Mat square =
+        full(cv::Rect(content.x + (content.width - side) / 2, content.y + (content.height - side) / 2, side, side));
     cv::Mat picture;
     cv::resize(square, picture, cv::Size(pictureSide, pictureSide), 0, 0,
                side > pictureSide ? cv::INTER_AREA : cv::INTER_LINEAR);

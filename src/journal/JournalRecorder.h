@@ -72,8 +72,8 @@ class JournalRecorder final : public monitor::EngineObserver, public std::enable
     [[nodiscard]] Journal& journal() { return journal_; }
     [[nodiscard]] double now() const { return wall_->now(); }
 
-    // The visitor's picture kept for a visit: the middle of the close-up, where the face is, as a
-    // square of pictureSide pixels.
+    // The visitor's picture kept for a visit: the middle of the face the close-up shows on black, as
+    // a square of pictureSide pixels.
     static constexpr int pictureSide = 240;
     [[nodiscard]] static imaging::PixelBufferPtr visitorPicture(const imaging::PixelBuffer& closeup);
 
