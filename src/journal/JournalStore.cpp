@@ -38,17 +38,19 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// Flushed to the disk and closed: a full disk may only say so here.
+// Flushed to the disk and closed: a full disk may only say so here. A pipe or a terminal (a
+// journal sent to standard output) has nothing to flush.
 bool syncAndClose(int fd) {
-    const bool synced = ::fdatasync(fd) == 0;
+    const bool synced = ::fdatasync(fd) == 0 || errno == EINVAL;
     return ::close(fd) == 0 && synced;
 }
 
 // Opens (creating) a file that only its owner may read, whatever the umask and whatever mode an
-// existing file had.
+// existing file had. A device named instead of a file (/dev/stdout) keeps its mode.
 int openPrivate(const std::string& path, int flags) {
     const int fd = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC, kFileMode);
-    if (fd >= 0 && ::fchmod(fd, kFileMode) != 0) {
+    struct stat info {};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || (S_ISREG(info.st_mode) && ::fchmod(fd, kFileMode) != 0))) {
         ::close(fd);
         return -1;
     }
@@ -256,7 +258,8 @@ bool JournalStore::append(const Incident& incident) {
     // A line cut short earlier (a crash, a full disk) is ended first, so it cannot swallow this one.
     struct stat info {};
     char last = '\n';
-    if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
         line.insert(line.begin(), '\n');
     }
     const bool written = writeAll(fd, line);
