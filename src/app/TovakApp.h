@@ -40,7 +40,6 @@ class TovakApp final : public QObject {
     // The main window, made anew if it was closed, and brought to the front.
     QMainWindow& showMainWindow();
     [[nodiscard]] QMainWindow* mainWindow() const { return window_; }
-    [[nodiscard]] JournalController& journal() { return *journal_; }
     // The first appearance: the window unless only the tray icon is asked for (and there is one),
     // and monitoring at once when asked.
     void open(const Options& options);
