@@ -10,7 +10,7 @@ namespace tovak::app {
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
            "             [--start] [--hidden] [--detector onednn|opencv] [--realtime]\n"
-           "             [--ignore-face X,Y,W,H]... [--loop]\n"
+           "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH]\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
            "  --camera PATH      a video file or a folder of images as the camera\n"
@@ -26,6 +26,8 @@ std::string usageText() {
            "  --detector NAME    the face detector's engine: onednn (default) or opencv\n"
            "  --realtime         with --headless, replay the demo or a file at its own pace\n"
            "  --loop             play the demo scene or the file again and again\n"
+           "  --journal PATH     with --headless: append the journal of the run to PATH (JSON lines; a\n"
+           "                     replay's times are its frames' own, 0 being 1970-01-01 00:00:00 UTC)\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -81,6 +83,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.detector = *engine == "opencv" ? DetectorBackend::opencv : DetectorBackend::onednn;
         } else if (name == "--realtime") {
             options.realtime = true;
+        } else if (name == "--journal") {
+            const auto path = takeValue();
+            if (!path || path->empty()) {
+                return fail("--journal needs the path of a file");
+            }
+            options.journal = *path;
         } else if (name == "--max-seconds") {
             const auto text = takeValue();
             if (!text) {
@@ -107,6 +115,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (!options.ignoredFaces.empty() && !options.headless) {
         // The window keeps its marked faces in the settings; marking is done there.
         return fail("--ignore-face works with --headless only");
+    }
+    if (options.journal && !options.headless) {
+        // The window keeps its journal where the settings say.
+        return fail("--journal works with --headless only");
     }
     if (options.loop && !options.camera) {
         return fail("--loop needs --camera demo or a path");

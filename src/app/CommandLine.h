@@ -32,6 +32,8 @@ struct Options {
     // Play the demo scene or the file again and again; the headless run then reports its memory,
     // descriptors and threads every 10 000 frames.
     bool loop = false;
+    // With --headless: the journal's lines of the run are appended to this file.
+    std::optional<std::string> journal;
     bool help = false;
     bool version = false;
 };

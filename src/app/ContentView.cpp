@@ -80,6 +80,10 @@ ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()>
     status_->setFont(small);
     status_->setForegroundRole(QPalette::PlaceholderText);
     header->addWidget(title);
+    auto* journal = makeButton(QStringLiteral("Журнал"), IconName::document, "journalButton", this);
+    journal->setFlat(true);
+    connect(journal, &QPushButton::clicked, this, &ContentView::journalRequested);
+    header->addWidget(journal);
     header->addSpacing(8);
     header->addStretch(1);
     header->addWidget(status_, 0, Qt::AlignVCenter);

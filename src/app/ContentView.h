@@ -33,6 +33,10 @@ class ContentView final : public QWidget {
 
     [[nodiscard]] AwayEscMonitor& escapeMonitor() { return *escMonitor_; }
 
+  Q_SIGNALS:
+    // The user asked for the journal.
+    void journalRequested();
+
   protected:
     void showEvent(QShowEvent* event) override;
 

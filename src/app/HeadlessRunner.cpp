@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <filesystem>
 #include <thread>
 
 #include "camera/V4L2CameraSession.h"
@@ -12,6 +13,7 @@
 #include "headless/FrameCountingSession.h"
 #include "headless/ProcessResources.h"
 #include "headless/ReportingAdapters.h"
+#include "journal/JournalRecorder.h"
 #include "monitor/PrivacyMonitor.h"
 #include "runtime/LoopMainQueue.h"
 #include "runtime/SerialQueue.h"
@@ -92,6 +94,39 @@ void reportResources(EventLog& log) {
 
 constexpr std::int64_t kFramesBetweenResourceReports = 10000;
 
+// With --journal: a recorder wired into the ports, appending to the named file; none without it, or
+// (said on env.err) when the file cannot be written.
+std::shared_ptr<journal::JournalRecorder> journalFor(const Options& options, HeadlessEnvironment& env,
+                                                     monitor::Ports& deps, std::shared_ptr<runtime::WallClock> calendar,
+                                                     bool& failed) {
+    failed = false;
+    if (!options.journal) {
+        return nullptr;
+    }
+    const std::filesystem::path path(*options.journal);
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+    auto store = std::make_shared<journal::JournalStore>(folder, path.filename().string(),
+                                                         journal::JournalStore::Folder::shared);
+    if (path.filename().empty() || !store->prepare()) {
+        env.err << "tovak: the journal cannot be written to " << *options.journal << "\n";
+        failed = true;
+        return nullptr;
+    }
+    auto recorder = journal::JournalRecorder::create(deps.mainQueue, std::move(calendar));
+    recorder->keepIn(std::move(store), false);
+    recorder->wire(deps);
+    return recorder;
+}
+
+// The recorder follows the monitor; a failed write becomes a status event. Main queue.
+void watchJournal(const std::shared_ptr<journal::JournalRecorder>& recorder, PrivacyMonitor& monitor) {
+    if (!recorder) {
+        return;
+    }
+    recorder->watch(monitor);
+    recorder->setOnStatus([&monitor](const std::string& text) { monitor.statusLine.set(text); });
+}
+
 bool failedStart(const std::string& status) {
     return status.rfind("Камера", 0) == 0 || status.rfind("Детектор", 0) == 0;
 }
@@ -107,9 +142,18 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
     deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
     deps.clock = unowned<runtime::Clock>(sim.clock);
+    // The journal's calendar is the frames' own clock: a frame's timestamp t reads as t seconds after
+    // 1970-01-01 00:00:00 UTC, so a replay writes the same times on every run.
+    auto calendar = std::make_shared<runtime::ManualWallClock>(sim.clock, -sim.clock.now());
+    bool journalFailed = false;
+    const auto recorder = journalFor(options, env, deps, calendar, journalFailed);
+    if (journalFailed) {
+        return exitUsage;
+    }
     std::shared_ptr<PrivacyMonitor> monitor = PrivacyMonitor::create(std::move(deps));
     sim.drain();
     reportPublished(*monitor, log);
+    watchJournal(recorder, *monitor);
     sim.main.async([&] { monitor->setIgnoredFaces(options.ignoredFaces); });
 
     monitor->start();
@@ -141,6 +185,9 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     // The end of the source is a press of "Стоп".
     monitor->stop();
     sim.drain();
+    if (recorder) {
+        recorder->finish();
+    }
     if (options.loop) {
         reportResources(log);
     }
@@ -159,11 +206,17 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     deps.sessionQueue = session;
     deps.backgroundQueue = background;
     deps.clock = unowned<runtime::Clock>(clock);
+    bool journalFailed = false;
+    const auto recorder = journalFor(options, env, deps, std::make_shared<runtime::SystemWallClock>(), journalFailed);
+    if (journalFailed) {
+        return exitUsage;
+    }
     std::shared_ptr<PrivacyMonitor> monitor = PrivacyMonitor::create(std::move(deps));
 
     std::string failure;
     main->async([&] {
         reportPublished(*monitor, log);
+        watchJournal(recorder, *monitor);
         monitor->setIgnoredFaces(options.ignoredFaces);
         monitor->statusLine.observe([&](const std::string& next) {
             if (failedStart(next)) {
@@ -191,6 +244,9 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     monitor->stop();
     // Lets the stop reach the main queue and finish there.
     main->runUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
+    if (recorder) {
+        recorder->finish();
+    }
     session->shutdown();
     background->shutdown();
     main->discardPending();

@@ -15,6 +15,7 @@
 #include "app/ContentView.h"
 #include "app/HeadlessRunner.h"
 #include "app/Icons.h"
+#include "app/JournalController.h"
 #include "app/SourcePacer.h"
 #include "camera/V4L2CameraSession.h"
 #include "facedetect/BlazeFaceDetector.h"
@@ -106,7 +107,10 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.fileChooser = std::make_shared<trigger::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
+    journal_ = std::make_unique<JournalController>(main_, std::make_shared<runtime::SystemWallClock>(), deps.settings);
+    journal_->wire(deps);
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
+    journal_->attach(*monitor_);
     *statusTarget = monitor_;
     if (!windowControlNotice.empty()) {
         monitor_->statusLine.set(windowControlNotice);
@@ -155,6 +159,8 @@ QMainWindow& TovakApp::showMainWindow() {
                 system::AutomationWarmup::shared().scheduleAfterWindowShown(*main, system::makePlatformScriptRunner());
             },
             window));
+        connect(qobject_cast<ContentView*>(window->centralWidget()), &ContentView::journalRequested, this,
+                [this] { journal_->showJournal(); });
         window_ = window;
     }
     window_->show();
@@ -185,6 +191,7 @@ void TovakApp::makeTray() {
         monitor_->statusLine.set("Автозапуск не сохранился");
     });
     menu->addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_->setIgnoredFaces({}); });
+    menu->addAction(QStringLiteral("Журнал"), this, [this] { journal_->showJournal(); });
     menu->addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
     tray_->setContextMenu(menu);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

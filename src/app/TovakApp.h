@@ -20,6 +20,7 @@ class QtMainQueue;
 
 namespace tovak::app {
 
+class JournalController;
 class SourcePacer;
 
 // The application: owns the one monitor for the life of the process, the main window whose content
@@ -59,6 +60,7 @@ class TovakApp final : public QObject {
     QPointer<QMainWindow> window_;
     QSystemTrayIcon* tray_ = nullptr;
     QLocalServer* server_ = nullptr;
+    std::unique_ptr<JournalController> journal_;
 };
 
 }  // namespace tovak::app

@@ -134,6 +134,9 @@ void FullscreenFaceController::update(const imaging::PixelBufferPtr& pixelBuffer
         self.ensureWindow(*now);
         self.window_->setGeometry(toQRect(now->frame));
         self.imageView_->setImage(picture);
+        if (self.onPicture_) {
+            self.onPicture_(picture);
+        }
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,10 @@ class FullscreenFaceController final : public monitor::FacePresenter,
                 imaging::Orientation orientation, double paddingFraction, double centerZoom,
                 imaging::Renderer& ciContext) override;
 
+    // GUI thread: told of each picture the close-up shows, after it is shown (the journal keeps the
+    // last one of a visit). The bitmap is shared, not copied.
+    void setOnPicture(std::function<void(const imaging::Image&)> onPicture) { onPicture_ = std::move(onPicture); }
+
     // GUI thread; null until a window was needed while there was a screen.
     [[nodiscard]] QWidget* window() const { return window_.get(); }
     [[nodiscard]] FaceImageView* imageView() const { return imageView_; }
@@ -62,6 +67,7 @@ class FullscreenFaceController final : public monitor::FacePresenter,
     std::unique_ptr<QObject> screenWatch_;
     std::unique_ptr<QWidget> window_;
     FaceImageView* imageView_ = nullptr;  // owned by window_
+    std::function<void(const imaging::Image&)> onPicture_;
 };
 
 }  // namespace tovak::overlay

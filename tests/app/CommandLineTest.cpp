@@ -40,7 +40,7 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
          {"--camera", "--camera=", "--lock now", "--lock", "--max-seconds", "--max-seconds 0", "--max-seconds -2",
           "--max-seconds ten", "--max-seconds 5s", "--max-seconds inf", "--headless --ignore-face 0,1;0,2;0,3;0,4",
           "--headless --ignore-face 0.1,0.2,0,0.4", "--ignore-face 0.1,0.2,0.3,0.4", "--detector", "--detector cuda",
-          "--frobnicate", "demo"}) {
+          "--journal", "--journal j.jsonl", "--frobnicate", "demo"}) {
         std::istringstream words(line);
         const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
         const auto parsed = parseCommandLine(arguments);
@@ -55,6 +55,7 @@ TEST(CommandLineTest, TheDetectorsEngineRealTimePacingHelpAndVersion) {
     EXPECT_EQ(parsed.options->detector, app::DetectorBackend::opencv);
     EXPECT_TRUE(parsed.options->realtime);
     EXPECT_EQ(parseCommandLine({"--detector=onednn"}).options->detector, app::DetectorBackend::onednn);
+    EXPECT_EQ(parseCommandLine({"--headless", "--journal=/tmp/a b.jsonl"}).options->journal, "/tmp/a b.jsonl");
     EXPECT_TRUE(parseCommandLine({"--help"}).options->help);
     EXPECT_TRUE(parseCommandLine({"-h"}).options->help);
     EXPECT_TRUE(parseCommandLine({"--version"}).options->version);

@@ -140,14 +140,21 @@ constexpr long kLastFrame = 1379;
 class DemoReplayTest : public ::testing::Test {
   protected:
     // One replay for the whole suite: it takes most of a minute.
-    static void SetUpTestSuite() { replay_ = new Outcome(tovak({"--camera", "demo", "--lock", "dry-run"})); }
-    static void TearDownTestSuite() { delete std::exchange(replay_, nullptr); }
+    static void SetUpTestSuite() {
+        journalDir_ = new TempDir("tovak-replay-journal");
+        replay_ = new Outcome(tovak({"--camera", "demo", "--lock", "dry-run", "--journal", *journalDir_ / "j.jsonl"}));
+    }
+    static void TearDownTestSuite() {
+        delete std::exchange(replay_, nullptr);
+        delete std::exchange(journalDir_, nullptr);
+    }
     void SetUp() override {
         ASSERT_EQ(replay_->status, 0) << replay_->err;
         events_ = parse(replay_->out);
         ASSERT_GE(events_.size(), 3U);
     }
     static inline Outcome* replay_ = nullptr;
+    static inline TempDir* journalDir_ = nullptr;
     std::vector<Event> events_;
 };
 
@@ -182,6 +189,33 @@ TEST_F(DemoReplayTest, TheRulesIntervalsHoldBetweenTheBeats) {
         EXPECT_NEAR(then[0].t - first[0].t, seconds, within) << to;
     }
     EXPECT_NE(replay_->out.find(R"("event": "lock.result", "ok": true)"), std::string::npos);
+}
+
+// The journal of the replay: one line for the onlooker's episode and one for the visit, at the times
+// of the events that began and ended them (the frames' own clock).
+TEST_F(DemoReplayTest, TheJournalHasALineForTheEpisodeAndTheVisitAtTheirEventsTimes) {
+    const auto t = [this](const char* name) {
+        const std::vector<Event> all = named(events_, name);
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", all.empty() ? -1.0 : all[0].t);
+        return std::string(text);
+    };
+    const std::string raises = std::to_string(named(events_, "trigger.raise").size());
+    std::istringstream in(journalDir_->read("j.jsonl"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 2U);
+    EXPECT_NE(lines[0].find(R"({"kind": "onlooker", "start": )" + t("presence.confirmed") + R"(, "end": )" +
+                            t("presence.ended")),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find(R"("raises": )" + raises + "}"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(R"({"kind": "visit", "start": )" + t("closeup.show") + R"(, "end": )" + t("closeup.hide")),
+              std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[1].find(R"("closeup": true, "lock": "locked"})"), std::string::npos) << lines[1];
 }
 
 // The cut replay runs on the other engine: both must see the same faces in the same frames.

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "imaging/PixelBuffer.h"
+#include "journal/Incident.h"
+
+namespace tovak::journal {
+
+// The journal on disk: one JSON line per incident (JournalLine) in one file, the visitors' pictures
+// as PNG files beside it. Only its owner can read any of it: the folder is 0700 and every file
+// 0600 whatever the umask, and modes found looser are tightened. Lines are only ever appended, each
+// written whole and flushed to the disk; the file is rewritten only to drop entries that expired.
+// Failures are answered as values, never thrown. One thread at a time.
+class JournalStore {
+  public:
+    static constexpr double keepSeconds = 30.0 * 24 * 3600;
+    static constexpr const char* defaultFileName = "journal.jsonl";
+
+    // Whose folder it is: the program's own state folder is made private; the folder of a file the
+    // user named is made when missing but otherwise left as it is.
+    enum class Folder { owned, shared };
+
+    JournalStore(std::string folder, std::string fileName = defaultFileName, Folder folderKind = Folder::owned);
+
+    // $XDG_STATE_HOME/tovak, or ~/.local/state/tovak when that is not set (or not absolute).
+    [[nodiscard]] static std::string defaultFolder();
+
+    [[nodiscard]] const std::string& folder() const { return folder_; }
+    [[nodiscard]] std::string journalPath() const { return folder_ + "/" + fileName_; }
+    [[nodiscard]] std::string picturePath(const std::string& name) const { return folder_ + "/" + name; }
+    [[nodiscard]] bool exists() const;
+
+    // Makes the folder (and the file) with their private modes, or tightens them; false when it
+    // cannot be done.
+    bool prepare();
+
+    struct Loaded {
+        // Oldest first, as written.
+        std::vector<Incident> incidents;
+        // Lines that were not whole entries (a truncated last line, a damaged one): passed over.
+        std::size_t skipped = 0;
+        // Entries and pictures older than keepSeconds, removed.
+        std::size_t expired = 0;
+        // False when the file exists but could not be read, or the expired ones not removed.
+        bool ok = true;
+    };
+    // Reads the journal, first removing what is older than keepSeconds before now (calendar
+    // seconds). Missing is empty.
+    [[nodiscard]] Loaded load(double now);
+
+    // Appends one entry; false when it did not reach the disk whole.
+    bool append(const Incident& incident);
+    // Saves a visitor's picture as PNG beside the journal; its file name, none on failure.
+    [[nodiscard]] std::optional<std::string> savePicture(double start, const imaging::PixelBuffer& picture);
+    // Removes the journal and every picture; false when something could not be removed.
+    bool clear();
+
+  private:
+    [[nodiscard]] std::vector<std::string> pictureNames() const;
+
+    std::string folder_;
+    std::string fileName_;
+    Folder folderKind_;
+};
+
+}  // namespace tovak::journal
