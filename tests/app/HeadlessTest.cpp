@@ -210,12 +210,19 @@ TEST(HeadlessTest, BadSourcesAndAMissingModelFailWithAMessageBeforeAnyEvent) {
     const std::string notes = folder.write("notes.txt", "text");
     folder.write("empty/readme.txt", "");
     folder.write("data/models/readme.txt", "");
+    folder.write("impostors/a.png", "text");
+    folder.write("impostors/b.jpg", std::string("\x13\x9c\xf0\x00\x7f\x42", 6));
     const struct Row {
         std::string camera, dataDir, message;
         int status;
     } rows[] = {{folder / "missing.mp4", "", folder / "missing.mp4", app::exitBadSource},
                 {notes, "", notes, app::exitBadSource},
                 {folder / "empty", "", folder / "empty", app::exitBadSource},
+                {folder / "impostors", "",
+                 "tovak: пропущены файлы, которые не читаются как картинки: a.png, b.jpg\ntovak: в папке нет ни одной "
+                 "картинки, которую можно прочесть: " +
+                     folder / "impostors",
+                 app::exitBadSource},
                 {"demo", folder / "data", "face model", app::exitNoModel}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.camera);
