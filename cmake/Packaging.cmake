@@ -17,11 +17,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/debian/copyright ${PROJECT_BINARY_
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovak)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovak-media COMPONENT media)
+# The manual page tovak(1), compressed the same way.
+configure_file(${PROJECT_SOURCE_DIR}/resources/tovak.1.in ${PROJECT_BINARY_DIR}/man/tovak.1 @ONLY)
+execute_process(COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/man/tovak.1 OUTPUT_FILE ${PROJECT_BINARY_DIR}/man/tovak.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/man/tovak.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tovak)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Tovak developers <tovak@example.org>")
+# The project's own domain, as the homepage in the metainfo.
+set(CPACK_PACKAGE_CONTACT "Tovak developers <developers@tovak.org>")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tovak.org/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

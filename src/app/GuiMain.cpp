@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/DisplayCheck.h"
 #include "app/Icons.h"
 #include "app/TovakApp.h"
 
@@ -16,6 +17,10 @@ int runGui(int& argc, char** argv, const Options& options) {
     // which Wayland leaves to the compositor.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    if (const std::optional<std::string> message = missingDisplayMessage()) {
+        std::cerr << *message << "\n";
+        return 1;
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovak"));

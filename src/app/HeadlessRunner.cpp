@@ -277,8 +277,9 @@ int runHeadless(const Options& options, HeadlessEnvironment& env) {
         return live(options, env, std::move(detector));
     }
     std::string error;
-    std::unique_ptr<sources::FrameSource> source =
-        options.loop ? sources::openLoopingSource(*options.camera, error) : sources::openSource(*options.camera, error);
+    std::unique_ptr<sources::FrameSource> source = options.loop
+                                                       ? sources::openLoopingSource(*options.camera, error, env.err)
+                                                       : sources::openSource(*options.camera, error, env.err);
     if (!source) {
         env.err << "tovak: " << error
                 << (*options.camera == "demo" ? "; scripts/setup installs the demo photographs" : "") << "\n";

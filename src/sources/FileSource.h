@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <opencv2/core.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@ class FileSource final : public FrameSource {
     static constexpr double imageFolderFps = 30.0;
 
     // None, with the reason in error, for a missing path, a file that is not a video, a folder
-    // without images, or a media module that does not load.
-    static std::unique_ptr<FileSource> open(const std::string& path, std::string& error);
+    // without a picture that decodes, or a media module that does not load. The files of a folder
+    // passed over (named as pictures, not readable as one) are told on notes, when given: at the
+    // open all that can be told without decoding, in one line, and any other when its turn comes.
+    static std::unique_ptr<FileSource> open(const std::string& path, std::string& error, std::ostream* notes = nullptr);
 
     std::optional<SourceFrame> next() override;
     [[nodiscard]] std::string name() const override { return name_; }
@@ -30,12 +33,14 @@ class FileSource final : public FrameSource {
     std::string name_;
     double fps_ = imageFolderFps;
     std::int64_t index_ = 0;
+    std::int64_t delivered_ = 0;
     const camera::media::MediaModule* media_ = nullptr;
     // One of the two.
     std::unique_ptr<camera::media::Capture> video_;
     std::vector<std::string> images_;
-    // A video's first frame, read when it was opened to prove it decodes.
+    // A video's first frame or a folder's first picture, read when it was opened to prove it decodes.
     cv::Mat firstFrame_;
+    std::ostream* notes_ = nullptr;
 };
 
 }  // namespace tovak::sources

@@ -7,21 +7,30 @@
 
 namespace tovak::sources {
 
-std::unique_ptr<FrameSource> openSource(const std::string& name, std::string& error) {
+namespace {
+
+std::unique_ptr<FrameSource> open(const std::string& name, std::string& error, std::ostream* notes) {
     if (name == "demo") {
         return DemoScene::load(system::dataFile("demo"), error);
     }
-    return FileSource::open(name, error);
+    return FileSource::open(name, error, notes);
 }
 
-std::unique_ptr<FrameSource> openLoopingSource(const std::string& name, std::string& error) {
-    std::unique_ptr<FrameSource> first = openSource(name, error);
+}  // namespace
+
+std::unique_ptr<FrameSource> openSource(const std::string& name, std::string& error, std::ostream& notes) {
+    return open(name, error, &notes);
+}
+
+std::unique_ptr<FrameSource> openLoopingSource(const std::string& name, std::string& error, std::ostream& notes) {
+    std::unique_ptr<FrameSource> first = open(name, error, &notes);
     if (!first) {
         return nullptr;
     }
     return std::make_unique<LoopingSource>(std::move(first), [name]() -> std::unique_ptr<FrameSource> {
+        // Every round the same files: what was skipped has been told in the first.
         std::string reopenError;
-        return openSource(name, reopenError);
+        return open(name, reopenError, nullptr);
     });
 }
 

@@ -59,18 +59,28 @@ void RaisingWorkspace::bringForward(const std::string& path) {
     openedPath_ = path;
     seenSinceOpened_ = false;
     main_->async([self = shared_from_this(), path] {
-        if (self->opener_ && self->opener_->open(path)) {
+        if (!self->opener_) {
+            self->notOpened(path);
             return;
         }
-        if (self->notice_) {
-            self->notice_(notOpenedText);
-        }
-        // A refusal holds back no next try.
-        self->worker_->async([self, path] {
-            if (self->openedPath_ == path && !self->seenSinceOpened_) {
-                self->openedPath_.clear();
+        // The desktop's opener may answer long after it was asked; each attempt is told once.
+        self->opener_->openThen(path, [self, path](bool opened) {
+            if (!opened) {
+                self->notOpened(path);
             }
         });
+    });
+}
+
+void RaisingWorkspace::notOpened(const std::string& path) {
+    if (notice_) {
+        notice_(notOpenedText);
+    }
+    // A refusal holds back no next try.
+    worker_->async([self = shared_from_this(), path] {
+        if (self->openedPath_ == path && !self->seenSinceOpened_) {
+            self->openedPath_.clear();
+        }
     });
 }
 

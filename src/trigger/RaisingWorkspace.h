@@ -17,7 +17,8 @@ namespace tovak::trigger {
 // end is known here.
 //
 // open and closeDocument return at once; the window control is asked on the worker queue (a
-// desktop's D-Bus service can take a few hundred milliseconds), the opener on the main queue.
+// desktop's D-Bus service can take a few hundred milliseconds), the opener on the main queue, whose
+// answer may come later (its openThen).
 // What the user should know (the opener refused, this desktop cannot raise or close windows) is
 // told through the notice, on the main queue, each "cannot" once per run.
 class RaisingWorkspace final : public monitor::Workspace,
@@ -47,6 +48,8 @@ class RaisingWorkspace final : public monitor::Workspace,
     void bringForward(const std::string& path);
     void endEpisode(const std::string& path);
     void tell(const char* text, bool& toldAlready);
+    // Main queue: the opener did not hand the document to an application.
+    void notOpened(const std::string& path);
 
     std::shared_ptr<WindowControl> windows_;
     std::shared_ptr<monitor::Workspace> opener_;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <opencv2/imgcodecs.hpp>
@@ -242,12 +244,19 @@ TEST(HeadlessTest, BadSourcesAndAMissingModelFailWithAMessageBeforeAnyEvent) {
     const std::string notes = folder.write("notes.txt", "text");
     folder.write("empty/readme.txt", "");
     folder.write("data/models/readme.txt", "");
+    folder.write("impostors/a.png", "text");
+    folder.write("impostors/b.jpg", std::string("\x13\x9c\xf0\x00\x7f\x42", 6));
     const struct Row {
         std::string camera, dataDir, message;
         int status;
     } rows[] = {{folder / "missing.mp4", "", folder / "missing.mp4", app::exitBadSource},
                 {notes, "", notes, app::exitBadSource},
                 {folder / "empty", "", folder / "empty", app::exitBadSource},
+                {folder / "impostors", "",
+                 "tovak: пропущены файлы, которые не читаются как картинки: a.png, b.jpg\ntovak: в папке нет ни одной "
+                 "картинки, которую можно прочесть: " +
+                     folder / "impostors",
+                 app::exitBadSource},
                 {"demo", folder / "data", "face model", app::exitNoModel}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.camera);
@@ -313,6 +322,43 @@ TEST(HeadlessTest, AFaceOnTheWallIsAnOnlookerUntilMarkedThenOnlyTheRealOneIs) {
     EXPECT_NE(unmarked.find("\"status\", \"text\": \"● " + folder.path().filename().string()), std::string::npos);
     EXPECT_EQ(confirmedFrames(replay({"--ignore-face", monitor::ignored_faces::format({poster})})),
               std::vector<long>{32});
+}
+
+// The window application where there is no display to show it on: told on standard error before
+// Qt is asked, which would abort. The offscreen platform needs none: a missing camera file then
+// ends the start instead.
+TEST(NoDisplayTest, TovakSaysWhyAndNamesHeadlessInsteadOfAborting) {
+    TempDir folder("tovak-nodisplay");
+    const struct Row {
+        const char* environment;
+        int status;
+        const char* message;
+    } rows[] = {
+        {"", 1, "tovak: нет дисплея (не заданы DISPLAY и WAYLAND_DISPLAY). Без окна: tovak --headless\n"},
+        {"DISPLAY=:4093", 1, "tovak: дисплей :4093 не отвечает. Без окна: tovak --headless\n"},
+        {"QT_QPA_PLATFORM=wayland DISPLAY=:4093", 1,
+         "tovak: нет дисплея (не заданы DISPLAY и WAYLAND_DISPLAY). Без окна: tovak --headless\n"},
+        {"QT_QPA_PLATFORM=offscreen", 2, "tovak: no such file or folder: "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.environment);
+        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TOVAK_INSTANCE_NAME='" +
+                                    (folder / "instance") + "' " + row.environment + " '" TOVAK_BINARY "' --camera '" +
+                                    (folder / "missing.mp4") + "' 2>&1 >/dev/null";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string err;
+        for (char buffer[256]; std::fgets(buffer, sizeof buffer, pipe) != nullptr;) {
+            err += buffer;
+        }
+        const int status = ::pclose(pipe);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status) << status << " " << err;
+        if (row.status == 1) {
+            EXPECT_EQ(err, row.message);
+        } else {
+            EXPECT_NE(err.find(row.message), std::string::npos) << err;
+        }
+    }
 }
 
 }  // namespace

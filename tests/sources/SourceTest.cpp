@@ -5,6 +5,7 @@
 #include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,16 +31,39 @@ cv::Mat numbered(int n) {
     return cv::Mat(48, 64, CV_8UC3, cv::Scalar(10 * n, 50, 200));
 }
 
-TEST(FileSourceTest, BadSourcesSayWhy) {
+// A picture's file cut in half: it starts as a PNG and does not decode.
+std::string truncatedPng(const TempDir& folder, const std::string& name) {
+    std::vector<uchar> png;
+    cv::imencode(".png", numbered(5), png);
+    return folder.write(name, std::string(png.begin(), png.begin() + static_cast<long>(png.size() / 2)));
+}
+
+TEST(FileSourceTest, BadSourcesSayWhyAndNameTheFilesPassedOver) {
     TempDir folder;
     folder.write("empty/readme.txt", "no images here");
-    const std::pair<std::string, const char*> rows[] = {{folder / "missing.mp4", "no such file"},
-                                                        {folder.write("notes.txt", "text"), "not a video"},
-                                                        {folder / "empty", "no images"}};
-    for (const auto& [path, reason] : rows) {
+    folder.write("impostors/a.png", "text");
+    folder.write("impostors/b.jpg", std::string("\x13\x9c\xf0\x00\x7f\x42", 6));
+    truncatedPng(folder, "cut/a.png");
+    const struct Row {
+        std::string path;
+        const char* reason;
+        const char* notes;
+    } rows[] = {
+        {folder / "missing.mp4", "no such file", ""},
+        {folder.write("notes.txt", "text"), "not a video", ""},
+        {folder / "empty", "no images", ""},
+        {folder / "impostors", "в папке нет ни одной картинки, которую можно прочесть: ",
+         "tovak: пропущены файлы, которые не читаются как картинки: a.png, b.jpg\n"},
+        {folder / "cut", "в папке нет ни одной картинки, которую можно прочесть: ",
+         "tovak: пропущен файл, который не читается как картинка: a.png\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
         std::string error;
-        EXPECT_EQ(FileSource::open(path, error), nullptr) << path;
-        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        std::ostringstream notes;
+        EXPECT_EQ(FileSource::open(row.path, error, &notes), nullptr);
+        EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+        EXPECT_EQ(notes.str(), row.notes);
     }
 }
 
@@ -54,32 +78,45 @@ std::vector<std::pair<int, double>> play(FileSource& source) {
     return frames;
 }
 
-TEST(FileSourceTest, AFolderPlaysItsImagesInNameOrderAtThirtyFramesASecond) {
+TEST(FileSourceTest, AFolderPlaysItsPicturesInNameOrderAtThirtyFramesASecondAndNamesEachFilePassedOverOnce) {
     TempDir folder;
-    // Written out of order, with a file that is no image and one that does not decode.
+    // Written out of order, with a file that is no image, two that start as one and do not decode
+    // (the first is found at the open, the other on its turn) and a 16-bit grey picture.
     cv::imwrite(folder / "frame10.png", numbered(3));
     cv::imwrite(folder / "frame01.png", numbered(1));
     cv::imwrite(folder / "frame02.jpg", numbered(2));
     folder.write("frame03.png", "broken");
+    truncatedPng(folder, "frame00.png");
+    truncatedPng(folder, "frame04.png");
+    cv::imwrite(folder / "frame05.png", cv::Mat(48, 64, CV_16UC1, cv::Scalar(40 * 257)));
     folder.write("list.txt", "frame01.png");
     std::string error;
-    auto source = FileSource::open(folder.path().string(), error);
+    std::ostringstream notes;
+    auto source = FileSource::open(folder.path().string(), error, &notes);
     ASSERT_TRUE(source) << error;
+    EXPECT_EQ(notes.str(), "tovak: пропущены файлы, которые не читаются как картинки: frame00.png, frame03.png\n");
     EXPECT_EQ(source->name(), folder.path().filename().string());
-    EXPECT_EQ(play(*source), (std::vector<std::pair<int, double>>{{10, 0.0}, {20, 1.0 / 30.0}, {30, 2.0 / 30.0}}));
+    EXPECT_EQ(play(*source),
+              (std::vector<std::pair<int, double>>{{10, 0.0}, {20, 1.0 / 30.0}, {40, 2.0 / 30.0}, {30, 3.0 / 30.0}}));
+    EXPECT_EQ(notes.str(),
+              "tovak: пропущены файлы, которые не читаются как картинки: frame00.png, frame03.png\n"
+              "tovak: пропущен файл, который не читается как картинка: frame04.png\n");
 }
 
 TEST(SourceOpenerTest, ALoopedFolderPlaysAgainItsClockRunningOnOneFrameLater) {
     TempDir folder;
     cv::imwrite(folder / "a.png", numbered(1));
     cv::imwrite(folder / "b.png", numbered(2));
+    truncatedPng(folder, "c.png");
     std::string error;
-    std::unique_ptr<sources::FrameSource> looped = sources::openLoopingSource(folder.path().string(), error);
+    std::ostringstream notes;
+    std::unique_ptr<sources::FrameSource> looped = sources::openLoopingSource(folder.path().string(), error, notes);
     ASSERT_TRUE(looped) << error;
     std::vector<double> times;
     for (int i = 0; i < 5; ++i) {
         times.push_back(looped->next().value().timestamp);
     }
+    EXPECT_EQ(notes.str(), "tovak: пропущен файл, который не читается как картинка: c.png\n") << "told once";
     for (std::size_t i = 0; i < times.size(); ++i) {
         EXPECT_NEAR(times[i], static_cast<double>(i) / 30.0, 1e-9) << i;
     }

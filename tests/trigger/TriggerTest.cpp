@@ -178,6 +178,48 @@ TEST(RaisingWorkspace, OpensTheDocumentOnlyWhenNoWindowOfItCanBeSeenAndAtMostOnc
     }
 }
 
+// An opener whose answer comes when the test gives it, as the desktop's opener answers after the run.
+class LateOpener final : public monitor::Workspace {
+  public:
+    std::vector<Outcome> asked;
+    bool open(const std::string&) override { return ADD_FAILURE() << "asked to wait for the opener", false; }
+    void openThen(const std::string&, Outcome outcome) override { asked.push_back(std::move(outcome)); }
+};
+
+TEST(RaisingWorkspace, ALateRefusalIsSaidOncePerAttemptAndOnlyThenIsTheDocumentOpenedAgain) {
+    auto windows = std::make_shared<ScriptedWindows>();
+    windows->windows = 0;
+    auto opener = std::make_shared<LateOpener>();
+    auto worker = std::make_shared<runtime::ManualSerialQueue>();
+    auto main = std::make_shared<runtime::ManualSerialQueue>();
+    std::vector<std::string> notices;
+    auto documents = RaisingWorkspace::create(windows, opener, worker, main,
+                                              [&](const std::string& text) { notices.push_back(text); });
+    const auto bringForward = [&] {
+        documents->open("/home/anna/Бюджет Q3.csv");
+        while (worker->runAll() + main->runAll() > 0) {
+        }
+    };
+    const auto answer = [&](std::size_t attempt, bool opened) {
+        opener->asked.at(attempt)(opened);
+        while (worker->runAll() + main->runAll() > 0) {
+        }
+    };
+    bringForward();
+    bringForward();  // the opener has not answered: still on its way, not asked twice
+    ASSERT_EQ(opener->asked.size(), 1U);
+    EXPECT_TRUE(notices.empty());
+    answer(0, false);
+    EXPECT_EQ(notices, std::vector<std::string>{"Файл не открылся"});
+    bringForward();
+    bringForward();
+    ASSERT_EQ(opener->asked.size(), 2U);
+    answer(1, true);
+    bringForward();
+    EXPECT_EQ(opener->asked.size(), 2U);
+    EXPECT_EQ(notices, std::vector<std::string>{"Файл не открылся"});
+}
+
 TEST(RaisingWorkspace, SaysOnceWhenThisDesktopCannotRaiseOrCloseAndClosesAtEveryEpisodeEnd) {
     auto windows = std::make_shared<ScriptedWindows>();
     windows->windows = 1;

@@ -29,6 +29,8 @@ class MediaModule {
     [[nodiscard]] virtual std::unique_ptr<Capture> openVideo(const std::string& path) const = 0;
     // An image file as it is stored (cv::IMREAD_UNCHANGED); empty when it does not decode.
     [[nodiscard]] virtual cv::Mat readImage(const std::string& path) const = 0;
+    // Whether the file starts as a picture format this build decodes, without decoding it.
+    [[nodiscard]] virtual bool looksLikeImage(const std::string& path) const = 0;
 };
 
 // Raised whenever the interface above changes, so a stale module left in a library folder is

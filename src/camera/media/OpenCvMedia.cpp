@@ -54,6 +54,14 @@ class OpenCvMedia final : public MediaModule {
             return {};
         }
     }
+
+    bool looksLikeImage(const std::string& path) const override {
+        try {
+            return cv::haveImageReader(path);
+        } catch (const cv::Exception&) {
+            return false;
+        }
+    }
 };
 
 }  // namespace

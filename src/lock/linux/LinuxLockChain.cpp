@@ -145,6 +145,13 @@ std::optional<QString> currentSessionPath(const QDBusConnection& bus, const Linu
     return path;
 }
 
+bool lockedHint(const QDBusConnection& bus, const QString& session, int timeoutMs) {
+    auto hint = call(bus, QString::fromLatin1(kLogin), session, QStringLiteral("org.freedesktop.DBus.Properties"),
+                     QStringLiteral("Get"),
+                     {QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("LockedHint")}, timeoutMs);
+    return hint && !hint->isEmpty() && hint->front().value<QDBusVariant>().variant().toBool();
+}
+
 LockAttempt lockLoginSession(const QDBusConnection& bus, const LinuxLockOptions& options) {
     const QString service = QString::fromLatin1(kLogin);
     if (!hasOwner(bus, service, options.callTimeoutMs)) {
@@ -160,20 +167,33 @@ LockAttempt lockLoginSession(const QDBusConnection& bus, const LinuxLockOptions&
             bus, service, *session, QStringLiteral("org.freedesktop.login1.Session"), options.requestTimeoutMs)) {
         return *end;
     }
-    return confirmedBy(deadline, options.callTimeoutMs, [&](int timeoutMs) {
-        auto hint =
-            call(bus, service, *session, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                 {QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("LockedHint")}, timeoutMs);
-        return hint && !hint->isEmpty() && hint->front().value<QDBusVariant>().variant().toBool();
-    });
+    return confirmedBy(deadline, options.callTimeoutMs,
+                       [&](int timeoutMs) { return lockedHint(bus, *session, timeoutMs); });
 }
 
-// xflock4 exits non-zero when it finds no locker to start; zero is all it can say.
-bool runXflock4(const LinuxLockOptions& options) {
+// xflock4 hands the request to whichever locker the desktop has (Xfce's screensaver, light-locker,
+// xscreensaver, the display manager) and exits non-zero when it finds none. Its zero says only that
+// one was asked: the lock counts once the Xfce screensaver is active or logind marks the session
+// locked, as light-locker and the display managers do.
+LockAttempt lockWithXflock4(const QDBusConnection& sessionBus, const QDBusConnection& systemBus,
+                            const LinuxLockOptions& options) {
     std::optional<std::string> path = options.xflock4.find('/') == std::string::npos
                                           ? system::findExecutableInPath(options.xflock4)
                                           : std::optional<std::string>(options.xflock4);
-    return path && system::runToolAndWait(*path, {}, options.xflock4TimeoutSeconds);
+    if (!path || !system::runToolAndWait(*path, {}, options.xflock4TimeoutSeconds)) {
+        return LockAttempt::unavailable;
+    }
+    const auto deadline = deadlineAfter(options.confirmSeconds);
+    const std::optional<QString> session =
+        systemBus.isConnected() ? currentSessionPath(systemBus, options) : std::nullopt;
+    const QString xfce = QStringLiteral("org.xfce.ScreenSaver");
+    return confirmedBy(deadline, options.callTimeoutMs, [&](int timeoutMs) {
+        auto active = sessionBus.isConnected() ? call(sessionBus, xfce, QStringLiteral("/org/xfce/ScreenSaver"), xfce,
+                                                      QStringLiteral("GetActive"), {}, timeoutMs)
+                                               : std::nullopt;
+        return (active && !active->isEmpty() && active->front().toBool()) ||
+               (session && lockedHint(systemBus, *session, timeoutMs));
+    });
 }
 
 }  // namespace
@@ -195,7 +215,8 @@ lock::LockChain linuxLockChain(QDBusConnection sessionBus, QDBusConnection syste
         chain.methods.emplace_back(row.label,
                                    [sessionBus, row, options] { return lockScreenSaver(sessionBus, row, options); });
     }
-    chain.methods.emplace_back("xflock4", [options] { return runXflock4(options); });
+    chain.methods.emplace_back(
+        "xflock4", [sessionBus, systemBus, options] { return lockWithXflock4(sessionBus, systemBus, options); });
     chain.methods.emplace_back("logind", [systemBus, options] { return lockLoginSession(systemBus, options); });
     return chain;
 }

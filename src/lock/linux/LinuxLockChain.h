@@ -30,11 +30,12 @@ struct LinuxLockOptions {
 };
 
 // The Linux lockers, one row each (KDE, GNOME, Cinnamon, MATE, Xfce, xflock4, logind), tried in
-// order and each only where its D-Bus name has an owner. A reply to Lock proves nothing either way
-// (logind's Lock succeeds with no locker listening; MATE's locks without replying), so a row counts
-// only when the lock is confirmed: GetActive() of the screensaver, or the session's LockedHint,
-// asked until confirmSeconds after the request. A request refused outright ends its row at once.
-// With the defaults a row takes at most 4 s (logind and xflock4 5 s), the whole chain 30 s; the
+// order and each only where its D-Bus name has an owner (xflock4: where it is installed). A reply
+// to Lock proves nothing either way (logind's Lock succeeds with no locker listening; MATE's locks
+// without replying), nor does xflock4's exit status, so a row counts only when the lock is
+// confirmed: GetActive() of the screensaver, or the session's LockedHint, asked until confirmSeconds
+// after the request (after xflock4 exits). A request refused outright ends its row at once.
+// With the defaults a row takes at most 4 s (logind 5 s, xflock4 8 s), the whole chain 33 s; the
 // D-Bus calls block, so run the chain off the main thread.
 [[nodiscard]] lock::LockChain linuxLockChain(QDBusConnection sessionBus, QDBusConnection systemBus,
                                              LinuxLockOptions options = {});

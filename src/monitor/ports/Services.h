@@ -34,9 +34,13 @@ class Resources {
 // Opens documents in their default application, bringing it to the front. Main thread.
 class Workspace {
   public:
+    using Outcome = std::function<void(bool opened)>;
     virtual ~Workspace() = default;
     // False when the document could not be handed to an application.
     virtual bool open(const std::string& path) = 0;
+    // The same without waiting for the desktop's answer: returns at once and calls outcome once, on
+    // the main thread, when the answer is known. Where handing over is immediate, open's answer.
+    virtual void openThen(const std::string& path, Outcome outcome) { outcome(open(path)); }
 };
 
 // Closes an open document without saving, wherever it can be reached; never starts an application.

@@ -80,9 +80,17 @@ class PrivateBus : public ::testing::Test {
     fs::path log(const std::string& name) const { return folder_ / (name + ".log"); }
     // The methods the stand-in was asked for (and the arguments it logs), one a line.
     std::string calls(const std::string& name) const { return folder_.read(name + ".log"); }
-    std::string tool(int status) {
-        return folder_.script("xflock4-" + std::to_string(status),
-                              "echo ran >> '" + (folder_ / "xflock4.log") + "'\nexit " + std::to_string(status));
+    // A stand-in xflock4 exiting with status; with lock, it first asks logind to lock the session, as
+    // light-locker marks it locked.
+    std::string tool(int status, bool lock = false) {
+        const std::string name = "xflock4-" + std::to_string(status) + (lock ? "-lock" : "");
+        return folder_.script(name, "echo ran >> '" + (folder_ / "xflock4.log") + "'\n" +
+                                        (lock ? "dbus-send --bus='" + session_.address().toStdString() +
+                                                    "' --print-reply --dest=org.freedesktop.login1 "
+                                                    "/org/freedesktop/login1/session/_37 "
+                                                    "org.freedesktop.login1.Session.Lock >/dev/null\n"
+                                              : "") +
+                                        "exit " + std::to_string(status));
     }
 
     lock::ScreenLock::Outcome lock() const {
@@ -137,13 +145,19 @@ TEST_F(PrivateBus, LockThatIsNotConfirmedIsNeverASuccessAndNamesTheLocker) {
               "Блокировка не сработала: KDE, GNOME и logind не подтвердили блокировку.");
 }
 
-TEST_F(PrivateBus, Xflock4ExitingZeroLocksElseLogindLocksTheNamedOrThisProcessSessionAndWaitsForLockedHint) {
-    fake("org.freedesktop.login1", "--confirm");
+TEST_F(PrivateBus, Xflock4CountsOnlyOnceTheSessionIsLockedElseLogindLocksTheNamedOrThisProcessSession) {
     options_.xflock4 = tool(0);
-    EXPECT_EQ(lock().method, "xflock4");
-    EXPECT_EQ(calls("org.freedesktop.login1"), "");
-    options_.xflock4 = tool(1);
     lock::ScreenLock::Outcome outcome = lock();
+    EXPECT_FALSE(outcome.success) << "an exit status of zero alone is no lock";
+    EXPECT_EQ(linuxUnconfirmedLockMessage(outcome.unconfirmed),
+              "Блокировка не сработала: xflock4 не подтвердил блокировку.");
+    fake("org.freedesktop.login1", "--confirm");
+    options_.xflock4 = tool(0, true);
+    EXPECT_EQ(lock().method, "xflock4");
+    EXPECT_TRUE(calls("org.freedesktop.login1").starts_with("Lock\nGetSession\n7\nGet\n"));
+    fs::remove(log("org.freedesktop.login1"));
+    options_.xflock4 = tool(1);
+    outcome = lock();
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(outcome.method, "logind");
     EXPECT_EQ(calls("org.freedesktop.login1"), "GetSession\n7\nLock\nGet\n");

@@ -4,18 +4,23 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QObject>
 #include <QSettings>
 #include <QUrl>
+#include <deque>
 #include <filesystem>
+#include <thread>
 
 #include "monitor/qt/QtSettingsStore.h"
+#include "runtime/Simulation.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
 #include "system/DataDirectory.h"
 #include "trigger/PosixFileSystem.h"
+#include "trigger/RaisingWorkspace.h"
 #include "trigger/qt/QtFileChooser.h"
 #include "trigger/qt/QtWorkspace.h"
 
@@ -143,6 +148,94 @@ TEST(Workspace, OpensTheFileItselfWhateverItsNameAndRefusesWhatNoApplicationCoul
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls.front().toLocalFile().toStdString(), document);
+}
+
+// The desktop seen through the trigger's window control: no window shows the document yet.
+class NoWindowsYet final : public WindowControl {
+  public:
+    [[nodiscard]] std::string name() const override { return "none yet"; }
+    [[nodiscard]] std::optional<int> countWindowsTitled(const std::string&) override { return 0; }
+    Outcome raiseWindowsTitled(const std::string&) override { return Outcome::done; }
+    Outcome closeWindowsTitled(const std::string&) override { return Outcome::done; }
+    Outcome placePanel(const std::string&, const DesktopRect&) override { return Outcome::unsupported; }
+    [[nodiscard]] std::optional<DesktopRect> activeScreen() override { return std::nullopt; }
+};
+
+// The real workspace, remembering the opener's answers on their way to the raising workspace.
+class AnswerSpy final : public monitor::Workspace {
+  public:
+    QtWorkspace real;
+    std::vector<bool> answers;
+    bool open(const std::string& path) override { return real.open(path); }
+    void openThen(const std::string& path, Outcome outcome) override {
+        real.openThen(path, [this, outcome](bool opened) { answers.push_back(opened), outcome(opened); });
+    }
+};
+
+TEST(Workspace, TheDesktopOpenersExitStatusReachesTheStatusLineOncePerAttemptAndAnOpenerThatStaysBlocksNothing) {
+    testing::TempDir folder("tovak-opener");
+    // A stand-in xdg-open that answers as the document's name says; "ждёт" stays until told to go,
+    // as xdg-open does while it keeps the application in the foreground.
+    folder.script("bin/xdg-open", "printf '%s\\n' \"$@\" >> '" + (folder / "asked") + "'\ncase \"$1\" in\n" +
+                                      "*отказ*) exit 3;;\n*нет*) exit 4;;\n*ждёт*) while [ ! -e '" + (folder / "go") +
+                                      "' ]; do /bin/sleep 0.1; done;;\nesac");
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(folder / "bin"));
+    auto worker = std::make_shared<runtime::ManualSerialQueue>();
+    auto main = std::make_shared<runtime::ManualSerialQueue>();
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        for (QDeadlineTimer deadline(30000); !done() && !deadline.hasExpired();) {
+            QCoreApplication::processEvents();
+            while (worker->runAll() + main->runAll() > 0) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    };
+    const struct Row {
+        const char* document;
+        bool exists;
+        std::vector<bool> answers;
+        std::vector<std::string> notices;
+    } rows[] = {
+        {"ждёт.csv", true, {}, {}},  // first, so that every other row runs while it stays
+        {"Бюджет #3 \"итог\".csv", true, {true}, {}},
+        {"отказ.csv", true, {false}, {"Файл не открылся"}},
+        {"нет приложения.csv", true, {false}, {"Файл не открылся"}},
+        {"пропал.csv", false, {false}, {"Файл не открылся"}},
+    };
+    std::deque<std::vector<std::string>> notices;  // each stays where it is
+    std::vector<std::shared_ptr<AnswerSpy>> openers;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.document);
+        const std::string document = row.exists ? folder.write(row.document, "a;b\n") : folder / row.document;
+        openers.push_back(std::make_shared<AnswerSpy>());
+        auto documents = RaisingWorkspace::create(
+            std::make_shared<NoWindowsYet>(), openers.back(), worker, main,
+            [&said = notices.emplace_back()](const std::string& text) { said.push_back(text); });
+        documents->open(document);
+        documents->open(document);
+        EXPECT_TRUE(waitFor([&] {
+            return openers.back()->answers.size() == row.answers.size() &&
+                   (!row.exists || folder.read("asked").find(document) != std::string::npos);
+        }));
+        EXPECT_EQ(openers.back()->answers, row.answers);
+        EXPECT_EQ(notices.back(), row.notices);
+    }
+    // The opener is handed the document's absolute path as one argument, once per attempt.
+    EXPECT_EQ(folder.read("asked"), folder / "ждёт.csv\n" + folder / "Бюджет #3 \"итог\".csv\n" +
+                                        folder / "отказ.csv\n" + folder / "нет приложения.csv\n");
+    folder.write("go", "");
+    EXPECT_TRUE(waitFor([&] { return !openers.front()->answers.empty(); }));
+    EXPECT_EQ(openers.front()->answers, std::vector<bool>{true});
+    EXPECT_TRUE(notices.front().empty());
+
+    // No opener at all on this desktop.
+    qputenv("PATH", QByteArray::fromStdString(folder / "nowhere"));
+    std::optional<bool> answer;
+    QtWorkspace().openThen(folder / "отказ.csv", [&](bool opened) { answer = opened; });
+    EXPECT_EQ(answer, false);
+    qputenv("PATH", path);
 }
 
 TEST(FileChooser, NonModalSingleSpreadsheetChoiceAnsweredOnceWithThePathOrOnCancelWithNothing) {

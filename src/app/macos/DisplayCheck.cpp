@@ -1,0 +1,10 @@
+#include "app/DisplayCheck.h"
+
+namespace tovak::app {
+
+// A macOS login session always has its window server.
+std::optional<std::string> missingDisplayMessage() {
+    return std::nullopt;
+}
+
+}  // namespace tovak::app
