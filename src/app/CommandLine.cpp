@@ -8,7 +8,7 @@
 namespace tovak::app {
 
 std::string usageText() {
-    return "Usage: tovak [--camera demo|PATH] [--headless] [--lock dry-run] [--max-seconds N]\n"
+    return "Usage: tovak [--camera demo|PATH [--camera-node PATH]] [--headless] [--lock dry-run] [--max-seconds N]\n"
            "             [--start] [--hidden] [--detector onednn|opencv] [--realtime]\n"
            "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH]\n"
            "\n"
@@ -28,6 +28,8 @@ std::string usageText() {
            "  --loop             play the demo scene or the file again and again\n"
            "  --journal PATH     with --headless: append the journal of the run to PATH (JSON lines; a\n"
            "                     replay's times are its frames' own, 0 being 1970-01-01 00:00:00 UTC)\n"
+           "  --camera-node PATH with --camera: PATH stands for the camera's device node; another program\n"
+           "                     opening it makes Tovak step aside as from a real camera\n"
            "  --help             this text\n"
            "  --version          the version\n";
 }
@@ -83,6 +85,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.detector = *engine == "opencv" ? DetectorBackend::opencv : DetectorBackend::onednn;
         } else if (name == "--realtime") {
             options.realtime = true;
+        } else if (name == "--camera-node") {
+            const auto path = takeValue();
+            if (!path || path->empty()) {
+                return fail("--camera-node needs the path of a file");
+            }
+            options.cameraNode = *path;
         } else if (name == "--journal") {
             const auto path = takeValue();
             if (!path || path->empty()) {
@@ -119,6 +127,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (options.journal && !options.headless) {
         // The window keeps its journal where the settings say.
         return fail("--journal works with --headless only");
+    }
+    if (options.cameraNode && !options.camera) {
+        return fail("--camera-node needs --camera demo or a path");
     }
     if (options.loop && !options.camera) {
         return fail("--loop needs --camera demo or a path");

@@ -34,6 +34,9 @@ struct Options {
     bool loop = false;
     // With --headless: the journal's lines of the run are appended to this file.
     std::optional<std::string> journal;
+    // A file standing for the camera's device node: another program opening it is seen as one
+    // asking for the camera.
+    std::optional<std::string> cameraNode;
     bool help = false;
     bool version = false;
 };

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "camera/NodeContention.h"
 #include "camera/V4L2CameraSession.h"
 #include "facedetect/BlazeFaceDetector.h"
 #include "headless/EventLog.h"
@@ -150,6 +151,13 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     if (journalFailed) {
         return exitUsage;
     }
+    // What the stand-in node's watcher sees is handed to the simulation between frames.
+    std::shared_ptr<camera::NodeContention> contention;
+    if (options.cameraNode) {
+        contention =
+            std::make_shared<camera::NodeContention>(*options.cameraNode, camera::NodeContention::Delivery::held);
+        deps.contention = contention;
+    }
     std::shared_ptr<PrivacyMonitor> monitor = PrivacyMonitor::create(std::move(deps));
     sim.drain();
     reportPublished(*monitor, log);
@@ -178,6 +186,10 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
             reportResources(log);
         }
         sim.advance(std::max(0.0, origin + frame->timestamp - sim.clock.now()));
+        if (contention) {
+            contention->deliverPending();
+            sim.drain();
+        }
         sourceCamera->deliver(std::move(frame->image));
         sim.drain();
         ++delivered;
@@ -206,6 +218,7 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     deps.sessionQueue = session;
     deps.backgroundQueue = background;
     deps.clock = unowned<runtime::Clock>(clock);
+    deps.contention = std::make_shared<camera::NodeContention>();
     bool journalFailed = false;
     const auto recorder = journalFor(options, env, deps, std::make_shared<runtime::SystemWallClock>(), journalFailed);
     if (journalFailed) {

@@ -17,6 +17,7 @@
 #include "app/Icons.h"
 #include "app/JournalController.h"
 #include "app/SourcePacer.h"
+#include "camera/NodeContention.h"
 #include "camera/V4L2CameraSession.h"
 #include "facedetect/BlazeFaceDetector.h"
 #include "headless/ReportingAdapters.h"
@@ -107,6 +108,10 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.fileChooser = std::make_shared<trigger::QtFileChooser>();
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
+    // A real camera is watched on its own node; the demo and files only on a node standing in for one.
+    if (!options.camera || options.cameraNode) {
+        deps.contention = std::make_shared<camera::NodeContention>(options.cameraNode);
+    }
     journal_ = std::make_unique<JournalController>(main_, std::make_shared<runtime::SystemWallClock>(), deps.settings);
     journal_->wire(deps);
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));

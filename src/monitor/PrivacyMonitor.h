@@ -155,7 +155,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
 
     // The camera follows the desk: off while the screen is locked or the user paused it, waiting
     // while it is gone. Session queue, except the retry and pause work items (main queue).
-    enum class CameraPhase { off, running, pausedForLock, pausedByUser, waitingForCamera };
+    enum class CameraPhase { off, running, pausedForLock, pausedByUser, pausedForOtherProgram, waitingForCamera };
     void sessionLockChanged(bool locked);
     void cameraInterrupted(CameraInterruption reason, std::uint64_t epoch);
     void suspendCamera(CameraPhase next, std::string status);
@@ -165,6 +165,13 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     static std::optional<CameraPause> pauseReason(CameraPhase phase);
 
     // The user's pause (session queue, its work item on the main queue).
+    // Stepping aside for another program (session queue).
+    void watchForOtherPrograms(const CameraDevice& device);
+    void contentionEvent(CameraContention::Event event, std::uint64_t watch);
+    // Another program holds the camera: stepped aside in normal mode, looked for every two seconds
+    // in away mode, whose camera nobody may take.
+    void cameraBusy();
+
     void beginUserPause(double until);
     void endUserPause();
     void schedulePauseCheck(double until, std::uint64_t epoch);
@@ -211,6 +218,10 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     std::atomic<std::uint64_t> cameraEpoch_{0};
     runtime::WorkItemPtr cameraRetryWorkItem_;  // main queue only
     runtime::WorkItemPtr pauseWorkItem_;        // main queue only
+    // The camera node being watched for other programs, and a count that tells a stale watch's
+    // events from the current one's (session queue).
+    std::optional<std::string> watchedNode_;
+    std::uint64_t watchCount_ = 0;
 };
 
 }  // namespace tovak::monitor

@@ -28,6 +28,9 @@ void PrivacyMonitor::startSessionIfNeeded() {
         endUserPause();
         return;
     }
+    if (cameraPhase_ == CameraPhase::pausedForOtherProgram) {
+        return;  // monitoring is on; the camera comes back when the other program is done
+    }
     if (!ports_.session) {
         publishStatus("Камера: ошибка");
         return;
@@ -79,8 +82,14 @@ void PrivacyMonitor::configureAndRun() {
     session.removeAllInputsAndOutputs();
     const std::optional<CameraDevice> device = session.defaultVideoDevice();
     if (!device || !session.addInput(*device)) {
-        publishStatus("Камера: ошибка");
         session.commitConfiguration();
+        if (device && session.lastInputWasBusy() && ports_.contention) {
+            // Monitoring is on: the camera is taken as soon as the other program lets it go.
+            cameraPhase_ = CameraPhase::waitingForCamera;
+            cameraBusy();
+            return;
+        }
+        publishStatus("Камера: ошибка");
         return;
     }
     if (!session.addVideoOutput()) {
@@ -99,6 +108,7 @@ void PrivacyMonitor::runCamera(const CameraDevice& device) {
     }
     cameraPhase_ = CameraPhase::running;
     ++cameraEpoch_;
+    watchForOtherPrograms(device);
     session.setSampleBufferDelegate(weak_from_this(), sessionQueue_);
     onMain([](PrivacyMonitor& self) {
         if (!self.ports_.session->isRunning()) {
@@ -118,6 +128,10 @@ void PrivacyMonitor::stopOnSessionQueue() {
         ports_.session->setSampleBufferDelegate({}, nullptr);
     }
     cancelAwayLockWorkItemOnMain();
+    if (ports_.contention) {
+        ports_.contention->stopWatching();
+    }
+    watchedNode_.reset();
     cameraPhase_ = CameraPhase::off;
     ++cameraEpoch_;
     // The decision state is reset here, on its own queue and with frames already detached, rather
@@ -177,7 +191,8 @@ void PrivacyMonitor::sessionLockChanged(bool locked) {
         }
         self->sessionLocked_ = locked;
         const CameraPhase phase = self->cameraPhase_;
-        if (locked && (phase == CameraPhase::running || phase == CameraPhase::waitingForCamera)) {
+        if (locked && (phase == CameraPhase::running || phase == CameraPhase::waitingForCamera ||
+                       phase == CameraPhase::pausedForOtherProgram)) {
             self->suspendCamera(CameraPhase::pausedForLock, "Пауза: экран заблокирован");
         } else if (!locked && phase == CameraPhase::pausedForLock) {
             // Whoever unlocked the screen knew the password: the user is back.
@@ -195,9 +210,11 @@ void PrivacyMonitor::cameraInterrupted(CameraInterruption reason, std::uint64_t 
         if (!self || self->cameraPhase_ != CameraPhase::running || self->cameraEpoch_.load() != epoch) {
             return;
         }
-        self->suspendCamera(CameraPhase::waitingForCamera, reason == CameraInterruption::busy
-                                                               ? "Камера: занята другой программой"
-                                                               : "Камера: отключена");
+        if (reason == CameraInterruption::busy) {
+            self->cameraBusy();
+        } else {
+            self->suspendCamera(CameraPhase::waitingForCamera, "Камера: отключена");
+        }
     });
 }
 
@@ -258,6 +275,8 @@ std::optional<CameraPause> PrivacyMonitor::pauseReason(CameraPhase phase) {
             return CameraPause::screenLocked;
         case CameraPhase::pausedByUser:
             return CameraPause::user;
+        case CameraPhase::pausedForOtherProgram:
+            return CameraPause::otherProgram;
         case CameraPhase::waitingForCamera:
             return CameraPause::cameraLost;
         case CameraPhase::off:
@@ -279,10 +298,13 @@ void PrivacyMonitor::resumeCamera(std::uint64_t epoch) {
         if (!self || self->cameraPhase_ != CameraPhase::waitingForCamera || self->cameraEpoch_.load() != epoch) {
             return;
         }
-        if (!self->attachCamera()) {
-            self->suspendCamera(CameraPhase::waitingForCamera, self->ports_.session->lastInputWasBusy()
-                                                                   ? "Камера: занята другой программой"
-                                                                   : "Камера: отключена");
+        if (self->attachCamera()) {
+            return;
+        }
+        if (self->ports_.session->lastInputWasBusy()) {
+            self->cameraBusy();
+        } else {
+            self->suspendCamera(CameraPhase::waitingForCamera, "Камера: отключена");
         }
     });
 }

@@ -61,7 +61,10 @@ DesktopSession DesktopSession::fromEnvironment() {
 std::shared_ptr<WindowControl> makeWindowControl(const DesktopSession& session, std::string* notice) {
     // The desktop's own way first; X11 last, since on a Wayland session it sees XWayland windows only.
     const std::function<std::shared_ptr<WindowControl>(const DesktopSession&, std::string&)> connectors[] = {
-        gnome, kde, wlroots, x11,
+        gnome,
+        kde,
+        wlroots,
+        x11,
     };
     std::shared_ptr<WindowControl> chosen;
     std::string said;

@@ -1,9 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -327,6 +331,43 @@ TEST(HeadlessTest, AFaceOnTheWallIsAnOnlookerUntilMarkedThenOnlyTheRealOneIs) {
 // The window application where there is no display to show it on: told on standard error before
 // Qt is asked, which would abort. The offscreen platform needs none: a missing camera file then
 // ends the start instead.
+// A stand-in for a video call: after a while it opens the file that stands for the camera's node,
+// maps it as a program streaming from a camera does, holds it, and lets it go.
+pid_t standInCall(const std::string& node, double after, double hold) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::usleep(static_cast<useconds_t>(after * 1e6));
+        const int fd = ::open(node.c_str(), O_RDWR);
+        void* mapped = fd >= 0 ? ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+        ::usleep(static_cast<useconds_t>(hold * 1e6));
+        if (mapped != MAP_FAILED) {
+            ::munmap(mapped, 4096);
+        }
+        ::close(fd);
+        ::_exit(0);
+    }
+    return pid;
+}
+
+TEST(HeadlessTest, TheCameraStepsAsideForAnotherProgramAndComesBackAfterItsClose) {
+    TempDir folder("tovak-node");
+    const std::string node = folder.write("video0", std::string(4096, '\0'));
+    const pid_t call = standInCall(node, 1.5, 1.5);
+    ASSERT_GT(call, 0);
+    const Outcome run =
+        tovak({"--camera", "demo", "--camera-node", node, "--lock", "dry-run", "--realtime", "--max-seconds", "7"});
+    int status = 0;
+    ::waitpid(call, &status, 0);
+    EXPECT_EQ(run.status, app::exitOk) << run.err;
+    std::vector<Event> statuses = named(parse(run.out), "status");
+    ASSERT_EQ(statuses.size(), 4U) << run.out;  // the last is the replay's "Стоп"
+    EXPECT_NE(statuses[0].line.find("● Демо-камера"), std::string::npos);
+    EXPECT_NE(statuses[1].line.find("Пауза: камера нужна другой программе"), std::string::npos);
+    EXPECT_NE(statuses[2].line.find("● Демо-камера"), std::string::npos);
+    EXPECT_EQ(statuses[2].frame, statuses[1].frame) << "no frame while the other program holds the camera";
+    std::cout << "stepped aside at " << statuses[1].t << " s, back at " << statuses[2].t << " s\n";
+}
+
 TEST(NoDisplayTest, TovakSaysWhyAndNamesHeadlessInsteadOfAborting) {
     TempDir folder("tovak-nodisplay");
     const struct Row {

@@ -10,12 +10,17 @@
 using namespace tovak;
 using namespace tovak::testing;
 using monitor::CameraInterruption;
+using Event = monitor::CameraContention::Event;
 
 namespace {
 
 struct CameraFollowTest : ::testing::Test {
     std::shared_ptr<FakeLockWatcher> watcher = std::make_shared<FakeLockWatcher>();
-    MonitorHarness h{[this](monitor::Ports& deps) { deps.lockWatcher = watcher; }};
+    std::shared_ptr<FakeContention> other = std::make_shared<FakeContention>();
+    MonitorHarness h{[this](monitor::Ports& deps) {
+        deps.lockWatcher = watcher;
+        deps.contention = other;
+    }};
 
     void SetUp() override {
         ::setenv("TZ", "UTC", 1);
@@ -79,6 +84,13 @@ TEST_F(CameraFollowTest, DarkFramesAfterARestartDoNotSwitchAwayModeOn) {
              h.sim.advance(2.0);
          }},
         {"paused by the user for a minute", [&] { pauseFor(60.0), h.sim.advance(60.0); }},
+        {"stepped aside for another program",
+         [&] {
+             other->tell(Event::otherWants);
+             h.sim.advance(30.0);
+             other->tell(Event::free);
+             h.sim.drain();
+         }},
     };
     for (const auto& [name, begin] : rows) {
         SCOPED_TRACE(name);
@@ -101,10 +113,12 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
     };
     const Row rows[] = {
         {"unplugged", CameraInterruption::disconnected, false, "Камера: отключена"},
-        {"taken by another program", CameraInterruption::busy, true, "Камера: занята другой программой"},
+        // Away mode keeps the camera rather than step aside, so it is looked for again.
+        {"taken by another program in away mode", CameraInterruption::busy, true, "Камера: занята другой программой"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        h.setAway(row.busyOnRetry);
         h.frames(3, h.two);
         ASSERT_TRUE(h.monitor->previewImage.get());
         h.camera->interrupt(row.reason);
@@ -142,6 +156,7 @@ TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
         {"screen locked", [&] { screenLocked(true); }},
         {"camera lost", [&] { h.camera->interrupt(CameraInterruption::disconnected); }},
         {"paused by the user", [&] { pauseFor(60.0); }},
+        {"stepped aside", [&] { other->tell(Event::otherWants); }},
     };
     for (const auto& [name, begin] : rows) {
         SCOPED_TRACE(name);
@@ -209,4 +224,62 @@ TEST_F(CameraFollowTest, StartOrResumeEndTheUsersPauseAtOnceAndAPauseMakesTheUse
     EXPECT_FALSE(h.camera->isRunning());
     screenLocked(false);
     EXPECT_EQ(h.status(), "● Test Camera");
+}
+
+TEST_F(CameraFollowTest, AnotherProgramGetsTheCameraAtOnceAndTovakTakesItBackAfresh) {
+    EXPECT_EQ(other->watched, "video0");
+    h.frames(3, h.two);
+    other->tell(Event::otherWants);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "Пауза: камера нужна другой программе");
+    EXPECT_FALSE(h.camera->isRunning());
+    EXPECT_TRUE(h.monitor->isRunning.get());
+    EXPECT_EQ(h.log.count("close:" + kDefaultTrigger), 1u);
+    EXPECT_FALSE(h.pip->visible);
+    EXPECT_FALSE(analyses());
+    h.sim.advance(60.0);
+    EXPECT_EQ(h.status(), "Пауза: камера нужна другой программе") << "no retry while it is held";
+    other->tell(Event::free);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "● Test Camera");
+    EXPECT_TRUE(h.camera->isRunning());
+    h.frames(2, h.two);
+    EXPECT_EQ(h.pip->shows, 1) << "what was seen before the pause does not count";
+    EXPECT_EQ(other->watches, 1) << "the same camera is watched on";
+
+    // In away mode the camera is kept: anyone at the machine could blind the guard otherwise.
+    h.setAway(true);
+    other->tell(Event::otherWants);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "● Test Camera");
+    EXPECT_TRUE(analyses());
+    h.stop();
+    EXPECT_TRUE(other->watched.empty()) << "Стоп ends the watch";
+}
+
+TEST_F(CameraFollowTest, ABusyCameraIsAPauseTooAndALostWatchFallsBackToTheRetry) {
+    h.stop();
+    h.camera->inputAccepted = false;
+    h.camera->inputBusy = true;
+    h.start();
+    EXPECT_EQ(h.status(), "Пауза: камера нужна другой программе");
+    EXPECT_TRUE(h.monitor->isRunning.get());
+    EXPECT_EQ(other->holdOffs, 1);
+    h.camera->inputAccepted = true;
+    h.camera->inputBusy = false;
+    other->tell(Event::free);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "● Test Camera");
+
+    // Refused while running: the same pause. Then the watch is lost: the two-second retry takes over.
+    h.camera->interrupt(CameraInterruption::busy);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "Пауза: камера нужна другой программе");
+    EXPECT_EQ(other->holdOffs, 2);
+    other->tell(Event::lost);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "Камера: занята другой программой");
+    h.sim.advance(2.0);
+    EXPECT_EQ(h.status(), "● Test Camera");
+    EXPECT_EQ(other->watched, "video0") << "watched again once the camera is back";
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "monitor/PrivacyMonitor.h"
+#include "monitor/ports/CameraContention.h"
 #include "monitor/ports/CameraSession.h"
 #include "monitor/ports/EngineObserver.h"
 #include "monitor/ports/FaceDetector.h"
@@ -319,6 +320,25 @@ struct RecordingObserver final : monitor::EngineObserver {
     void frameAnalysed(std::size_t) override { ++frames; }
     void presenceConfirmed() override { ++confirmed; }
     void presenceEnded() override { ++ended; }
+};
+
+// Another program and the camera, as the test says: what the monitor asked and the watch it holds.
+struct FakeContention final : monitor::CameraContention {
+    std::function<void(Event)> onEvent;
+    std::string watched;
+    int watches = 0, holdOffs = 0;
+    bool watchable = true;
+    bool watch(const monitor::CameraDevice& device, std::function<void(Event)> callback) override {
+        ++watches, watched = device.id, onEvent = std::move(callback);
+        return watchable;
+    }
+    void stopWatching() override { onEvent = nullptr, watched.clear(); }
+    void holdOff() override { ++holdOffs; }
+    void tell(Event event) {
+        if (onEvent) {
+            onEvent(event);
+        }
+    }
 };
 
 // The desktop's lock state, changed by the test on the main queue.

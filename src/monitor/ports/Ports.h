@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "monitor/ports/CameraContention.h"
 #include "monitor/ports/CameraSession.h"
 #include "monitor/ports/EngineObserver.h"
 #include "monitor/ports/FaceDetector.h"
@@ -48,6 +49,8 @@ struct Ports {
     std::shared_ptr<EngineObserver> observer;
     // Optional: the camera pauses while the screen is locked.
     std::shared_ptr<SessionLockWatcher> lockWatcher;
+    // Optional: the camera steps aside while another program wants it (in normal mode).
+    std::shared_ptr<CameraContention> contention;
 };
 
 }  // namespace tovak::monitor

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+
+#include "monitor/ports/CameraSession.h"
+
+namespace tovak::monitor {
+
+// Tells when another program wants the camera, so that the monitor can step aside for a video call
+// and take the camera back afterwards. A webcam streams to one program at a time.
+class CameraContention {
+  public:
+    enum class Event {
+        // Another program opened the camera.
+        otherWants,
+        // Nobody else has streamed from it for a while: it can be taken back.
+        free,
+        // The watch cannot be trusted any more (events lost, the camera gone); nothing more comes.
+        lost,
+    };
+
+    virtual ~CameraContention() = default;
+    // Starts watching the camera the device names; each event is told on any thread, never after
+    // stopWatching returns. False when it cannot be watched (the monitor then keeps the camera).
+    virtual bool watch(const CameraDevice& device, std::function<void(Event)> onEvent) = 0;
+    virtual void stopWatching() = 0;
+    // The camera was refused as busy: "free" comes once nobody else streams from it.
+    virtual void holdOff() = 0;
+};
+
+}  // namespace tovak::monitor
