@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHBoxLayout>
+#include <QMenu>
 #include <QPushButton>
 #include <QWidget>
 #include <functional>
@@ -13,7 +15,7 @@
 namespace tovak::app {
 
 // The main window's panel: product name and status line, the live preview, the trigger file with
-// its buttons, and away mode, start and stop. It shows the monitor's published state and passes
+// its buttons, and away mode, the pause, start and stop. It shows the monitor's published state and passes
 // every press to one monitor operation; it keeps no state of its own.
 class ContentView final : public QWidget {
     Q_OBJECT
@@ -37,13 +39,21 @@ class ContentView final : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    QHBoxLayout* makeHeader();
+    QHBoxLayout* makeTriggerRow();
+    QHBoxLayout* makeControls();
+    void observeMonitor();
     void scheduleRebuild();
+    void showAwayMode(bool away);
+    void showRunning(bool running, bool paused);
 
     monitor::PrivacyMonitor& monitor_;
     std::function<void()> onShown_;
     ElidedLabel* status_ = nullptr;
     ElidedLabel* summary_ = nullptr;
     QPushButton* awayButton_ = nullptr;
+    QPushButton* pauseButton_ = nullptr;
+    QMenu* pauseMenu_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     CameraPreviewView* preview_ = nullptr;

@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
-#include <QSystemTrayIcon>
 #include <future>
 #include <iostream>
 
@@ -16,6 +16,8 @@
 #include "app/HeadlessRunner.h"
 #include "app/Icons.h"
 #include "app/SourcePacer.h"
+#include "app/StatusTray.h"
+#include "app/TrayHost.h"
 #include "camera/V4L2CameraSession.h"
 #include "facedetect/BlazeFaceDetector.h"
 #include "headless/ReportingAdapters.h"
@@ -102,7 +104,10 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
                                        });
     deps.workspace = documents.workspace;
     deps.documentCloser = documents.closer;
-    deps.fileChooser = std::make_shared<trigger::QtFileChooser>();
+    // The chooser opens in the folder of the user's own decoy; the default one's folder is the
+    // program's, where the user keeps nothing.
+    deps.fileChooser = std::make_shared<trigger::QtFileChooser>(
+        nullptr, [settings = deps.settings] { return settings->string(monitor::TriggerDocument::customPathKey); });
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
@@ -114,11 +119,16 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     });
 
     QApplication::setQuitOnLastWindowClosed(false);
-    makeTray();
+    trayHost_ = new TrayHost(this);
+    connect(trayHost_, &TrayHost::changed, this, &TovakApp::trayHostChanged);
+    trayHostChanged();
 }
 
 TovakApp::~TovakApp() {
     delete window_.data();
+    // The tray observes the monitor: it goes first.
+    delete tray_;
+    tray_ = nullptr;
     pacer_.reset();
     if (monitor_) {
         // Let the stop finish on both queues here, so that the monitor and its windows are not
@@ -145,6 +155,7 @@ QMainWindow& TovakApp::showMainWindow() {
         window->setWindowTitle(QStringLiteral("Товак"));
         window->setWindowIcon(icon(IconName::app));
         // The panel's views go with the window, the Escape monitor among them; the monitor stays.
+        window->installEventFilter(this);
         window->setCentralWidget(new ContentView(
             *monitor_,
             [main = main_] {
@@ -153,6 +164,7 @@ QMainWindow& TovakApp::showMainWindow() {
             window));
         window_ = window;
     }
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();
@@ -161,7 +173,7 @@ QMainWindow& TovakApp::showMainWindow() {
 
 void TovakApp::open(const Options& options) {
     // Without a tray icon a hidden start would leave the user nothing to reach the program by.
-    if (!options.hidden || tray_ == nullptr) {
+    if (!options.hidden || !trayShown()) {
         showMainWindow();
     }
     if (options.startMonitoring) {
@@ -169,26 +181,54 @@ void TovakApp::open(const Options& options) {
     }
 }
 
-void TovakApp::makeTray() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;
+void TovakApp::trayHostChanged() {
+    if (tray_ == nullptr && trayHost_->available()) {
+        // Qt sends its icons over D-Bus when a StatusNotifierItem host is there at the first one.
+        trayOverDBus_ = trayHost_->statusNotifierHost();
+        tray_ = new StatusTray(
+            *monitor_, [this] { toggleMainWindow(); }, this);
+        addTrayEntries(tray_->menu());
+        tray_->icon().show();
     }
-    tray_ = new QSystemTrayIcon(icon(IconName::app), this);
-    tray_->setToolTip(QStringLiteral("Товак"));
-    auto* menu = new QMenu;
-    menu->addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
-    Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(*menu, [this] {
+    // With the icon gone, a closed window would leave nothing to reach the program by.
+    if (tray_ != nullptr && !trayShown() && (window_.isNull() || !window_->isVisible())) {
+        showMainWindow().showMinimized();
+    }
+}
+
+bool TovakApp::trayShown() const {
+    return tray_ != nullptr && (trayOverDBus_ ? trayHost_->statusNotifierHost() : trayHost_->xembedTray());
+}
+
+void TovakApp::addTrayEntries(QMenu& menu) {
+    menu.addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
+    Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(menu, [this] {
         monitor_->statusLine.set("Автозапуск не сохранился");
     });
-    menu->addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_->setIgnoredFaces({}); });
-    menu->addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
-    tray_->setContextMenu(menu);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            showMainWindow();
+    menu.addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_->setIgnoredFaces({}); });
+    menu.addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
+}
+
+void TovakApp::toggleMainWindow() {
+    if (!window_.isNull() && window_->isVisible() && !window_->isMinimized()) {
+        window_->close();
+    } else {
+        showMainWindow();
+    }
+}
+
+bool TovakApp::eventFilter(QObject* watched, QEvent* event) {
+    // Without a tray icon a closed window would leave a watcher nobody sees: while it watches the
+    // window goes to the taskbar instead, and a program that watches nothing simply quits.
+    if (event->type() == QEvent::Close && watched == window_.data() && !trayShown()) {
+        if (monitor_->isRunning.get()) {
+            event->ignore();
+            window_->showMinimized();
+            return true;
         }
-    });
-    tray_->show();
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool TovakApp::askRunningInstanceToShow() {
