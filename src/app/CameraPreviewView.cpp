@@ -4,8 +4,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <QtMath>
-#include <algorithm>
 
 #include "app/Icons.h"
 
@@ -51,25 +49,8 @@ void CameraPreviewView::refresh() {
     const auto& image = monitor_.previewImage.get();
     image_ = image ? toQImage(*image) : QImage();
     items_ = monitor_.previewFaceRects.get();
-    fitWidthToPicture();
     ignored_ = monitor_.ignoredFaces.get();
     update();
-}
-
-void CameraPreviewView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    fitWidthToPicture();
-}
-
-void CameraPreviewView::fitWidthToPicture() {
-    if (height() <= 0) {
-        return;
-    }
-    const QSizeF picture = image_.isNull() ? QSizeF(4, 3) : QSizeF(image_.size());
-    const int width = qCeil(height() * picture.width() / picture.height());
-    if (width != maximumWidth()) {
-        setMaximumWidth(width);
-    }
 }
 
 QColor CameraPreviewView::primaryColour() {

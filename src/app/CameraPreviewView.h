@@ -44,7 +44,8 @@ class CameraPreviewView final : public QWidget {
 
     [[nodiscard]] bool showsPlaceholder() const { return image_.isNull(); }
     [[nodiscard]] QSize sizeHint() const override { return {preferredWidth, preferredHeight}; }
-    // Where the picture (or the placeholder) is drawn: fitted into the box, at its top left.
+    // Where the picture (or the placeholder) is drawn: fitted into the box at its top left, so that
+    // it starts at the column's leading edge however the window is shaped.
     [[nodiscard]] QRectF pictureRect() const;
 
     // Reads the monitor's current picture and outlines and repaints.
@@ -52,14 +53,9 @@ class CameraPreviewView final : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
-    // Narrows the box to the picture it shows when the height is what limits the picture, so that
-    // the picture starts at the column's leading edge and the row beside it gets the rest.
-    void fitWidthToPicture();
-
     monitor::PrivacyMonitor& monitor_;
     QImage image_;
     std::vector<monitor::PreviewFaceItem> items_;

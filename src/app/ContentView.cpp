@@ -56,7 +56,6 @@ const char* kProminent =
 ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()> onShown, QWidget* parent)
     : QWidget(parent), monitor_(monitor), onShown_(std::move(onShown)) {
     setObjectName("contentView");
-    setMinimumSize(320, 400);
     escMonitor_ = new AwayEscMonitor(this);
 
     // The header stays at the top and the rows of buttons at the bottom; the preview takes what
@@ -231,6 +230,11 @@ void ContentView::showRunning(bool running, bool paused) {
     pauseButton_->setText(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
     pauseButton_->setIcon(icon(paused ? IconName::start : IconName::pause));
     pauseButton_->setMenu(paused ? nullptr : pauseMenu_);
+}
+
+QSize ContentView::minimumSizeHint() const {
+    // Never below what the rows need, so that no button is squeezed and its text cut short.
+    return QWidget::minimumSizeHint().expandedTo(leastSize);
 }
 
 void ContentView::showEvent(QShowEvent* event) {

@@ -25,6 +25,8 @@ class ContentView final : public QWidget {
         "Без лица в кадре 10 с — режим включается сам. Одно лицо — крупный план ~1 с и блокировка. Два лица — "
         "файл и PiP.";
     static constexpr int summaryMaxWidth = 200;
+    // The least the panel takes, whatever its rows need less.
+    static constexpr QSize leastSize{320, 400};
 
     // onShown runs each time the panel comes on screen.
     ContentView(monitor::PrivacyMonitor& monitor, std::function<void()> onShown, QWidget* parent = nullptr);
@@ -34,6 +36,7 @@ class ContentView final : public QWidget {
     void rebuild();
 
     [[nodiscard]] AwayEscMonitor& escapeMonitor() { return *escMonitor_; }
+    [[nodiscard]] QSize minimumSizeHint() const override;
 
   protected:
     void showEvent(QShowEvent* event) override;

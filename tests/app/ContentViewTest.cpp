@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <map>
@@ -92,8 +93,8 @@ TEST_F(ContentViewTest, StartsReadyWithTheSummaryStartEnabledAndTheHint) {
     EXPECT_FALSE(button("stopButton")->isEnabled());
     EXPECT_EQ(button("resetButton")->toolTip(), "Триггер по умолчанию");
     EXPECT_EQ(shown, 1);
-    EXPECT_GE(view->minimumSize().width(), 320);
-    EXPECT_GE(view->minimumSize().height(), 400);
+    EXPECT_GE(view->minimumSizeHint().width(), 320);
+    EXPECT_GE(view->minimumSizeHint().height(), 400);
 }
 
 TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations) {
@@ -509,4 +510,71 @@ TEST(FileChooser, SpeaksRussianAndOpensInTheDecoysFolderElseInTheDocuments) {
     QDir(home.path() + "/Documents").removeRecursively();
     EXPECT_EQ(trigger::QtFileChooser::startFolder(std::nullopt), home.path());
     qputenv("HOME", previousHome);
+}
+
+// Room for a button's icon, text and menu arrow inside its padding, as Qt lays its label out.
+bool labelFits(QPushButton* button) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    option.icon = button->icon();
+    option.iconSize = button->iconSize();
+    option.features = button->menu() != nullptr ? QStyleOptionButton::HasMenu : QStyleOptionButton::None;
+    const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    int needed = button->fontMetrics().horizontalAdvance(button->text());
+    if (!button->icon().isNull()) {
+        needed += button->iconSize().width() + 4;
+    }
+    if (button->menu() != nullptr) {
+        needed += button->style()->pixelMetric(QStyle::PM_MenuButtonIndicator, &option, button);
+    }
+    return button->width() >= button->sizeHint().width() && room >= needed;
+}
+
+TEST(WindowLayout, NoButtonTextIsCutAtThreeSizesOrWithALargerFontAndThePreviewGrowsBelowTheHeader) {
+    const QFont systemFont = QApplication::font();
+    for (const double scale : {1.0, 1.5}) {
+        QFont font = systemFont;
+        font.setPointSizeF(systemFont.pointSizeF() * scale);
+        QApplication::setFont(font);
+        MonitorHarness h;
+        QMainWindow window;
+        auto* view = new ContentView(*h.monitor, {}, &window);
+        window.setCentralWidget(view);
+        window.show();
+        const auto settle = [&] {
+            for (int i = 0; i < 3; ++i) {
+                h.sim.drain();
+                QCoreApplication::processEvents();
+            }
+        };
+        h.start();
+        int previousPreviewHeight = 0;
+        // The least the window allows, the size it opens at, wider, and about a maximised one.
+        for (const QSize size : {QSize(1, 1), window.size(), QSize(900, 640), QSize(1440, 900)}) {
+            window.resize(size);
+            settle();
+            const QString name = QString("window-%1x-%2x%3").arg(scale).arg(window.width()).arg(window.height());
+            SCOPED_TRACE(name.toStdString());
+            // Watching, away ("На месте" on orange), paused ("Продолжить").
+            for (const char* state : {"", "-away", "-paused"}) {
+                h.monitor->setAwayMode(state == std::string("-away"));
+                if (state == std::string("-paused")) {
+                    h.monitor->pauseFor(900);
+                }
+                settle();
+                for (auto* button : view->findChildren<QPushButton*>()) {
+                    EXPECT_TRUE(labelFits(button)) << button->text().toStdString() << " in " << button->width();
+                }
+                tovak::testing::saveScreenshot(&window, name + state);
+            }
+            h.monitor->resume();
+            // The header keeps to the top; the preview takes the height the window gains.
+            EXPECT_EQ(view->findChild<QWidget*>("title")->y(), 16);
+            const int previewHeight = view->findChild<QWidget*>("cameraPreview")->height();
+            EXPECT_GT(previewHeight, previousPreviewHeight);
+            previousPreviewHeight = previewHeight;
+        }
+    }
+    QApplication::setFont(systemFont);
 }
