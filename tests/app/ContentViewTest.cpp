@@ -276,6 +276,12 @@ TEST_F(StatusTrayTest, TheIconTooltipAndMenuFollowTheMonitorAndALeftClickToggles
         EXPECT_EQ(entry("trayResume")->isVisible(), row.continueOffered);
         pictures[row.state] = tray.icon().icon().pixmap(32, 32).toImage();
     }
+    if (const QString dir = qEnvironmentVariable("TOVAK_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        QDir().mkpath(dir);
+        for (const auto& [state, picture] : pictures) {
+            picture.save(QString("%1/tray-%2.png").arg(dir).arg(static_cast<int>(state)));
+        }
+    }
     EXPECT_EQ(entry("trayPauseShort")->text(), "Пауза на 15 минут");
     EXPECT_EQ(entry("trayPauseLong")->text(), "Пауза на час");
     EXPECT_EQ(entry("trayResume")->text(), "Продолжить");
