@@ -1,9 +1,16 @@
 // The tray under an X server (Xvfb) and a session bus of the test's own: a real XEmbed tray host
-// (trayer) started after Tovak, stopped and started again; and closing the window with no tray.
+// (trayer), or a StatusNotifierItem watcher in a process of its own, started after Tovak, stopped and
+// started again; and closing the window with no tray. Qt settles once per process whether its icons
+// go over D-Bus, so the two kinds of host run in two processes (TraySni.* and the rest).
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -42,6 +49,44 @@ bool iconDocked() {
         return docked;
     }
     return false;
+}
+
+// A property of an object on the session bus, or an invalid value. The answer is waited for with
+// events running: the tray icon asked may be this process's own.
+QVariant busProperty(const QString& service, const QString& path, const QString& interface, const QString& name) {
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("Get"));
+    call << interface << name;
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(call, 5000);
+    (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 6000);
+    const QDBusMessage reply = pending.reply();
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().front().value<QDBusVariant>().variant()
+                                                      : QVariant();
+}
+
+// The title of a StatusNotifierItem's tooltip: (icon name, pixmaps, title, text).
+QString toolTipTitle(const QString& item) {
+    const QVariant value = busProperty(item, QStringLiteral("/StatusNotifierItem"),
+                                       QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("ToolTip"));
+    if (!value.canConvert<QDBusArgument>()) {
+        return {};
+    }
+    const auto argument = value.value<QDBusArgument>();
+    QString iconName, title, text;
+    argument.beginStructure();
+    argument >> iconName;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray pixels;
+        argument.beginStructure();
+        argument >> width >> height >> pixels;
+        argument.endStructure();
+    }
+    argument.endArray();
+    argument >> title >> text;
+    argument.endStructure();
+    return title;
 }
 
 struct TrayTest : ::testing::Test {
@@ -123,4 +168,42 @@ TEST_F(TrayTest, WithoutATrayClosingTheWindowMinimisesItWhileWatchingAndQuitsOth
     QTimer::singleShot(0, window, [window] { window->close(); });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
+}
+
+// A StatusNotifierItem watcher (a panel's tray) started after Tovak gets its icon, with the status line
+// as its tooltip; one that goes and comes back gets it again.
+TEST_F(TrayTest, TraySni_AWatcherStartedLaterGetsTheIconAndOneThatComesBackGetsItAgain) {
+    const app::Options hidden = options({"--start", "--hidden"});
+    std::string error;
+    app::TovakApp application(hidden, error);
+    ASSERT_TRUE(error.empty()) << error;
+    application.open(hidden);
+    ASSERT_TRUE(application.mainWindow() != nullptr && application.mainWindow()->isVisible());
+    EXPECT_EQ(application.tray(), nullptr);
+
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    const auto registered = [&] {
+        return busProperty(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher,
+                           QStringLiteral("RegisteredStatusNotifierItems"))
+            .toStringList();
+    };
+    for (const char* round : {"first start of the watcher", "the watcher back again"}) {
+        SCOPED_TRACE(round);
+        const pid_t host = tovak::testing::spawnChild({TOVAK_TEST_SNI_WATCHER});
+        ASSERT_GT(host, 0);
+        ASSERT_TRUE(waitFor([&] { return application.trayShown() && registered().size() == 1; }));
+        EXPECT_TRUE(waitFor([&] { return toolTipTitle(registered().front()).startsWith("Товак — "); }))
+            << toolTipTitle(registered().front()).toStdString();
+
+        if (application.mainWindow() != nullptr) {
+            application.mainWindow()->close();
+        }
+        ASSERT_TRUE(waitFor([&] { return application.mainWindow() == nullptr; }));
+
+        tovak::testing::stopChild(host);
+        ASSERT_TRUE(waitFor([&] {
+            return !application.trayShown() && application.mainWindow() != nullptr &&
+                   application.mainWindow()->isMinimized();
+        }));
+    }
 }
