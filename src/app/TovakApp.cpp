@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
+#include <QWindow>
 #include <future>
 #include <iostream>
 
@@ -148,7 +149,7 @@ TovakApp::~TovakApp() {
     }
 }
 
-QMainWindow& TovakApp::showMainWindow() {
+QMainWindow& TovakApp::mainWindowMade() {
     if (window_.isNull()) {
         auto* window = new QMainWindow;
         window->setAttribute(Qt::WA_DeleteOnClose);
@@ -164,6 +165,12 @@ QMainWindow& TovakApp::showMainWindow() {
             window));
         window_ = window;
     }
+    return *window_;
+}
+
+QMainWindow& TovakApp::showMainWindow() {
+    mainWindowMade();
+    minimiseWhenExposed_ = false;
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
@@ -192,7 +199,13 @@ void TovakApp::trayHostChanged() {
     }
     // With the icon gone, a closed window would leave nothing to reach the program by.
     if (tray_ != nullptr && !trayShown() && (window_.isNull() || !window_->isVisible())) {
-        showMainWindow().showMinimized();
+        // Minimised once it is on screen: a window manager ignores a request to minimise a window
+        // it has not yet taken, and Qt maps a new window in the normal state whatever it was asked.
+        QMainWindow& window = mainWindowMade();
+        window.winId();
+        window.windowHandle()->installEventFilter(this);
+        minimiseWhenExposed_ = true;
+        window.show();
     }
 }
 
@@ -218,6 +231,11 @@ void TovakApp::toggleMainWindow() {
 }
 
 bool TovakApp::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && minimiseWhenExposed_ && !window_.isNull() &&
+        watched == window_->windowHandle() && window_->windowHandle()->isExposed()) {
+        minimiseWhenExposed_ = false;
+        window_->showMinimized();
+    }
     // Without a tray icon a closed window would leave a watcher nobody sees: while it watches the
     // window goes to the taskbar instead, and a program that watches nothing simply quits.
     if (event->type() == QEvent::Close && watched == window_.data() && !trayShown()) {

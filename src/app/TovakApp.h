@@ -57,6 +57,8 @@ class TovakApp final : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The main window, made if it was closed; not shown.
+    QMainWindow& mainWindowMade();
     void trayHostChanged();
     void addTrayEntries(QMenu& menu);
     void toggleMainWindow();
@@ -71,6 +73,8 @@ class TovakApp final : public QObject {
     StatusTray* tray_ = nullptr;
     // Whether Qt showed the icon through a StatusNotifierItem host rather than an XEmbed tray.
     bool trayOverDBus_ = false;
+    // The window shown again because the tray went: minimised as soon as it is on screen.
+    bool minimiseWhenExposed_ = false;
     QLocalServer* server_ = nullptr;
 };
 
