@@ -4,8 +4,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <QtMath>
-#include <algorithm>
 
 #include "app/Icons.h"
 
@@ -26,7 +24,6 @@ QImage toQImage(const imaging::Image& image) {
 CameraPreviewView::CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* parent)
     : QWidget(parent), monitor_(monitor) {
     setObjectName("cameraPreview");
-    setMaximumSize(maxWidth, maxHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     // Observers hear of a change before it is made, so the view reads the new values a turn later.
     auto later = [this](const auto&) {
@@ -63,25 +60,8 @@ void CameraPreviewView::refresh() {
     const auto& image = monitor_.previewImage.get();
     image_ = image ? toQImage(*image) : QImage();
     items_ = monitor_.previewFaceRects.get();
-    fitWidthToPicture();
     ignored_ = monitor_.ignoredFaces.get();
     update();
-}
-
-void CameraPreviewView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    fitWidthToPicture();
-}
-
-void CameraPreviewView::fitWidthToPicture() {
-    if (height() <= 0) {
-        return;
-    }
-    const QSizeF picture = image_.isNull() ? QSizeF(4, 3) : QSizeF(image_.size());
-    const int width = std::min(maxWidth, qCeil(height() * picture.width() / picture.height()));
-    if (width != maximumWidth()) {
-        setMaximumWidth(width);
-    }
 }
 
 QColor CameraPreviewView::primaryColour() {
@@ -98,10 +78,14 @@ QColor CameraPreviewView::ignoredColour() {
 std::unique_ptr<QMenu> CameraPreviewView::contextMenuAt(QPointF pos) {
     auto menu = std::make_unique<QMenu>(this);
     // The outline drawn last lies on top, so it is the one under the pointer.
+    const QRectF picture = pictureRect();
     for (auto item = items_.rbegin(); !image_.isNull() && item != items_.rend(); ++item) {
-        if (outlineRect(item->rect, size()).contains(pos)) {
-            menu->addAction(QStringLiteral("Не замечать это лицо"), this,
-                            [this, box = item->rect] { monitor_.ignoreFace(box); });
+        if (outlineRect(item->rect, picture.size()).translated(picture.topLeft()).contains(pos)) {
+            // Marking the user's own face would blind the guard to the user.
+            if (!item->isPrimary) {
+                menu->addAction(QStringLiteral("Не замечать это лицо"), this,
+                                [this, box = item->rect] { monitor_.ignoreFace(box); });
+            }
             break;
         }
     }
@@ -127,14 +111,20 @@ QRectF CameraPreviewView::fittedRect(QSizeF imageSize, QSizeF box) {
     return {(box.width() - fitted.width()) / 2, (box.height() - fitted.height()) / 2, fitted.width(), fitted.height()};
 }
 
+QRectF CameraPreviewView::pictureRect() const {
+    const QRectF fitted = fittedRect(image_.isNull() ? QSizeF(4, 3) : QSizeF(image_.size()), size());
+    return {QPointF(0, 0), fitted.size()};
+}
+
 void CameraPreviewView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const QSizeF area = size();
+    const QRectF picture = pictureRect();
+    const QSizeF area = picture.size();
 
     if (image_.isNull()) {
-        // Placeholder: a 4:3 rounded rectangle fitted into the box, with a crossed-out camera.
-        const QRectF frame = fittedRect(QSizeF(4, 3), area);
+        // Placeholder: a 4:3 rounded rectangle with a crossed-out camera.
+        const QRectF frame = picture;
         QColor fill = palette().color(QPalette::Mid);
         fill.setAlphaF(0.35F);
         QPainterPath path;
@@ -146,13 +136,13 @@ void CameraPreviewView::paintEvent(QPaintEvent*) {
     }
 
     QPainterPath clip;
-    clip.addRoundedRect(QRectF(QPointF(0, 0), area), cornerRadius, cornerRadius);
+    clip.addRoundedRect(picture, cornerRadius, cornerRadius);
     painter.save();
     painter.setClipPath(clip);
-    painter.fillRect(rect(), QColor(0, 0, 0, 51));
+    painter.fillRect(picture, QColor(0, 0, 0, 51));
     // Nearest-neighbour scaling: no smoothing between pixels.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(fittedRect(image_.size(), area), image_);
+    painter.drawImage(picture, image_);
     painter.restore();
 
     // The outlines are not clipped, so one at the edge is drawn whole. Marked regions go beneath

@@ -18,15 +18,16 @@ class CameraPreviewView final : public QWidget {
     Q_OBJECT
 
   public:
-    static constexpr int maxWidth = 480;
-    static constexpr int maxHeight = 360;
+    // The size the window asks for at first; the preview grows with the window.
+    static constexpr int preferredWidth = 480;
+    static constexpr int preferredHeight = 360;
     static constexpr double cornerRadius = 10.0;
     static constexpr double outlineWidth = 2.0;
 
     explicit CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* parent = nullptr);
     ~CameraPreviewView() override;
 
-    // Where a face's normalised box (origin lower left) is outlined in a box of the given size
+    // Where a face's normalised box (origin lower left) is outlined in a picture of the given size
     // (origin top left). Nothing is clamped.
     [[nodiscard]] static QRectF outlineRect(const imaging::Rect& normalized, QSizeF box);
     // The rectangle an image of imageSize takes when fitted, aspect kept, centred, into box.
@@ -37,29 +38,27 @@ class CameraPreviewView final : public QWidget {
     // Regions of faces marked as scenery: dashed, in this grey.
     static QColor ignoredColour();
 
-    // The context menu for a click at pos: "Не замечать это лицо" over a face outline, and
-    // "Снова замечать все лица", enabled while any face is marked.
+    // The context menu for a click at pos: "Не замечать это лицо" over the outline of a face other
+    // than the user's own, and "Снова замечать все лица", enabled while any face is marked.
     [[nodiscard]] std::unique_ptr<QMenu> contextMenuAt(QPointF pos);
 
     [[nodiscard]] bool showsPlaceholder() const { return image_.isNull(); }
-    [[nodiscard]] QSize sizeHint() const override { return {maxWidth, maxHeight}; }
+    [[nodiscard]] QSize sizeHint() const override { return {preferredWidth, preferredHeight}; }
+    // Where the picture (or the placeholder) is drawn: fitted into the box at its top left, so that
+    // it starts at the column's leading edge however the window is shaped.
+    [[nodiscard]] QRectF pictureRect() const;
 
     // Reads the monitor's current picture and outlines and repaints.
     void refresh();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     // The monitor renders a preview only while this view can be seen.
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
   private:
-    // Narrows the box to the picture it shows when the height is what limits the picture, so
-    // that the picture, not a centred one, starts at the column's leading edge.
-    void fitWidthToPicture();
-
     monitor::PrivacyMonitor& monitor_;
     QImage image_;
     std::vector<monitor::PreviewFaceItem> items_;

@@ -1,12 +1,12 @@
 #include "app/ContentView.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/Icons.h"
+#include "app/Pauses.h"
 
 namespace tovak::app {
 
@@ -56,15 +56,24 @@ const char* kProminent =
 ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()> onShown, QWidget* parent)
     : QWidget(parent), monitor_(monitor), onShown_(std::move(onShown)) {
     setObjectName("contentView");
-    setMinimumSize(320, 400);
     escMonitor_ = new AwayEscMonitor(this);
 
+    // The header stays at the top and the rows of buttons at the bottom; the preview takes what
+    // the window gives beyond that.
     auto* column = new QVBoxLayout(this);
     column->setSpacing(14);
     column->setContentsMargins(16, 16, 16, 16);
-    column->setAlignment(Qt::AlignCenter);
+    column->addLayout(makeHeader());
+    preview_ = new CameraPreviewView(monitor_, this);
+    column->addWidget(preview_, 1);
+    column->addLayout(makeTriggerRow());
+    column->addLayout(makeControls());
+    observeMonitor();
+    rebuild();
+}
 
-    // Header: the name, then the status line pushed to the right.
+// The name, then the status line pushed to the right.
+QHBoxLayout* ContentView::makeHeader() {
     auto* header = new QHBoxLayout;
     header->setSpacing(10);
     auto* title = new QLabel(QStringLiteral("Товак"), this);
@@ -87,12 +96,11 @@ ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()>
     header->addSpacing(8);
     header->addStretch(1);
     header->addWidget(status_, 0, Qt::AlignVCenter);
-    column->addLayout(header);
+    return header;
+}
 
-    preview_ = new CameraPreviewView(monitor_, this);
-    column->addWidget(preview_);
-
-    // Trigger file: what is used, and the two buttons to change or reset it.
+// The trigger file: what is used, and the two buttons to change or reset it.
+QHBoxLayout* ContentView::makeTriggerRow() {
     auto* triggerRow = new QHBoxLayout;
     triggerRow->setSpacing(8);
     auto* summaryBlock = new QWidget(this);
@@ -122,42 +130,56 @@ ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()>
     triggerRow->addStretch(1);
     triggerRow->addWidget(pick);
     triggerRow->addWidget(reset);
-    column->addLayout(triggerRow);
+    connect(pick, &QPushButton::clicked, this, [this] { monitor_.pickTriggerFile(); });
+    connect(reset, &QPushButton::clicked, this, [this] { monitor_.clearCustomTriggerFile(); });
+    return triggerRow;
+}
 
-    // Main controls.
+// Away mode and the pause on the left, start and stop on the right; each calls one monitor operation.
+QHBoxLayout* ContentView::makeControls() {
     auto* controls = new QHBoxLayout;
     controls->setSpacing(10);
     awayButton_ = makeButton(QString(), IconName::away, "awayButton", this);
+    pauseButton_ = makeButton(QString(), IconName::pause, "pauseButton", this);
+    pauseMenu_ = new QMenu(pauseButton_);
+    pauseMenu_->addAction(QStringLiteral("На 15 минут"), this, [this] { monitor_.pauseFor(kShortPauseSeconds); });
+    pauseMenu_->addAction(QStringLiteral("На час"), this, [this] { monitor_.pauseFor(kLongPauseSeconds); });
     startButton_ = makeButton(QStringLiteral("Старт"), IconName::start, "startButton", this);
     stopButton_ = makeButton(QStringLiteral("Стоп"), IconName::stop, "stopButton", this);
-    for (auto* button : {awayButton_, startButton_, stopButton_}) {
+    for (auto* button : {awayButton_, pauseButton_, startButton_, stopButton_}) {
         makeLarge(button);
     }
     startButton_->setStyleSheet(QString::fromLatin1(kProminent).arg(palette().color(QPalette::Highlight).name()));
+    startButton_->setIcon(tintedIcon(IconName::start, Qt::white, palette().color(QPalette::Dark)));
     controls->addWidget(awayButton_);
+    controls->addWidget(pauseButton_);
     controls->addStretch(1);
     controls->addWidget(startButton_);
     controls->addWidget(stopButton_);
-    column->addLayout(controls);
-
-    // Each control calls exactly one monitor operation.
-    connect(pick, &QPushButton::clicked, this, [this] { monitor_.pickTriggerFile(); });
-    connect(reset, &QPushButton::clicked, this, [this] { monitor_.clearCustomTriggerFile(); });
     connect(awayButton_, &QPushButton::clicked, this, [this] { monitor_.setAwayMode(!monitor_.awayMode.get()); });
+    // Without its menu (while paused) the pause button ends the pause.
+    connect(pauseButton_, &QPushButton::clicked, this, [this] {
+        if (pauseButton_->menu() == nullptr) {
+            monitor_.resume();
+        }
+    });
     connect(startButton_, &QPushButton::clicked, this, [this] { monitor_.start(); });
     connect(stopButton_, &QPushButton::clicked, this, [this] { monitor_.stop(); });
+    return controls;
+}
 
-    // Observers hear of a change before it is made: rebuild a turn later, once per burst.
+// Observers hear of a change before it is made: rebuild a turn later, once per burst.
+void ContentView::observeMonitor() {
     auto later = [this](const auto&) { scheduleRebuild(); };
-    const auto statusToken = monitor_.statusLine.observe(later);
-    const auto runningToken = monitor_.isRunning.observe(later);
-    const auto summaryToken = monitor_.triggerFileSummary.observe(later);
-    const auto awayToken = monitor_.awayMode.observe(later);
-    unobserve_.emplace_back([this, statusToken] { monitor_.statusLine.removeObserver(statusToken); });
-    unobserve_.emplace_back([this, runningToken] { monitor_.isRunning.removeObserver(runningToken); });
-    unobserve_.emplace_back([this, summaryToken] { monitor_.triggerFileSummary.removeObserver(summaryToken); });
-    unobserve_.emplace_back([this, awayToken] { monitor_.awayMode.removeObserver(awayToken); });
-    rebuild();
+    const auto watch = [&](auto& published) {
+        const auto token = published.observe(later);
+        unobserve_.emplace_back([&published, token] { published.removeObserver(token); });
+    };
+    watch(monitor_.statusLine);
+    watch(monitor_.isRunning);
+    watch(monitor_.triggerFileSummary);
+    watch(monitor_.awayMode);
+    watch(monitor_.pausedUntil);
 }
 
 ContentView::~ContentView() {
@@ -177,11 +199,23 @@ void ContentView::rebuild() {
     rebuildQueued_ = false;
     status_->setText(QString::fromStdString(monitor_.statusLine.get()));
     summary_->setText(QString::fromStdString(monitor_.triggerFileSummary.get()));
-
     const bool away = monitor_.awayMode.get();
+    showAwayMode(away);
+    const bool running = monitor_.isRunning.get();
+    showRunning(running, running && monitor_.pausedUntil.get().has_value());
+
+    std::weak_ptr<monitor::PrivacyMonitor> weak = monitor_.weak_from_this();
+    escMonitor_->sync(away, [weak] {
+        if (auto monitor = weak.lock()) {
+            monitor->setAwayMode(false);
+        }
+    });
+}
+
+void ContentView::showAwayMode(bool away) {
     if (away) {
         awayButton_->setText(QStringLiteral("На месте"));
-        awayButton_->setIcon(icon(IconName::back));
+        awayButton_->setIcon(tintedIcon(IconName::back, Qt::white, Qt::white));
         awayButton_->setToolTip(QString());
         awayButton_->setStyleSheet(QString::fromLatin1(kProminent).arg(QColor(255, 149, 0).name()));
     } else {
@@ -190,17 +224,21 @@ void ContentView::rebuild() {
         awayButton_->setToolTip(QString::fromUtf8(awayHint));
         awayButton_->setStyleSheet(QString());
     }
+}
 
-    const bool running = monitor_.isRunning.get();
-    startButton_->setEnabled(!running);
+// While paused, "Старт" and the pause button both end the pause at once.
+void ContentView::showRunning(bool running, bool paused) {
+    startButton_->setEnabled(!running || paused);
     stopButton_->setEnabled(running);
+    pauseButton_->setEnabled(running);
+    pauseButton_->setText(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
+    pauseButton_->setIcon(icon(paused ? IconName::start : IconName::pause));
+    pauseButton_->setMenu(paused ? nullptr : pauseMenu_);
+}
 
-    std::weak_ptr<monitor::PrivacyMonitor> weak = monitor_.weak_from_this();
-    escMonitor_->sync(away, [weak] {
-        if (auto monitor = weak.lock()) {
-            monitor->setAwayMode(false);
-        }
-    });
+QSize ContentView::minimumSizeHint() const {
+    // Never below what the rows need, so that no button is squeezed and its text cut short.
+    return QWidget::minimumSizeHint().expandedTo(leastSize);
 }
 
 void ContentView::showEvent(QShowEvent* event) {

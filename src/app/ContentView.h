@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHBoxLayout>
+#include <QMenu>
 #include <QPushButton>
 #include <QWidget>
 #include <functional>
@@ -13,7 +15,7 @@
 namespace tovak::app {
 
 // The main window's panel: product name and status line, the live preview, the trigger file with
-// its buttons, and away mode, start and stop. It shows the monitor's published state and passes
+// its buttons, and away mode, the pause, start and stop. It shows the monitor's published state and passes
 // every press to one monitor operation; it keeps no state of its own.
 class ContentView final : public QWidget {
     Q_OBJECT
@@ -23,6 +25,8 @@ class ContentView final : public QWidget {
         "Без лица в кадре 10 с — режим включается сам. Одно лицо — крупный план ~1 с и блокировка. Два лица — "
         "файл и PiP.";
     static constexpr int summaryMaxWidth = 200;
+    // The least the panel takes, whatever its rows need less.
+    static constexpr QSize leastSize{320, 400};
 
     // onShown runs each time the panel comes on screen.
     ContentView(monitor::PrivacyMonitor& monitor, std::function<void()> onShown, QWidget* parent = nullptr);
@@ -32,6 +36,7 @@ class ContentView final : public QWidget {
     void rebuild();
 
     [[nodiscard]] AwayEscMonitor& escapeMonitor() { return *escMonitor_; }
+    [[nodiscard]] QSize minimumSizeHint() const override;
 
   Q_SIGNALS:
     // The user asked for the journal.
@@ -41,13 +46,21 @@ class ContentView final : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    QHBoxLayout* makeHeader();
+    QHBoxLayout* makeTriggerRow();
+    QHBoxLayout* makeControls();
+    void observeMonitor();
     void scheduleRebuild();
+    void showAwayMode(bool away);
+    void showRunning(bool running, bool paused);
 
     monitor::PrivacyMonitor& monitor_;
     std::function<void()> onShown_;
     ElidedLabel* status_ = nullptr;
     ElidedLabel* summary_ = nullptr;
     QPushButton* awayButton_ = nullptr;
+    QPushButton* pauseButton_ = nullptr;
+    QMenu* pauseMenu_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     CameraPreviewView* preview_ = nullptr;

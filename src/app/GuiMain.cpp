@@ -7,6 +7,7 @@
 
 #include "app/DisplayCheck.h"
 #include "app/Icons.h"
+#include "app/QtTranslations.h"
 #include "app/TovakApp.h"
 
 namespace tovak::app {
@@ -27,6 +28,7 @@ int runGui(int& argc, char** argv, const Options& options) {
     QApplication::setApplicationDisplayName(QStringLiteral("Товак"));
     QApplication::setDesktopFileName(QString::fromLatin1(TovakApp::applicationId));
     QApplication::setWindowIcon(icon(IconName::app));
+    installQtTranslations();
 
     // A second start shows the running instance's window instead of making a second monitor.
     if (TovakApp::askRunningInstanceToShow()) {

@@ -3,11 +3,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
-#include <QSystemTrayIcon>
+#include <QWindow>
 #include <future>
 #include <iostream>
 
@@ -18,6 +19,8 @@
 #include "app/JournalController.h"
 #include "app/SourcePacer.h"
 #include "camera/NodeContention.h"
+#include "app/StatusTray.h"
+#include "app/TrayHost.h"
 #include "camera/V4L2CameraSession.h"
 #include "facedetect/BlazeFaceDetector.h"
 #include "headless/ReportingAdapters.h"
@@ -105,7 +108,10 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
                                        });
     deps.workspace = documents.workspace;
     deps.documentCloser = documents.closer;
-    deps.fileChooser = std::make_shared<trigger::QtFileChooser>();
+    // The chooser opens in the folder of the user's own decoy; the default one's folder is the
+    // program's, where the user keeps nothing.
+    deps.fileChooser = std::make_shared<trigger::QtFileChooser>(
+        nullptr, [settings = deps.settings] { return settings->string(monitor::TriggerDocument::customPathKey); });
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     // A real camera is watched on its own node; the demo and files only on a node standing in for one.
@@ -127,11 +133,16 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     });
 
     QApplication::setQuitOnLastWindowClosed(false);
-    makeTray();
+    trayHost_ = new TrayHost(this);
+    connect(trayHost_, &TrayHost::changed, this, &TovakApp::trayHostChanged);
+    trayHostChanged();
 }
 
 TovakApp::~TovakApp() {
     delete window_.data();
+    // The tray observes the monitor: it goes first.
+    delete tray_;
+    tray_ = nullptr;
     pacer_.reset();
     if (monitor_) {
         // Let the stop finish on both queues here, so that the monitor and its windows are not
@@ -151,13 +162,14 @@ TovakApp::~TovakApp() {
     }
 }
 
-QMainWindow& TovakApp::showMainWindow() {
+QMainWindow& TovakApp::mainWindowMade() {
     if (window_.isNull()) {
         auto* window = new QMainWindow;
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->setWindowTitle(QStringLiteral("Товак"));
         window->setWindowIcon(icon(IconName::app));
         // The panel's views go with the window, the Escape monitor among them; the monitor stays.
+        window->installEventFilter(this);
         window->setCentralWidget(new ContentView(
             *monitor_,
             [main = main_] {
@@ -168,6 +180,13 @@ QMainWindow& TovakApp::showMainWindow() {
                 [this] { journal_->showJournal(); });
         window_ = window;
     }
+    return *window_;
+}
+
+QMainWindow& TovakApp::showMainWindow() {
+    mainWindowMade();
+    minimiseWhenExposed_ = false;
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();
@@ -176,7 +195,7 @@ QMainWindow& TovakApp::showMainWindow() {
 
 void TovakApp::open(const Options& options) {
     // Without a tray icon a hidden start would leave the user nothing to reach the program by.
-    if (!options.hidden || tray_ == nullptr) {
+    if (!options.hidden || !trayShown()) {
         showMainWindow();
     }
     if (options.startMonitoring) {
@@ -184,27 +203,66 @@ void TovakApp::open(const Options& options) {
     }
 }
 
-void TovakApp::makeTray() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;
+void TovakApp::trayHostChanged() {
+    if (tray_ == nullptr && trayHost_->available()) {
+        // Qt sends its icons over D-Bus when a StatusNotifierItem host is there at the first one.
+        trayOverDBus_ = trayHost_->statusNotifierHost();
+        tray_ = new StatusTray(
+            *monitor_, [this] { toggleMainWindow(); }, this);
+        addTrayEntries(tray_->menu());
+        tray_->icon().show();
     }
-    tray_ = new QSystemTrayIcon(icon(IconName::app), this);
-    tray_->setToolTip(QStringLiteral("Товак"));
-    auto* menu = new QMenu;
-    menu->addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
-    Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(*menu, [this] {
+    // With the icon gone, a closed window would leave nothing to reach the program by.
+    if (tray_ != nullptr && !trayShown() && (window_.isNull() || !window_->isVisible())) {
+        // Minimised once it is on screen: a window manager ignores a request to minimise a window
+        // it has not yet taken, and Qt maps a new window in the normal state whatever it was asked.
+        QMainWindow& window = mainWindowMade();
+        window.winId();
+        window.windowHandle()->installEventFilter(this);
+        minimiseWhenExposed_ = true;
+        window.show();
+    }
+}
+
+bool TovakApp::trayShown() const {
+    return tray_ != nullptr && (trayOverDBus_ ? trayHost_->statusNotifierHost() : trayHost_->xembedTray());
+}
+
+void TovakApp::addTrayEntries(QMenu& menu) {
+    menu.addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
+    Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(menu, [this] {
         monitor_->statusLine.set("Автозапуск не сохранился");
     });
-    menu->addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_->setIgnoredFaces({}); });
-    menu->addAction(QStringLiteral("Журнал"), this, [this] { journal_->showJournal(); });
-    menu->addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
-    tray_->setContextMenu(menu);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            showMainWindow();
+    menu.addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_->setIgnoredFaces({}); });
+    menu.addAction(QStringLiteral("Журнал"), this, [this] { journal_->showJournal(); });
+    menu.addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
+}
+
+void TovakApp::toggleMainWindow() {
+    if (!window_.isNull() && window_->isVisible() && !window_->isMinimized()) {
+        window_->close();
+    } else {
+        showMainWindow();
+    }
+}
+
+bool TovakApp::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && minimiseWhenExposed_ && !window_.isNull() &&
+        watched == window_->windowHandle() && window_->windowHandle()->isExposed()) {
+        minimiseWhenExposed_ = false;
+        window_->showMinimized();
+    }
+    // Without a tray icon a closed window would leave a watcher nobody sees: while it watches the
+    // window goes to the taskbar instead, and a program that watches nothing simply quits.
+    if (event->type() == QEvent::Close && watched == window_.data() && !trayShown()) {
+        if (monitor_->isRunning.get()) {
+            event->ignore();
+            window_->showMinimized();
+            return true;
         }
-    });
-    tray_->show();
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool TovakApp::askRunningInstanceToShow() {

@@ -11,8 +11,7 @@
 #include "runtime/SerialQueue.h"
 
 class QLocalServer;
-
-class QSystemTrayIcon;
+class QMenu;
 
 namespace tovak::runtime {
 class QtMainQueue;
@@ -22,10 +21,13 @@ namespace tovak::app {
 
 class JournalController;
 class SourcePacer;
+class StatusTray;
+class TrayHost;
 
 // The application: owns the one monitor for the life of the process, the main window whose content
 // is the control panel, and on Linux the tray icon and the single-instance server that bring the
-// window back after it was closed. Closing the window stops nothing.
+// window back after it was closed. Closing the window stops nothing while the tray icon is shown;
+// without one it minimises the window while monitoring is on, and quits when it is off.
 class TovakApp final : public QObject {
     Q_OBJECT
 
@@ -37,9 +39,12 @@ class TovakApp final : public QObject {
     ~TovakApp() override;
 
     [[nodiscard]] monitor::PrivacyMonitor& monitor() { return *monitor_; }
-    // The main window, made anew if it was closed, and brought to the front.
+    // The main window, made anew if it was closed, restored if minimised and brought to the front.
     QMainWindow& showMainWindow();
     [[nodiscard]] QMainWindow* mainWindow() const { return window_; }
+    // The tray icon, once the desktop has had somewhere to show it; and whether it is shown now.
+    [[nodiscard]] StatusTray* tray() const { return tray_; }
+    [[nodiscard]] bool trayShown() const;
     // The first appearance: the window unless only the tray icon is asked for (and there is one),
     // and monitoring at once when asked.
     void open(const Options& options);
@@ -49,8 +54,15 @@ class TovakApp final : public QObject {
     // Starts answering later instances; false when another instance already does.
     bool listenForOtherInstances();
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
-    void makeTray();
+    // The main window, made if it was closed; not shown.
+    QMainWindow& mainWindowMade();
+    void trayHostChanged();
+    void addTrayEntries(QMenu& menu);
+    void toggleMainWindow();
 
     std::shared_ptr<runtime::QtMainQueue> main_;
     // Where the session's window control is asked, one call at a time, off the GUI thread.
@@ -58,7 +70,12 @@ class TovakApp final : public QObject {
     std::shared_ptr<monitor::PrivacyMonitor> monitor_;
     std::unique_ptr<SourcePacer> pacer_;
     QPointer<QMainWindow> window_;
-    QSystemTrayIcon* tray_ = nullptr;
+    TrayHost* trayHost_ = nullptr;
+    StatusTray* tray_ = nullptr;
+    // Whether Qt showed the icon through a StatusNotifierItem host rather than an XEmbed tray.
+    bool trayOverDBus_ = false;
+    // The window shown again because the tray went: minimised as soon as it is on screen.
+    bool minimiseWhenExposed_ = false;
     QLocalServer* server_ = nullptr;
     std::unique_ptr<JournalController> journal_;
 };

@@ -1,22 +1,31 @@
-// The control panel, the Escape monitor, the preview and starting at login, on the offscreen platform;
-// the panel driven by a monitor on the simulation runtime.
+// The control panel, the tray icon, the Escape monitor, the preview, the file chooser and starting at
+// login, on the offscreen platform; the panel and the tray driven by a monitor on the simulation runtime.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QDir>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
+#include <tuple>
 
 #include "app/Autostart.h"
 #include "app/AwayEscMonitor.h"
 #include "app/CameraPreviewView.h"
 #include "app/ContentView.h"
+#include "app/QtTranslations.h"
+#include "app/StatusTray.h"
 #include "app/TovakApp.h"
 #include "support/MonitorHarness.h"
+#include "support/QtTest.h"
+#include "trigger/qt/QtFileChooser.h"
 
 using namespace tovak;
 using namespace tovak::testing;
@@ -25,6 +34,12 @@ using app::CameraPreviewView;
 using app::ContentView;
 
 namespace {
+
+// Pause end times are shown in local time; the simulation's calendar reads 10:00 UTC.
+void useUtc() {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+}
 
 struct ContentViewTest : ::testing::Test {
     MonitorHarness h;
@@ -78,8 +93,8 @@ TEST_F(ContentViewTest, StartsReadyWithTheSummaryStartEnabledAndTheHint) {
     EXPECT_FALSE(button("stopButton")->isEnabled());
     EXPECT_EQ(button("resetButton")->toolTip(), "Триггер по умолчанию");
     EXPECT_EQ(shown, 1);
-    EXPECT_GE(view->minimumSize().width(), 320);
-    EXPECT_GE(view->minimumSize().height(), 400);
+    EXPECT_GE(view->minimumSizeHint().width(), 320);
+    EXPECT_GE(view->minimumSizeHint().height(), 400);
 }
 
 TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations) {
@@ -89,6 +104,43 @@ TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations)
         EXPECT_EQ(h.monitor->isRunning.get(), running);
         EXPECT_EQ(button("startButton")->isEnabled(), !running);
         EXPECT_EQ(button("stopButton")->isEnabled(), running);
+    }
+}
+
+TEST_F(ContentViewTest, PauseOffersAQuarterOrAnHourAndContinueOrStartEndIt) {
+    useUtc();
+    EXPECT_EQ(button("pauseButton")->text(), "Пауза");
+    EXPECT_FALSE(button("pauseButton")->isEnabled());  // nothing to pause before "Старт"
+    click("startButton");
+    struct Row {
+        const char* name;
+        int entry;
+        double seconds;
+        const char* status;
+        const char* endedBy;
+    };
+    for (const Row& row : {Row{"a quarter, ended by Продолжить", 0, 900, "Пауза до 10:15", "pauseButton"},
+                           Row{"an hour, ended by Старт", 1, 3600, "Пауза до 11:00", "startButton"}}) {
+        SCOPED_TRACE(row.name);
+        QMenu* menu = button("pauseButton")->menu();
+        ASSERT_TRUE(button("pauseButton")->isEnabled() && menu != nullptr && menu->actions().size() == 2);
+        EXPECT_EQ(menu->actions()[0]->text(), "На 15 минут");
+        EXPECT_EQ(menu->actions()[1]->text(), "На час");
+        const double now = h.sim.wall.now();
+        menu->actions()[row.entry]->trigger();
+        settle();
+        ASSERT_TRUE(h.monitor->pausedUntil.get().has_value());
+        EXPECT_DOUBLE_EQ(*h.monitor->pausedUntil.get() - now, row.seconds);
+        EXPECT_EQ(label("statusLine")->text(), row.status);
+        EXPECT_EQ(button("pauseButton")->text(), "Продолжить");
+        EXPECT_EQ(button("pauseButton")->menu(), nullptr);
+        EXPECT_TRUE(button("startButton")->isEnabled() && button("stopButton")->isEnabled());
+
+        click(row.endedBy);
+        EXPECT_FALSE(h.monitor->pausedUntil.get().has_value());
+        EXPECT_TRUE(h.monitor->isRunning.get());
+        EXPECT_EQ(button("pauseButton")->text(), "Пауза");
+        EXPECT_FALSE(button("startButton")->isEnabled());
     }
 }
 
@@ -170,6 +222,83 @@ TEST_F(ContentViewTest, PreviewStartsAtTheColumnsLeadingEdgeAndTheSummaryIsDimme
     };
     EXPECT_LT(alpha("triggerSummary"), alpha("title") - 0.1);
     EXPECT_GT(alpha("triggerSummary"), alpha("statusLine") + 0.1);
+}
+
+struct StatusTrayTest : ::testing::Test {
+    MonitorHarness h;
+    int toggles = 0;
+    app::StatusTray tray{*h.monitor, [this] { ++toggles; }};
+
+    void settle() {
+        for (int i = 0; i < 3; ++i) {
+            h.sim.drain();
+            QCoreApplication::processEvents();
+        }
+    }
+    QAction* entry(const char* name) { return tray.menu().findChild<QAction*>(name); }
+    void trigger(const char* name) {
+        entry(name)->trigger();
+        settle();
+    }
+};
+
+TEST_F(StatusTrayTest, TheIconTooltipAndMenuFollowTheMonitorAndALeftClickTogglesTheWindow) {
+    useUtc();
+    using State = app::StatusTray::State;
+    struct Row {
+        const char* name;
+        const char* entryTriggered;
+        State state;
+        const char* tooltip;
+        const char* startStop;
+        bool pausesOffered;
+        bool continueOffered;
+    };
+    const Row rows[] = {
+        {"before the start", nullptr, State::stopped, "Товак — Готов", "Старт", false, false},
+        {"started", "trayStartStop", State::watching, "Товак — ● Test Camera", "Стоп", true, false},
+        {"paused for a quarter", "trayPauseShort", State::paused, "Товак — Пауза до 10:15", "Стоп", true, true},
+        {"paused for an hour instead", "trayPauseLong", State::paused, "Товак — Пауза до 11:00", "Стоп", true, true},
+        {"continued", "trayResume", State::watching, "Товак — ● Test Camera", "Стоп", true, false},
+        {"stopped", "trayStartStop", State::stopped, "Товак — Стоп", "Старт", false, false},
+    };
+    std::map<State, QImage> pictures;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.entryTriggered != nullptr) {
+            trigger(row.entryTriggered);
+        }
+        EXPECT_EQ(tray.state(), row.state);
+        EXPECT_EQ(tray.icon().toolTip().toStdString(), row.tooltip);
+        EXPECT_EQ(entry("trayStartStop")->text(), row.startStop);
+        EXPECT_EQ(entry("trayPauseShort")->isEnabled(), row.pausesOffered);
+        EXPECT_EQ(entry("trayPauseLong")->isEnabled(), row.pausesOffered);
+        EXPECT_EQ(entry("trayResume")->isVisible(), row.continueOffered);
+        pictures[row.state] = tray.icon().icon().pixmap(32, 32).toImage();
+    }
+    if (const QString dir = qEnvironmentVariable("TOVAK_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        QDir().mkpath(dir);
+        for (const auto& [state, picture] : pictures) {
+            picture.save(QString("%1/tray-%2.png").arg(dir).arg(static_cast<int>(state)));
+        }
+    }
+    EXPECT_EQ(entry("trayPauseShort")->text(), "Пауза на 15 минут");
+    EXPECT_EQ(entry("trayPauseLong")->text(), "Пауза на час");
+    EXPECT_EQ(entry("trayResume")->text(), "Продолжить");
+    // Three states, three different pictures.
+    ASSERT_EQ(pictures.size(), 3u);
+    EXPECT_NE(pictures[State::watching], pictures[State::paused]);
+    EXPECT_NE(pictures[State::watching], pictures[State::stopped]);
+    EXPECT_NE(pictures[State::paused], pictures[State::stopped]);
+
+    for (const bool away : {true, false}) {
+        trigger("trayAway");
+        EXPECT_EQ(h.monitor->awayMode.get(), away);
+        EXPECT_EQ(entry("trayAway")->text(), away ? "На месте" : "Отошёл");
+    }
+    Q_EMIT tray.icon().activated(QSystemTrayIcon::Context);
+    Q_EMIT tray.icon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(toggles, 1);
 }
 
 TEST(AwayEscMonitor, InstalledOnlyWhileAwayConsumesEscapeWithAnyModifiersAndPassesOtherKeys) {
@@ -275,6 +404,19 @@ TEST_F(CameraPreviewTest, MarkedFacesAreDashedGreyAndTheMenuMarksAndForgetsThem)
     EXPECT_TRUE(h.monitor->ignoredFaces.get().empty());
 }
 
+TEST_F(CameraPreviewTest, TheUsersOwnFaceIsNeverOfferedAsScenery) {
+    // The user's (green, 48..192 x 216..324) and another face over it, drawn on top (orange).
+    faces({{{0.1, 0.1, 0.3, 0.3}, true}, {{0.25, 0.15, 0.1, 0.1}, false}});
+    showWhitePicture();
+    for (const auto& [name, point, offered] : {std::tuple{"the user's own", QPointF(70, 300), false},
+                                               std::tuple{"the other, over the user's", QPointF(144, 288), true}}) {
+        SCOPED_TRACE(name);
+        auto menu = view.contextMenuAt(point);
+        ASSERT_EQ(menu->actions().size(), offered ? 2 : 1);
+        EXPECT_EQ(menu->actions().back()->text(), "Снова замечать все лица");
+    }
+}
+
 TEST(Autostart, TheMenuEntryWritesAndRemovesTheLoginEntryAndFollowsTheFile) {
     QTemporaryDir config;
     const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
@@ -345,4 +487,120 @@ TEST_F(ContentViewTest, ThePreviewIsRenderedOnlyWhileItsViewCanBeSeen) {
     h.monitor->previewImage.set(std::nullopt);
     h.frame(h.one, 0.1);
     EXPECT_FALSE(preview()) << "no window, no preview";
+}
+
+TEST(FileChooser, SpeaksRussianAndOpensInTheDecoysFolderElseInTheDocuments) {
+    ASSERT_TRUE(app::installQtTranslations()) << "qtbase_ru.qm is missing (Debian: qt6-translations-l10n)";
+    QTemporaryDir home;
+    const QByteArray previousHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    ASSERT_TRUE(QDir(home.path()).mkpath("Documents/Отчёты"));
+    const std::string decoy = (home.path() + "/Documents/Отчёты/Сводка.xlsx").toStdString();
+    struct Row {
+        const char* name;
+        std::optional<std::string> current;
+        QString folder;
+    };
+    const Row rows[] = {
+        {"the decoy's folder", decoy, home.path() + "/Documents/Отчёты"},
+        {"a decoy whose folder is gone", "/nonexistent/Сводка.csv", home.path() + "/Documents"},
+        {"no decoy of the user's", std::nullopt, home.path() + "/Documents"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        trigger::QtFileChooser chooser(nullptr, [&] { return row.current; });
+        chooser.chooseTriggerFile([](std::optional<std::string>) {});
+        QFileDialog* dialog = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == trigger::QtFileChooser::dialogObjectName && top->isVisible()) {
+                dialog = qobject_cast<QFileDialog*>(top);
+            }
+        }
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->directory().absolutePath(), row.folder);
+        QStringList texts;
+        for (const auto* button : dialog->findChildren<QPushButton*>()) {
+            texts << button->text();
+        }
+        for (const auto* label : dialog->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        for (const char* russian : {"&Открыть", "Отмена", "Перейти к:", "&Имя файла:", "Типы файлов:"}) {
+            EXPECT_TRUE(texts.contains(QString::fromUtf8(russian)))
+                << russian << " in " << texts.join('|').toStdString();
+        }
+        tovak::testing::saveScreenshot(dialog, "file-chooser");
+        dialog->reject();
+        QCoreApplication::processEvents();
+    }
+    QDir(home.path() + "/Documents").removeRecursively();
+    EXPECT_EQ(trigger::QtFileChooser::startFolder(std::nullopt), home.path());
+    qputenv("HOME", previousHome);
+}
+
+// Room for a button's icon, text and menu arrow inside its padding, as Qt lays its label out.
+bool labelFits(QPushButton* button) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    option.icon = button->icon();
+    option.iconSize = button->iconSize();
+    option.features = button->menu() != nullptr ? QStyleOptionButton::HasMenu : QStyleOptionButton::None;
+    const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    int needed = button->fontMetrics().horizontalAdvance(button->text());
+    if (!button->icon().isNull()) {
+        needed += button->iconSize().width() + 4;
+    }
+    if (button->menu() != nullptr) {
+        needed += button->style()->pixelMetric(QStyle::PM_MenuButtonIndicator, &option, button);
+    }
+    return button->width() >= button->sizeHint().width() && room >= needed;
+}
+
+TEST(WindowLayout, NoButtonTextIsCutAtThreeSizesOrWithALargerFontAndThePreviewGrowsBelowTheHeader) {
+    const QFont systemFont = QApplication::font();
+    for (const double scale : {1.0, 1.5}) {
+        QFont font = systemFont;
+        font.setPointSizeF(systemFont.pointSizeF() * scale);
+        QApplication::setFont(font);
+        MonitorHarness h;
+        QMainWindow window;
+        auto* view = new ContentView(*h.monitor, {}, &window);
+        window.setCentralWidget(view);
+        window.show();
+        const auto settle = [&] {
+            for (int i = 0; i < 3; ++i) {
+                h.sim.drain();
+                QCoreApplication::processEvents();
+            }
+        };
+        h.start();
+        int previousPreviewHeight = 0;
+        // The least the window allows, the size it opens at, wider, and about a maximised one.
+        for (const QSize size : {QSize(1, 1), window.size(), QSize(900, 640), QSize(1440, 900)}) {
+            window.resize(size);
+            settle();
+            const QString name = QString("window-%1x-%2x%3").arg(scale).arg(window.width()).arg(window.height());
+            SCOPED_TRACE(name.toStdString());
+            // Watching, away ("На месте" on orange), paused ("Продолжить").
+            for (const char* state : {"", "-away", "-paused"}) {
+                h.monitor->setAwayMode(state == std::string("-away"));
+                if (state == std::string("-paused")) {
+                    h.monitor->pauseFor(900);
+                }
+                settle();
+                for (auto* button : view->findChildren<QPushButton*>()) {
+                    EXPECT_TRUE(labelFits(button)) << button->text().toStdString() << " in " << button->width();
+                }
+                tovak::testing::saveScreenshot(&window, name + state);
+            }
+            h.monitor->resume();
+            // The header keeps to the top; the preview takes the height the window gains.
+            EXPECT_EQ(view->findChild<QWidget*>("title")->y(), 16);
+            const int previewHeight = view->findChild<QWidget*>("cameraPreview")->height();
+            EXPECT_GT(previewHeight, previousPreviewHeight);
+            previousPreviewHeight = previewHeight;
+        }
+    }
+    QApplication::setFont(systemFont);
 }

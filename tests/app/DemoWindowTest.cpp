@@ -52,6 +52,12 @@ TEST(DemoWindow, StartShowsTheCameraThePreviewAndThePanelForTheOnlooker) {
     QTest::qWait(300);
     saveScreenshot(&window, "2-onlooker");
     saveScreenshot(panel(), "3-panel");
+    // The least the window allows, wider, and about a maximised one.
+    for (const QSize size : {QSize(1, 1), QSize(900, 640), QSize(1440, 900)}) {
+        window.resize(size);
+        QTest::qWait(300);
+        saveScreenshot(&window, QString("4-onlooker-%1x%2").arg(window.width()).arg(window.height()));
+    }
     QTest::mouseClick(window.findChild<QPushButton*>("stopButton"), Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !monitor.isRunning.get(); }, 5000));
 }

@@ -1,0 +1,83 @@
+#include "app/StatusTray.h"
+
+#include "app/Icons.h"
+#include "app/Pauses.h"
+
+namespace tovak::app {
+
+StatusTray::StatusTray(monitor::PrivacyMonitor& monitor, std::function<void()> toggleWindow, QObject* parent)
+    : QObject(parent), monitor_(monitor), menu_(std::make_unique<QMenu>()) {
+    icon_ = new QSystemTrayIcon(this);
+    startStop_ = menu_->addAction(QString(), this, [this] {
+        if (monitor_.isRunning.get()) {
+            monitor_.stop();
+        } else {
+            monitor_.start();
+        }
+    });
+    away_ = menu_->addAction(QString(), this, [this] { monitor_.setAwayMode(!monitor_.awayMode.get()); });
+    pauseShort_ =
+        menu_->addAction(QStringLiteral("Пауза на 15 минут"), this, [this] { monitor_.pauseFor(kShortPauseSeconds); });
+    pauseLong_ =
+        menu_->addAction(QStringLiteral("Пауза на час"), this, [this] { monitor_.pauseFor(kLongPauseSeconds); });
+    resume_ = menu_->addAction(QStringLiteral("Продолжить"), this, [this] { monitor_.resume(); });
+    menu_->addSeparator();
+    startStop_->setObjectName("trayStartStop");
+    away_->setObjectName("trayAway");
+    pauseShort_->setObjectName("trayPauseShort");
+    pauseLong_->setObjectName("trayPauseLong");
+    resume_->setObjectName("trayResume");
+    icon_->setContextMenu(menu_.get());
+    connect(icon_, &QSystemTrayIcon::activated, this,
+            [toggleWindow = std::move(toggleWindow)](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    toggleWindow();
+                }
+            });
+
+    // Observers hear of a change before it is made: rebuild a turn later, once per burst.
+    auto later = [this](const auto&) {
+        if (!rebuildQueued_) {
+            rebuildQueued_ = true;
+            QMetaObject::invokeMethod(this, &StatusTray::rebuild, Qt::QueuedConnection);
+        }
+    };
+    const auto watch = [&](auto& published) {
+        const auto token = published.observe(later);
+        unobserve_.emplace_back([&published, token] { published.removeObserver(token); });
+    };
+    watch(monitor_.statusLine);
+    watch(monitor_.isRunning);
+    watch(monitor_.awayMode);
+    watch(monitor_.pausedUntil);
+    rebuild();
+}
+
+StatusTray::~StatusTray() {
+    for (auto& remove : unobserve_) {
+        remove();
+    }
+}
+
+void StatusTray::rebuild() {
+    rebuildQueued_ = false;
+    const bool running = monitor_.isRunning.get();
+    const bool paused = running && monitor_.pausedUntil.get().has_value();
+    const State state = !running ? State::stopped : paused ? State::paused : State::watching;
+    if (state != state_ || icon_->icon().isNull()) {
+        state_ = state;
+        icon_->setIcon(app::icon(state == State::watching ? IconName::trayWatching
+                                 : state == State::paused ? IconName::trayPaused
+                                                          : IconName::trayStopped));
+    }
+    icon_->setToolTip(QStringLiteral("Товак — ") + QString::fromStdString(monitor_.statusLine.get()));
+
+    startStop_->setText(running ? QStringLiteral("Стоп") : QStringLiteral("Старт"));
+    away_->setText(monitor_.awayMode.get() ? QStringLiteral("На месте") : QStringLiteral("Отошёл"));
+    // A pause needs a camera to switch off; a second one moves the end of the first.
+    pauseShort_->setEnabled(running);
+    pauseLong_->setEnabled(running);
+    resume_->setVisible(paused);
+}
+
+}  // namespace tovak::app

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "monitor/PrivacyMonitor.h"
+
+namespace tovak::app {
+
+// The tray icon: its picture says whether Tovak watches, is paused or stopped, its tooltip is the
+// status line, and its menu starts, stops, pauses and switches away mode. A left click toggles the
+// window. The entries of the application itself (the window, autostart, quitting) are added by its
+// owner below the monitor's.
+class StatusTray final : public QObject {
+    Q_OBJECT
+
+  public:
+    enum class State { stopped, watching, paused };
+
+    StatusTray(monitor::PrivacyMonitor& monitor, std::function<void()> toggleWindow, QObject* parent = nullptr);
+    ~StatusTray() override;
+
+    [[nodiscard]] QSystemTrayIcon& icon() { return *icon_; }
+    [[nodiscard]] QMenu& menu() { return *menu_; }
+    [[nodiscard]] State state() const { return state_; }
+
+    // Reads the monitor's published values and updates the picture, tooltip and menu.
+    void rebuild();
+
+  private:
+    monitor::PrivacyMonitor& monitor_;
+    std::unique_ptr<QMenu> menu_;
+    QSystemTrayIcon* icon_ = nullptr;
+    QAction* startStop_ = nullptr;
+    QAction* away_ = nullptr;
+    QAction* pauseShort_ = nullptr;
+    QAction* pauseLong_ = nullptr;
+    QAction* resume_ = nullptr;
+    State state_ = State::stopped;
+    bool rebuildQueued_ = false;
+    std::vector<std::function<void()>> unobserve_;
+};
+
+}  // namespace tovak::app
