@@ -53,7 +53,9 @@ class TimedCamera final : public monitor::CameraSession {
     void beginConfiguration() override {}
     void commitConfiguration() override {}
     void removeAllInputsAndOutputs() override {}
-    std::optional<monitor::CameraDevice> defaultVideoDevice() override { return monitor::CameraDevice{"node", "Bench"}; }
+    std::optional<monitor::CameraDevice> defaultVideoDevice() override {
+        return monitor::CameraDevice{"node", "Bench"};
+    }
     bool addInput(const monitor::CameraDevice&) override { return true; }
     bool addVideoOutput() override { return true; }
     void setSampleBufferDelegate(std::weak_ptr<monitor::SampleBufferDelegate>,

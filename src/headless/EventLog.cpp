@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "system/Json.h"
+
 namespace tovak::headless {
 
 void EventLog::frameDelivered(std::int64_t frameIndex) {
@@ -23,36 +25,7 @@ std::size_t EventLog::eventCount() const {
 }
 
 std::string EventLog::quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += ch;  // UTF-8 passes through as it is
-                }
-        }
-    }
-    return out + "\"";
+    return system::Json::quote(text);
 }
 
 void EventLog::emit(const std::string& event, const std::vector<Field>& fields) {

@@ -12,6 +12,7 @@
 #include "lock/MacLockChain.h"
 #include "lock/ScreenLock.h"
 #include "runtime/Simulation.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 
 namespace tovak::lock {
@@ -19,18 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Records each script and when it ran, in virtual seconds from its making; answers succeeds.
-struct RecordingRunner final : system::ScriptRunner {
-    RecordingRunner(runtime::ManualClock& c, bool succeeds) : clock(c), start(c.now()), succeed(succeeds) {}
-    bool run(const std::string& source) override {
-        return scripts.push_back(source), times.push_back(clock.now() - start), succeed;
-    }
-    runtime::ManualClock& clock;
-    double start;
-    bool succeed;
-    std::vector<std::string> scripts;
-    std::vector<double> times;
-};
+using testing::RecordingRunner;
 
 struct Outcome {
     int calls = 0;

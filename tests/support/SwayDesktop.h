@@ -79,7 +79,7 @@ class SwayDesktop {
         if (!answer || answer->items().empty()) {
             return false;
         }
-        for (const trigger::Json& result : answer->items()) {
+        for (const system::Json& result : answer->items()) {
             if (!result["success"].isTrue()) {
                 return false;
             }
@@ -123,10 +123,10 @@ class SwayDesktop {
         return !ipcPath_.empty() && !wayland_.empty() && !display_.empty();
     }
 
-    static void collect(const trigger::Json& node, bool floating, std::vector<Window>& found) {
+    static void collect(const system::Json& node, bool floating, std::vector<Window>& found) {
         if (node["type"].text() == "con" || node["type"].text() == "floating_con") {
-            if (node["shell"].kind() == trigger::Json::Kind::string) {
-                const trigger::Json& r = node["rect"];
+            if (node["shell"].kind() == system::Json::Kind::string) {
+                const system::Json& r = node["rect"];
                 found.push_back({node["name"].text(), node["shell"].text(), node["focused"].isTrue(), floating,
                                  node["sticky"].isTrue(),
                                  trigger::DesktopRect{
@@ -134,10 +134,10 @@ class SwayDesktop {
                                      static_cast<int>(r["width"].number()), static_cast<int>(r["height"].number())}});
             }
         }
-        for (const trigger::Json& child : node["nodes"].items()) {
+        for (const system::Json& child : node["nodes"].items()) {
             collect(child, floating, found);
         }
-        for (const trigger::Json& child : node["floating_nodes"].items()) {
+        for (const system::Json& child : node["floating_nodes"].items()) {
             collect(child, true, found);
         }
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/Simulation.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 #include "system/AutomationWarmup.h"
 #include "system/DataDirectory.h"
@@ -16,18 +17,7 @@
 namespace tovak::system {
 namespace {
 
-// Records each script and when it ran, in virtual seconds from its making; answers succeeds.
-struct RecordingRunner final : ScriptRunner {
-    RecordingRunner(runtime::ManualClock& c, bool succeeds) : clock(c), start(c.now()), succeed(succeeds) {}
-    bool run(const std::string& source) override {
-        return scripts.push_back(source), times.push_back(clock.now() - start), succeed;
-    }
-    runtime::ManualClock& clock;
-    double start;
-    bool succeed;
-    std::vector<std::string> scripts;
-    std::vector<double> times;
-};
+using testing::RecordingRunner;
 
 TEST(Tools, SuccessIsExitStatusZeroWithinTheDeadlineAndArgumentsArriveVerbatim) {
     testing::TempDir folder("tovak-tools");

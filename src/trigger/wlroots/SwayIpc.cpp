@@ -10,6 +10,8 @@
 
 namespace tovak::trigger {
 
+using system::Json;
+
 namespace {
 
 constexpr std::string_view kMagic = "i3-ipc";

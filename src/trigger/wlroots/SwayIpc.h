@@ -4,9 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "trigger/wlroots/Json.h"
+#include "system/Json.h"
 
 namespace tovak::trigger {
+
+using system::Json;
 
 // sway's own IPC socket ($SWAYSOCK): one request, one answer, each a message of the i3 IPC format
 // ("i3-ipc", payload length and type in the machine's byte order, then the payload). Blocking,

@@ -10,6 +10,8 @@
 
 namespace tovak::trigger {
 
+using system::Json;
+
 namespace {
 
 // The newest version this client knows; older compositors offer less and are asked for that.

@@ -6,15 +6,18 @@
 #include <utility>
 #include <vector>
 
-namespace tovak::trigger {
+namespace tovak::system {
 
-// A JSON value as sway's IPC answers: enough to read its outputs and its window tree.
+// A JSON value: what sway's IPC answers and the journal's lines, read strictly (an unknown escape,
+// a bad \u, a number that is not finite or text after the value make it no JSON at all).
 class Json {
   public:
     enum class Kind { null, boolean, number, string, array, object };
 
     // None when the text is not one JSON value.
     static std::optional<Json> parse(std::string_view text);
+    // text as a JSON string, quotes included: control characters escaped, UTF-8 passed through.
+    [[nodiscard]] static std::string quote(std::string_view text);
 
     [[nodiscard]] Kind kind() const { return kind_; }
     [[nodiscard]] bool isTrue() const { return kind_ == Kind::boolean && flag_; }
@@ -34,4 +37,4 @@ class Json {
     std::vector<std::pair<std::string, Json>> members_;
 };
 
-}  // namespace tovak::trigger
+}  // namespace tovak::system

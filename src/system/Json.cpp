@@ -1,8 +1,10 @@
-#include "trigger/wlroots/Json.h"
+#include "system/Json.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
-namespace tovak::trigger {
+namespace tovak::system {
 
 // Recursive descent over the text; nesting is bounded so a hostile answer cannot exhaust the stack.
 class JsonReader {
@@ -77,24 +79,33 @@ class JsonReader {
                 case 'f':
                     out += '\f';
                     break;
+                case '"':
+                case '\\':
+                case '/':
+                    out += e;
+                    break;
                 case 'u': {
                     if (at_ + 4 > text_.size()) {
                         return std::nullopt;
                     }
-                    const unsigned long code = std::strtoul(std::string(text_.substr(at_, 4)).c_str(), nullptr, 16);
+                    const std::string hex(text_.substr(at_, 4));
+                    char* end = nullptr;
+                    const unsigned long code = std::strtoul(hex.c_str(), &end, 16);
+                    if (end != hex.c_str() + 4) {
+                        return std::nullopt;
+                    }
                     at_ += 4;
-                    appendUtf8(out, code);
+                    // A surrogate half stands for a character this reader does not put together.
+                    appendUtf8(out, code >= 0xD800 && code <= 0xDFFF ? 0xFFFD : code);
                     break;
                 }
                 default:
-                    out += e;
+                    return std::nullopt;
             }
         }
         return std::nullopt;
     }
 
-    // Characters outside the basic plane (surrogate pairs) come out as two replacement-free halves;
-    // titles are matched by the names Tovak gives, which sway sends unescaped.
     static void appendUtf8(std::string& out, unsigned long code) {
         if (code < 0x80) {
             out += static_cast<char>(code);
@@ -166,14 +177,18 @@ class JsonReader {
         } else if (word("null")) {
             value.kind_ = Json::Kind::null;
         } else {
-            const std::string rest(text_.substr(at_, 40));
+            const std::size_t begin = at_;
+            while (at_ < text_.size() &&
+                   std::string_view("+-.0123456789eE").find(text_[at_]) != std::string_view::npos) {
+                ++at_;
+            }
+            const std::string digits(text_.substr(begin, at_ - begin));
             char* end = nullptr;
-            value.number_ = std::strtod(rest.c_str(), &end);
-            if (end == rest.c_str()) {
+            value.number_ = std::strtod(digits.c_str(), &end);
+            if (digits.empty() || end != digits.c_str() + digits.size() || !std::isfinite(value.number_)) {
                 return std::nullopt;
             }
             value.kind_ = Json::Kind::number;
-            at_ += static_cast<std::size_t>(end - rest.c_str());
         }
         return value;
     }
@@ -186,6 +201,30 @@ std::optional<Json> Json::parse(std::string_view text) {
     return JsonReader(text).document();
 }
 
+std::string Json::quote(std::string_view text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += ch;  // UTF-8 passes through as it is
+        }
+    }
+    return out + "\"";
+}
+
 const Json& Json::operator[](std::string_view name) const {
     static const Json absent;
     for (const auto& [key, value] : members_) {
@@ -196,4 +235,4 @@ const Json& Json::operator[](std::string_view name) const {
     return absent;
 }
 
-}  // namespace tovak::trigger
+}  // namespace tovak::system
