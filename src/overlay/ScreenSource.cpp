@@ -5,14 +5,10 @@
 
 namespace tovak::overlay {
 
-namespace {
-
 imaging::Rect toRect(const QRect& r) {
     const QRectF f(r);
     return {f.x(), f.y(), f.width(), f.height()};
 }
-
-}  // namespace
 
 ScreenSource primaryScreen() {
     return []() -> std::optional<ScreenGeometry> {

@@ -5,6 +5,8 @@
 
 #include "imaging/Geometry.h"
 
+class QRect;
+
 namespace tovak::overlay {
 
 // What the face windows need to know of the primary screen, in the toolkit's logical pixels with
@@ -21,5 +23,8 @@ using ScreenSource = std::function<std::optional<ScreenGeometry>()>;
 
 // The application's primary screen.
 [[nodiscard]] ScreenSource primaryScreen();
+
+// A screen rectangle of Qt's as the imaging library's.
+[[nodiscard]] imaging::Rect toRect(const QRect& rect);
 
 }  // namespace tovak::overlay

@@ -6,15 +6,6 @@
 
 namespace tovak::overlay {
 
-namespace {
-
-imaging::Rect toRect(const QRect& r) {
-    const QRectF f(r);
-    return {f.x(), f.y(), f.width(), f.height()};
-}
-
-}  // namespace
-
 std::shared_ptr<SessionWindows> SessionWindows::create(std::shared_ptr<trigger::WindowControl> control,
                                                        std::shared_ptr<runtime::TaskQueue> worker,
                                                        std::shared_ptr<runtime::TaskQueue> main) {
