@@ -44,9 +44,9 @@ set(CPACK_DEBIAN_CORE_PACKAGE_NAME tovak)
 # Loaded at run time, so no linked library names them: the X11 platform plugin and the SVG icon
 # loader.
 set(CPACK_DEBIAN_CORE_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
-# The desktop opener for the trigger document.
-set(CPACK_DEBIAN_CORE_PACKAGE_RECOMMENDS "xdg-utils")
-set(CPACK_DEBIAN_CORE_PACKAGE_SUGGESTS "tovak-media")
+# The desktop's opener for the trigger document is every desktop's own (xdg-utils, else GLib's gio):
+# recommended, xdg-utils would bring 72 packages of Perl and X11 tools into a system without one.
+set(CPACK_DEBIAN_CORE_PACKAGE_SUGGESTS "xdg-utils, tovak-media")
 set(CPACK_DEBIAN_MEDIA_PACKAGE_NAME tovak-media)
 set(CPACK_DEBIAN_MEDIA_PACKAGE_DEPENDS "tovak (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_MEDIA_PACKAGE_SECTION video)
