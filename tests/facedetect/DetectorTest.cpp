@@ -167,7 +167,7 @@ TEST(DetectorModelTest, OneDnnRefusesWhatItCannotBuildByNameAndOpenCvTakesOver) 
         SCOPED_TRACE(name);
         const std::string path = editedModel("refused", from, to);
         std::string error;
-        EXPECT_FALSE(facedetect::OneDnnBackend::load(path, 256, error));
+        EXPECT_FALSE(facedetect::OneDnnBackend::load(path, 256, {}, error));
         EXPECT_NE(error.find(named), std::string::npos) << error;
         BlazeFaceDetector detector(path, BlazeFaceDetector::Model::fullRange);
         EXPECT_NE(detector.fallbackReason().find(named), std::string::npos) << detector.fallbackReason();
@@ -206,12 +206,12 @@ TEST(DetectorModelTest, ABrokenModelIsNoDetectorOnEitherEngineAndStartSaysSo) {
 
 TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
     using Backend = BlazeFaceDetector::Backend;
-    BlazeFaceDetector onednn(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::onednn);
+    BlazeFaceDetector onednn(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::onednnF32);
     BlazeFaceDetector opencv(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::opencv);
     ASSERT_EQ(onednn.backendName(), "onednn") << onednn.fallbackReason();
     ASSERT_EQ(opencv.backendName(), "opencv") << opencv.loadError();
     std::string error;
-    auto built = facedetect::OneDnnBackend::load(fullRangeModel(), 256, error);
+    auto built = facedetect::OneDnnBackend::load(fullRangeModel(), 256, {}, error);
     ASSERT_TRUE(built) << error;
     // Every residual Add and every Relu of the network runs inside a convolution.
     EXPECT_EQ(built->fusedAdds(), 31);
