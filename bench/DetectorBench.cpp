@@ -137,16 +137,24 @@ Loaded load(const Run& run, std::string& problem) {
     return loaded;
 }
 
-// The network alone (input already written), median milliseconds over the frames.
-double networkMedian(Loaded& loaded, const std::vector<tovak::imaging::PixelBufferPtr>& frames) {
-    std::vector<double> times;
+// The network alone (input already written), median milliseconds over the frames, each engine in
+// turn on each frame so that the machine's changes of pace fall on them alike.
+std::vector<double> networkMedians(const std::vector<Loaded*>& engines,
+                                   const std::vector<tovak::imaging::PixelBufferPtr>& frames) {
+    std::vector<std::vector<double>> times(engines.size());
     for (const auto& frame : frames) {
-        loaded.detector->detectUpright(frame->mat());
-        const auto start = std::chrono::steady_clock::now();
-        loaded.network->run();
-        times.push_back(msSince(start));
+        for (std::size_t e = 0; e < engines.size(); ++e) {
+            engines[e]->detector->detectUpright(frame->mat());
+            const auto start = std::chrono::steady_clock::now();
+            engines[e]->network->run();
+            times[e].push_back(msSince(start));
+        }
     }
-    return percentile(times, 0.5);
+    std::vector<double> medians;
+    for (const auto& t : times) {
+        medians.push_back(percentile(t, 0.5));
+    }
+    return medians;
 }
 
 // Each step's median time over the frames, the frame put through the whole detector first.
@@ -327,8 +335,7 @@ int benchmark(int step, bool replay, bool layers) {
         " f32 timed / f32 first: %.2fx\n",
         results[2].medianMs / results[0].medianMs, results[2].medianMs / results[1].medianMs,
         results[1].medianMs / results[0].medianMs);
-    const double network[] = {networkMedian(kept[0], frames), networkMedian(kept[1], frames),
-                              networkMedian(kept[2], frames)};
+    const std::vector<double> network = networkMedians({&kept[0], &kept[1], &kept[2]}, frames);
     std::printf(
         "full-range network alone, median: f32 on oneDNN's first %.2f ms, f32 %.2f ms, fast path %.2f ms;"
         " fast path / f32 on oneDNN's first: %.2fx\n",
