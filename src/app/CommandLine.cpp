@@ -9,7 +9,7 @@ namespace tovak::app {
 
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH [--camera-node PATH]] [--headless] [--lock dry-run] [--max-seconds N]\n"
-           "             [--start] [--hidden] [--detector onednn|opencv] [--realtime]\n"
+           "             [--start] [--hidden] [--detector NAME] [--realtime]\n"
            "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH]\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
@@ -23,7 +23,8 @@ std::string usageText() {
            "                     with --headless: a face whose box matches this one is not a person\n"
            "                     (a poster, a photograph); fractions of the upright picture, X,Y its\n"
            "                     lower-left corner counted from the picture's lower left; repeatable\n"
-           "  --detector NAME    the face detector's engine: onednn (default) or opencv\n"
+           "  --detector NAME    the face detector's engine: onednn (default: oneDNN, bf16 where the\n"
+           "                     CPU has it), onednn-f32 (oneDNN in f32) or opencv (OpenCV DNN)\n"
            "  --realtime         with --headless, replay the demo or a file at its own pace\n"
            "  --loop             play the demo scene or the file again and again\n"
            "  --journal PATH     with --headless: append the journal of the run to PATH (JSON lines; a\n"
@@ -78,11 +79,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             }
             options.lockDryRun = true;
         } else if (name == "--detector") {
-            const auto engine = takeValue();
-            if (!engine || (*engine != "onednn" && *engine != "opencv")) {
-                return fail("--detector takes \"onednn\" or \"opencv\"");
+            const auto engine = takeValue().value_or("");
+            if (engine != "onednn" && engine != "onednn-f32" && engine != "opencv") {
+                return fail("--detector takes \"onednn\", \"onednn-f32\" or \"opencv\"");
             }
-            options.detector = *engine == "opencv" ? DetectorBackend::opencv : DetectorBackend::onednn;
+            options.detector = engine == "opencv"       ? DetectorBackend::opencv
+                               : engine == "onednn-f32" ? DetectorBackend::onednnF32
+                                                        : DetectorBackend::onednn;
         } else if (name == "--realtime") {
             options.realtime = true;
         } else if (name == "--camera-node") {

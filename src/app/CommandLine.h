@@ -8,8 +8,9 @@
 
 namespace tovak::app {
 
-// Which engine runs the face detector's network.
-enum class DetectorBackend { onednn, opencv };
+// Which engine runs the face detector's network: oneDNN in its fast precision, oneDNN in f32,
+// OpenCV DNN.
+enum class DetectorBackend { onednn, onednnF32, opencv };
 
 // What the tovak command was asked to do.
 struct Options {

@@ -273,10 +273,11 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
 }  // namespace
 
 std::shared_ptr<facedetect::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log) {
-    return facedetect::BlazeFaceDetector::createInstalled(options.detector == DetectorBackend::opencv
-                                                              ? facedetect::BlazeFaceDetector::Backend::opencv
-                                                              : facedetect::BlazeFaceDetector::Backend::onednn,
-                                                          log);
+    using Backend = facedetect::BlazeFaceDetector::Backend;
+    const Backend backend = options.detector == DetectorBackend::opencv      ? Backend::opencv
+                            : options.detector == DetectorBackend::onednnF32 ? Backend::onednnF32
+                                                                             : Backend::onednn;
+    return facedetect::BlazeFaceDetector::createInstalled(backend, log);
 }
 
 int runHeadless(const Options& options, HeadlessEnvironment& env) {

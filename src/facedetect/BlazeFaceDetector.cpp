@@ -32,10 +32,15 @@ BlazeFaceDetector::BlazeFaceDetector(const std::string& modelPath, Model model, 
         loadError_ = "model file not found: " + modelPath;
         return;
     }
-    if (backend == Backend::onednn) {
+    if (backend != Backend::opencv) {
+        OneDnnBackend::Settings settings;
+        settings.precision = backend == Backend::onednn ? fastPrecision : onednn::Precision::f32;
         std::string error;
-        backend_ = facedetect::OneDnnBackend::load(modelPath, inputSize_, error);
-        if (!backend_) {
+        auto loaded = OneDnnBackend::load(modelPath, inputSize_, settings, error);
+        if (loaded) {
+            precisionNote_ = loaded->precisionNote();
+            backend_ = std::move(loaded);
+        } else {
             fallbackReason_ = error;
         }
     }
@@ -52,11 +57,22 @@ BlazeFaceDetector::BlazeFaceDetector(const std::string& modelPath, Model model, 
     available_ = true;
 }
 
+BlazeFaceDetector::BlazeFaceDetector(std::unique_ptr<InferenceBackend> backend, Model model, float scoreThreshold)
+    : model_(model),
+      inputSize_(model == Model::fullRange ? 256 : 128),
+      scoreThreshold_(scoreThreshold),
+      available_(backend != nullptr),
+      backend_(std::move(backend)),
+      sampler_(inputSize_) {}
+
 std::shared_ptr<BlazeFaceDetector> BlazeFaceDetector::createInstalled(Backend backend, std::ostream& log) {
     auto detector = std::make_shared<BlazeFaceDetector>(installedPath(), defaultModel, defaultScoreThreshold, backend);
     if (detector->isAvailable() && !detector->fallbackReason().empty()) {
         log << "tovak: face detection runs on OpenCV DNN: oneDNN refused the model: " << detector->fallbackReason()
             << "\n";
+    }
+    if (detector->isAvailable() && !detector->precisionNote().empty()) {
+        log << "tovak: face detection runs in f32: " << detector->precisionNote() << "\n";
     }
     return detector;
 }
@@ -69,8 +85,8 @@ std::optional<facedetect::Letterbox> BlazeFaceDetector::runNetwork(const cv::Mat
         (channels != 1 && channels != 3 && channels != 4)) {
         return std::nullopt;
     }
-    const facedetect::Letterbox box =
-        sampler_.fill(upright.ptr(), upright.cols, upright.rows, upright.step, channels, backend_->input());
+    const facedetect::Letterbox box = sampler_.fill(upright.ptr(), upright.cols, upright.rows, upright.step, channels,
+                                                    backend_->input(), backend_->inputFormat());
     backend_->setPictureRows(box.top, box.top + box.height);
     if (!backend_->run()) {
         return std::nullopt;

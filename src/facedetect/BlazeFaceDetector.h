@@ -10,6 +10,7 @@
 
 #include "facedetect/InferenceBackend.h"
 #include "facedetect/LetterboxSampler.h"
+#include "facedetect/onednn/Precision.h"
 #include "monitor/ports/FaceDetector.h"
 
 namespace tovak::facedetect {
@@ -33,10 +34,15 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     enum class Backend {
         // OpenCV DNN: the reference, and the fallback when oneDNN cannot load the model.
         opencv,
-        // The graph built on oneDNN, one thread: about a third of OpenCV's time (docs/performance.md).
+        // The graph built on oneDNN, one thread, in the narrower precision where the CPU has the
+        // instructions for it (f32 where it has not): the fast path (docs/performance.md).
         onednn,
+        // The same in f32 throughout: the fast path's reference.
+        onednnF32,
     };
     static constexpr Backend defaultBackend = Backend::onednn;
+    // The fast path's precision: chosen by measurement (docs/performance.md).
+    static constexpr onednn::Precision fastPrecision = onednn::Precision::bf16;
 
     // The least blended score of a face that counts; chosen by measurement (docs/performance.md).
     static constexpr float defaultScoreThreshold = 0.5F;
@@ -48,11 +54,15 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     // with oneDNN's reason in fallbackReason().
     BlazeFaceDetector(const std::string& modelPath, Model model, float scoreThreshold = defaultScoreThreshold,
                       Backend backend = defaultBackend);
+    // On a network already loaded for the model.
+    BlazeFaceDetector(std::unique_ptr<InferenceBackend> backend, Model model,
+                      float scoreThreshold = defaultScoreThreshold);
     ~BlazeFaceDetector() override;
     BlazeFaceDetector(const BlazeFaceDetector&) = delete;
     BlazeFaceDetector& operator=(const BlazeFaceDetector&) = delete;
 
-    // The installed default model on the backend asked for; a fallback is told on log.
+    // The installed default model on the backend asked for; a fallback (to OpenCV DNN, or to f32)
+    // is told on log.
     static std::shared_ptr<BlazeFaceDetector> createInstalled(Backend backend, std::ostream& log);
 
     static const char* fileName(Model model);
@@ -62,6 +72,8 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     [[nodiscard]] bool isAvailable() const override { return available_; }
     [[nodiscard]] const std::string& loadError() const { return loadError_; }
     [[nodiscard]] const std::string& fallbackReason() const { return fallbackReason_; }
+    // Why the oneDNN fast path computes in f32 after all; empty when it does not.
+    [[nodiscard]] const std::string& precisionNote() const { return precisionNote_; }
     // "onednn" or "opencv": the backend that runs; empty when none loaded.
     [[nodiscard]] std::string backendName() const { return backend_ ? backend_->name() : ""; }
     [[nodiscard]] int inputSize() const { return inputSize_; }
@@ -87,6 +99,7 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     bool available_ = false;
     std::string loadError_;
     std::string fallbackReason_;
+    std::string precisionNote_;
 
     // One network and its buffers, reused for every frame; frames come one at a time, the mutex
     // only guards against a second caller.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "facedetect/BlazeFaceDecoding.h"
+#include "facedetect/InputFormat.h"
 
 namespace tovak::facedetect {
 
@@ -10,8 +11,9 @@ class InferenceBackend {
   public:
     virtual ~InferenceBackend() = default;
     [[nodiscard]] virtual const char* name() const = 0;
-    // The input, [1, size, size, 3] floats, written by the caller before run().
-    [[nodiscard]] virtual float* input() = 0;
+    // The input, [1, size, size, 3] values in inputFormat(), written by the caller before run().
+    [[nodiscard]] virtual void* input() = 0;
+    [[nodiscard]] virtual InputFormat inputFormat() const { return InputFormat::f32; }
     // Rows of the input outside [top, bottom) hold black (-1) only, as a letterbox leaves them; an
     // engine may skip work that depends on them alone. Every row, until said otherwise.
     virtual void setPictureRows(int /*top*/, int /*bottom*/) {}

@@ -4,13 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace tovak::facedetect {
 
-LetterboxSampler::LetterboxSampler(int inputSize) : inputSize_(inputSize) {
+LetterboxSampler::LetterboxSampler(int inputSize) : inputSize_(inputSize), wide_(__builtin_cpu_supports("avx512f")) {
     // The network wants levels 0 to 255 as -1 to 1.
     for (int level = 0; level < 256; ++level) {
         levels_[level] = std::fma(static_cast<float>(level), static_cast<float>(1.0 / 127.5), -1.0F);
+        levelsBf16_[level] = toBf16(levels_[level]);
     }
 }
 
@@ -153,8 +155,8 @@ int level(float value) {
 
 }  // namespace
 
-template <int Channels>
-void LetterboxSampler::sampleAcross(float* out, std::size_t from) const {
+template <int Channels, typename T>
+void LetterboxSampler::sampleAcross(T* out, std::size_t from, const T* levels) const {
     const float* weights = across_.weights.data();
     for (std::size_t i = from; i < across_.spans.size(); ++i) {
         const Span& span = across_.spans[i];
@@ -171,21 +173,25 @@ void LetterboxSampler::sampleAcross(float* out, std::size_t from) const {
         const float blue = sum[0];
         const float green = sum[Channels >= 3 ? 1 : 0];
         const float red = sum[Channels >= 3 ? 2 : 0];
-        out[0] = levels_[level(red)];
-        out[1] = levels_[level(green)];
-        out[2] = levels_[level(blue)];
+        out[0] = levels[level(red)];
+        out[1] = levels[level(green)];
+        out[2] = levels[level(blue)];
         out += 3;
     }
 }
 
 // BGRA columns, four output pixels per instruction where the CPU has AVX-512. The same products
-// and sums in the same order as above, and the same levels: the values match to the bit.
-[[gnu::target("avx512f")]] void LetterboxSampler::sampleAcrossAvx512(float* out) const {
+// and sums in the same order as above, and the same levels: the values match to the bit, and so
+// do the bf16 ones, rounded from them as toBf16 does.
+template <typename T>
+[[gnu::target("avx512f")]] void LetterboxSampler::sampleAcrossAvx512(T* out) const {
     const __m512 half = _mm512_set1_ps(0.5F);
     const __m512 step = _mm512_set1_ps(static_cast<float>(1.0 / 127.5));
     const __m512 minusOne = _mm512_set1_ps(-1.0F);
     const __m512i zero = _mm512_setzero_si512();
     const __m512i top = _mm512_set1_epi32(255);
+    const __m512i roundingBias = _mm512_set1_epi32(0x7fff);
+    const __m512i one = _mm512_set1_epi32(1);
     // Four BGRA pixels to four RGB ones: twelve lanes.
     const __m512i order = _mm512_setr_epi32(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 0, 0, 0, 0);
     const float* column = column_.data();
@@ -203,22 +209,32 @@ void LetterboxSampler::sampleAcross(float* out, std::size_t from) const {
         }
         __m512i levels = _mm512_maskz_cvttps_epi32(all, _mm512_add_ps(sum, half));
         levels = _mm512_maskz_min_epi32(all, _mm512_maskz_max_epi32(all, levels, zero), top);
-        const __m512 values = _mm512_fmadd_ps(_mm512_maskz_cvtepi32_ps(all, levels), step, minusOne);
-        _mm512_mask_storeu_ps(out, 0x0fff, _mm512_maskz_permutexvar_ps(all, order, values));
+        const __m512 values = _mm512_maskz_permutexvar_ps(
+            all, order, _mm512_fmadd_ps(_mm512_maskz_cvtepi32_ps(all, levels), step, minusOne));
+        if constexpr (std::is_same_v<T, float>) {
+            _mm512_mask_storeu_ps(out, 0x0fff, values);
+        } else {
+            const __m512i bits = _mm512_castps_si512(values);
+            const __m512i odd = _mm512_and_si512(_mm512_maskz_srli_epi32(all, bits, 16), one);
+            const __m512i rounded =
+                _mm512_maskz_srli_epi32(all, _mm512_add_epi32(_mm512_add_epi32(bits, roundingBias), odd), 16);
+            _mm512_mask_cvtepi32_storeu_epi16(out, 0x0fff, rounded);
+        }
     }
+    // Back to the narrower registers' state before the code compiled for them runs.
     _mm256_zeroupper();
-    sampleAcross<4>(out, quads * 4);
+    if constexpr (std::is_same_v<T, float>) {
+        sampleAcross<4>(out, quads * 4, levels_);
+    } else {
+        sampleAcross<4>(out, quads * 4, levelsBf16_);
+    }
 }
 
-Letterbox LetterboxSampler::fill(const std::uint8_t* pixels, int cols, int rows, std::size_t stride, int channels,
-                                 float* input) {
-    if (cols != cols_ || rows != rows_ || channels != channels_) {
-        prepare(cols, rows, channels);
-    }
-    static const bool wide = __builtin_cpu_supports("avx512f");
-    const auto blend = wide ? blendRowAvx512 : blendRow;
+template <typename T>
+void LetterboxSampler::fillRows(T* input, const std::uint8_t* pixels, std::size_t stride, const T* levels) {
+    const auto blend = wide_ ? blendRowAvx512 : blendRow;
     // Black bars around the picture.
-    const float black = levels_[0];
+    const T black = levels[0];
     const std::size_t inputRow = static_cast<std::size_t>(inputSize_) * 3;
     const std::size_t left = static_cast<std::size_t>(box_.left) * 3;
     const std::size_t right = left + static_cast<std::size_t>(box_.width) * 3;
@@ -226,7 +242,7 @@ Letterbox LetterboxSampler::fill(const std::uint8_t* pixels, int cols, int rows,
     std::fill(input + static_cast<std::size_t>(box_.top + box_.height) * inputRow,
               input + static_cast<std::size_t>(inputSize_) * inputRow, black);
     for (int y = 0; y < box_.height; ++y) {
-        float* out = input + static_cast<std::size_t>(box_.top + y) * inputRow;
+        T* out = input + static_cast<std::size_t>(box_.top + y) * inputRow;
         std::fill(out, out + left, black);
         std::fill(out + right, out + inputRow, black);
         const Span& span = down_.spans[static_cast<std::size_t>(y)];
@@ -234,15 +250,27 @@ Letterbox LetterboxSampler::fill(const std::uint8_t* pixels, int cols, int rows,
             blend(column_.data(), pixels + static_cast<std::size_t>(span.first + k) * stride,
                   down_.weights[static_cast<std::size_t>(span.weightsAt + k)], column_.size(), k == 0);
         }
-        if (channels == 4 && wide) {
+        if (channels_ == 4 && wide_) {
             sampleAcrossAvx512(out + left);
-        } else if (channels == 4) {
-            sampleAcross<4>(out + left, 0);
-        } else if (channels == 3) {
-            sampleAcross<3>(out + left, 0);
+        } else if (channels_ == 4) {
+            sampleAcross<4>(out + left, 0, levels);
+        } else if (channels_ == 3) {
+            sampleAcross<3>(out + left, 0, levels);
         } else {
-            sampleAcross<1>(out + left, 0);
+            sampleAcross<1>(out + left, 0, levels);
         }
+    }
+}
+
+Letterbox LetterboxSampler::fill(const std::uint8_t* pixels, int cols, int rows, std::size_t stride, int channels,
+                                 void* input, InputFormat format) {
+    if (cols != cols_ || rows != rows_ || channels != channels_) {
+        prepare(cols, rows, channels);
+    }
+    if (format == InputFormat::bf16) {
+        fillRows(static_cast<std::uint16_t*>(input), pixels, stride, levelsBf16_);
+    } else {
+        fillRows(static_cast<float*>(input), pixels, stride, levels_);
     }
     return box_;
 }

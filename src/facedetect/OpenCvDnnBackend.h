@@ -19,7 +19,7 @@ class OpenCvDnnBackend final : public InferenceBackend {
     static std::unique_ptr<OpenCvDnnBackend> load(const std::string& path, int inputSize, std::string& error);
 
     [[nodiscard]] const char* name() const override { return "opencv"; }
-    [[nodiscard]] float* input() override { return blob_.ptr<float>(); }
+    [[nodiscard]] void* input() override { return blob_.ptr<float>(); }
     bool run() override;
     [[nodiscard]] NetworkOutputs outputs() const override { return assigned_; }
 

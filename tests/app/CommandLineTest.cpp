@@ -40,7 +40,7 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
          {"--camera", "--camera=", "--lock now", "--lock", "--max-seconds", "--max-seconds 0", "--max-seconds -2",
           "--max-seconds ten", "--max-seconds 5s", "--max-seconds inf", "--headless --ignore-face 0,1;0,2;0,3;0,4",
           "--headless --ignore-face 0.1,0.2,0,0.4", "--ignore-face 0.1,0.2,0.3,0.4", "--detector", "--detector cuda",
-          "--journal", "--journal j.jsonl", "--frobnicate", "demo"}) {
+          "--journal", "--journal j.jsonl", "--detector onednn-bf16", "--frobnicate", "demo"}) {
         std::istringstream words(line);
         const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
         const auto parsed = parseCommandLine(arguments);
@@ -54,7 +54,12 @@ TEST(CommandLineTest, TheDetectorsEngineRealTimePacingHelpAndVersion) {
     ASSERT_TRUE(parsed.options) << parsed.error;
     EXPECT_EQ(parsed.options->detector, app::DetectorBackend::opencv);
     EXPECT_TRUE(parsed.options->realtime);
-    EXPECT_EQ(parseCommandLine({"--detector=onednn"}).options->detector, app::DetectorBackend::onednn);
+    for (const auto& [word, engine] :
+         {std::pair{"onednn", app::DetectorBackend::onednn}, std::pair{"onednn-f32", app::DetectorBackend::onednnF32},
+          std::pair{"opencv", app::DetectorBackend::opencv}}) {
+        EXPECT_EQ(parseCommandLine({std::string("--detector=") + word}).options->detector, engine) << word;
+        EXPECT_NE(app::usageText().find(word), std::string::npos) << word;
+    }
     EXPECT_EQ(parseCommandLine({"--headless", "--journal=/tmp/a b.jsonl"}).options->journal, "/tmp/a b.jsonl");
     EXPECT_TRUE(parseCommandLine({"--help"}).options->help);
     EXPECT_TRUE(parseCommandLine({"-h"}).options->help);

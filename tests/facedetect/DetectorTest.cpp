@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <sstream>
 #include <tuple>
 
 #include "facedetect/BlazeFaceDetector.h"
@@ -14,6 +17,7 @@
 #include "imaging/Orientation.h"
 #include "sources/DemoScene.h"
 #include "support/MonitorHarness.h"
+#include "support/TempDir.h"
 #include "system/DataDirectory.h"
 
 namespace tovak::testing {
@@ -167,7 +171,7 @@ TEST(DetectorModelTest, OneDnnRefusesWhatItCannotBuildByNameAndOpenCvTakesOver) 
         SCOPED_TRACE(name);
         const std::string path = editedModel("refused", from, to);
         std::string error;
-        EXPECT_FALSE(facedetect::OneDnnBackend::load(path, 256, error));
+        EXPECT_FALSE(facedetect::OneDnnBackend::load(path, 256, {}, error));
         EXPECT_NE(error.find(named), std::string::npos) << error;
         BlazeFaceDetector detector(path, BlazeFaceDetector::Model::fullRange);
         EXPECT_NE(detector.fallbackReason().find(named), std::string::npos) << detector.fallbackReason();
@@ -204,24 +208,98 @@ TEST(DetectorModelTest, ABrokenModelIsNoDetectorOnEitherEngineAndStartSaysSo) {
     std::filesystem::remove(truncated);
 }
 
-TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
-    using Backend = BlazeFaceDetector::Backend;
-    BlazeFaceDetector onednn(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::onednn);
-    BlazeFaceDetector opencv(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::opencv);
-    ASSERT_EQ(onednn.backendName(), "onednn") << onednn.fallbackReason();
-    ASSERT_EQ(opencv.backendName(), "opencv") << opencv.loadError();
-    std::string error;
-    auto built = facedetect::OneDnnBackend::load(fullRangeModel(), 256, error);
-    ASSERT_TRUE(built) << error;
-    // Every residual Add and every Relu of the network runs inside a convolution.
-    EXPECT_EQ(built->fusedAdds(), 31);
-    EXPECT_EQ(built->fusedRelus(), 33);
+// Where the CPU lacks bf16 (as oneDNN is told here), the fast path is f32, said once at start.
+TEST(DetectorModelTest, WithoutBf16InstructionsTheFastPathRunsInF32AndSaysSoOnce) {
+    // A fresh process, so that oneDNN reads its limit before anything else runs.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            int status = 1;
+            {
+                // Its implementations kept apart from the user's.
+                const TempDir cache("tovak-xdg");
+                ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+                ::setenv("ONEDNN_MAX_CPU_ISA", "AVX512_CORE", 1);
+                std::ostringstream log;
+                const auto detector = BlazeFaceDetector::createInstalled(BlazeFaceDetector::Backend::onednn, log);
+                const auto faces = detector->detectUpright(loadDemoPhoto("astronaut.png"));
+                std::cerr << log.str();
+                status = faces && faces->size() == 1 ? 0 : 1;
+            }
+            std::exit(status);
+        },
+        ::testing::ExitedWithCode(0),
+        "^tovak: face detection runs in f32: bf16: the CPU has no AVX-512 bf16 instructions\n$");
+}
 
-    const struct Picture {
-        const char* name;
-        cv::Mat picture;
-        int faces;  // -1: not pinned, as many as on OpenCV
-    } pictures[] = {
+// The implementations are timed once and kept; a damaged or stale file is timed again and
+// replaced, and the network's answer never depends on what the file says.
+TEST(OneDnnCacheTest, TimedOnceKeptPrivateAndADamagedOrStaleFileIsTimedAgainWithTheSameAnswer) {
+    TempDir home("tovak-xdg");
+    const std::string before = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
+    ::setenv("XDG_CACHE_HOME", home.path().c_str(), 1);
+    const cv::Mat photo = loadDemoPhoto("astronaut.png");
+    // The short-range model: fewer and smaller primitives to time.
+    const auto load = [&] {
+        std::string error;
+        auto network =
+            facedetect::OneDnnBackend::load(BlazeFaceDetector::installedPath(BlazeFaceDetector::Model::shortRange), 128,
+                                            {.precision = facedetect::onednn::Precision::bf16}, error);
+        EXPECT_TRUE(network) << error;
+        const int timed = network ? network->timedPrimitives() : -1;
+        BlazeFaceDetector detector(std::move(network), BlazeFaceDetector::Model::shortRange);
+        const auto out = detector.rawOutputs(photo);
+        return std::pair{timed,
+                         out ? std::vector<float>(out->scoresSmall, out->scoresSmall + 512) : std::vector<float>{}};
+    };
+    const auto [timed, reference] = load();
+    EXPECT_GT(timed, 0);
+    const std::string name = "tovak/onednn-face_detection_front_128x128_barracuda-bf16";
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(home.path() / "tovak").permissions(), perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(home.path() / name).permissions(), perms::owner_read | perms::owner_write);
+    EXPECT_EQ(load(), std::pair(0, reference));
+    const std::string good = home.read(name);
+    // The key, the count, then one name a line.
+    const std::size_t countAt = good.find('\n', good.find("precision:")) + 1;
+    const std::size_t first = good.find('\n', countAt) + 1;
+    const std::string firstName = good.substr(first, good.find('\n', first) - first);
+    std::string renamed = good.substr(0, first);  // every primitive named as the first was: most of them wrongly
+    for (std::size_t i = 0, count = std::stoul(good.substr(countAt)); i < count; ++i) {
+        renamed += firstName + "\n";
+    }
+    renamed += "end\n";
+    const std::size_t hash = good.find("model: ") + 7;
+    const std::pair<const char*, std::string> rows[] = {
+        {"cut short", good.substr(0, good.size() / 2)},
+        {"a name oneDNN does not offer", std::string(good).replace(first, firstName.size(), "jit:nowhere")},
+        {"names of other primitives", renamed},
+        {"another model file", std::string(good).replace(hash, 1, good[hash] == '0' ? "1" : "0")},
+        {"not text", std::string(200, '\xff')},
+    };
+    for (const auto& [row, text] : rows) {
+        SCOPED_TRACE(row);
+        home.write(name, text);
+        const auto [again, scores] = load();
+        EXPECT_GT(again, 0);
+        ASSERT_EQ(scores.size(), reference.size());
+        for (std::size_t i = 0; i < scores.size(); ++i) {
+            ASSERT_NEAR(scores[i], reference[i], 0.02 * std::max(1.0F, std::abs(reference[i]))) << i;
+        }
+        EXPECT_EQ(load().first, 0);  // the file made whole again
+    }
+    before.empty() ? ::unsetenv("XDG_CACHE_HOME") : ::setenv("XDG_CACHE_HOME", before.c_str(), 1);
+}
+
+struct Picture {
+    std::string name;
+    cv::Mat picture;
+    int faces;  // -1: not pinned, as many as the reference finds
+};
+
+// The photographs and demo frames the engines are held to each other on.
+std::vector<Picture> realPictures() {
+    return {
         {"astronaut.png", loadDemoPhoto("astronaut.png"), 1},
         {"camera.png", loadDemoPhoto("camera.png"), 1},
         {"coffee.png", loadDemoPhoto("coffee.png"), -1},
@@ -233,6 +311,22 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
         {"demo at 30 s, nobody", demoFrame(30.0)->mat().clone(), 0},
         {"demo at 40 s", demoFrame(40.0)->mat().clone(), 1},
     };
+}
+
+TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
+    using Backend = BlazeFaceDetector::Backend;
+    BlazeFaceDetector onednn(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::onednnF32);
+    BlazeFaceDetector opencv(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::opencv);
+    ASSERT_EQ(onednn.backendName(), "onednn") << onednn.fallbackReason();
+    ASSERT_EQ(opencv.backendName(), "opencv") << opencv.loadError();
+    std::string error;
+    auto built = facedetect::OneDnnBackend::load(fullRangeModel(), 256, {}, error);
+    ASSERT_TRUE(built) << error;
+    // Every residual Add and every Relu of the network runs inside a convolution.
+    EXPECT_EQ(built->fusedAdds(), 31);
+    EXPECT_EQ(built->fusedRelus(), 33);
+
+    const std::vector<Picture> pictures = realPictures();
     for (const auto& [name, picture, count] : pictures) {
         SCOPED_TRACE(name);
         const auto a = onednn.rawOutputs(picture);
@@ -271,6 +365,60 @@ TEST(DetectorBackendsTest, OneDnnGivesOpenCvsOutputsAndFacesOnRealPictures) {
     }
 }
 
+// A head cut from a shipped photograph, shrunk to width pixels and put on a plain wall with its
+// top left at the point given: a face far from the camera.
+Picture distantFace(const std::string& photo, cv::Rect head, int width, cv::Point at, int faces) {
+    cv::Mat wall(480, 640, CV_8UC3, cv::Scalar(120, 128, 136));
+    cv::Mat small;
+    cv::resize(loadDemoPhoto(photo)(head), small, cv::Size(width, width * head.height / head.width), 0, 0,
+               cv::INTER_AREA);
+    small.copyTo(wall(cv::Rect(at, small.size())));
+    return {photo + ", " + std::to_string(width) + " px wide", wall, faces};
+}
+
+// bf16 rounds every activation to three digits: the fast path must still find the faces f32
+// finds, the small distant ones too, whose scores lie near the threshold where a narrower type
+// loses them first.
+TEST(DetectorBackendsTest, TheFastPathFindsTheFacesF32FindsSmallDistantOnesToo) {
+    using Backend = BlazeFaceDetector::Backend;
+    BlazeFaceDetector fast(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::onednn);
+    BlazeFaceDetector f32(fullRangeModel(), BlazeFaceDetector::Model::fullRange, 0.5F, Backend::onednnF32);
+    ASSERT_EQ(fast.backendName(), "onednn") << fast.fallbackReason();
+    std::cout << "fast path: " << (fast.precisionNote().empty() ? "bf16" : fast.precisionNote()) << "\n";
+    std::vector<Picture> pictures = realPictures();
+    const cv::Rect astronaut(120, 20, 210, 270), cameraman(140, 60, 180, 240), hopper(150, 60, 230, 300);
+    for (Picture p : {distantFace("astronaut.png", astronaut, 24, {400, 120}, 0),  // 0.44 on f32
+                      distantFace("astronaut.png", astronaut, 46, {400, 120}, 1),
+                      distantFace("astronaut.png", astronaut, 48, {90, 300}, 1),
+                      distantFace("camera.png", cameraman, 42, {400, 120}, 1),
+                      distantFace("camera.png", cameraman, 56, {250, 40}, 1),
+                      distantFace("grace_hopper.jpg", hopper, 18, {400, 120}, 1)}) {
+        pictures.push_back(std::move(p));
+    }
+    int nearThreshold = 0;
+    for (const auto& [name, picture, count] : pictures) {
+        SCOPED_TRACE(name);
+        const std::vector<FaceObservation> a = fast.detectUpright(picture).value();
+        const std::vector<FaceObservation> b = f32.detectUpright(picture).value();
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_TRUE(count < 0 || b.size() == static_cast<std::size_t>(count)) << b.size();
+        for (const FaceObservation& face : b) {
+            const auto overlap = [&](const FaceObservation& other) {
+                const cv::Rect2d x = toPixelsTopLeft(face.boundingBox, picture.size());
+                const cv::Rect2d y = toPixelsTopLeft(other.boundingBox, picture.size());
+                return (x & y).area() / (x | y).area();
+            };
+            const auto twin = std::max_element(a.begin(), a.end(),
+                                               [&](const auto& x, const auto& y) { return overlap(x) < overlap(y); });
+            EXPECT_GE(overlap(*twin), 0.9);
+            EXPECT_NEAR(twin->confidence, face.confidence, 0.05);
+            nearThreshold += face.confidence >= 0.4F && face.confidence <= 0.7F ? 1 : 0;
+        }
+    }
+    // The small faces do probe the edge.
+    EXPECT_GE(nearThreshold, 4);
+}
+
 // The network's input is what OpenCV's INTER_AREA resize, a colour conversion and a conversion to
 // floats made of the picture: shrinking by a fraction, by a whole number, enlarging, every layout.
 TEST(LetterboxSamplerTest, FillsTheInputAsAnAreaResizeIntoTheLetterboxWould) {
@@ -297,6 +445,19 @@ TEST(LetterboxSamplerTest, FillsTheInputAsAnAreaResizeIntoTheLetterboxWould) {
         expected.convertTo(expected, CV_32F, 1.0 / 127.5, -1.0);
         // Whole levels apart at most, where a sum falls on a half.
         EXPECT_LE(cv::norm(cv::Mat(256, 256, CV_32FC3, input.data()), expected, cv::NORM_INF), 1.01 / 127.5);
+        // In bf16 the same values, each rounded to the nearest of its eight significant bits.
+        std::vector<std::uint32_t> narrow(input.size());
+        sampler.fill(picture.ptr(), cols, rows, picture.step, picture.channels(), narrow.data(),
+                     facedetect::InputFormat::bf16);
+        const auto* halves = reinterpret_cast<const std::uint16_t*>(narrow.data());
+        std::size_t far = 0;
+        for (std::size_t i = 0; i < input.size(); ++i) {
+            const std::uint32_t bits = std::uint32_t{halves[i]} << 16;
+            float value = 0;
+            std::memcpy(&value, &bits, sizeof value);
+            far += std::abs(value - input[i]) > std::abs(input[i]) / 256 ? 1 : 0;
+        }
+        EXPECT_EQ(far, 0U);
     }
 }
 

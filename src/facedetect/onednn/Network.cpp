@@ -6,21 +6,21 @@
 namespace tovak::facedetect::onednn {
 
 void Join::run() const {
-    float* out = target;
+    std::byte* out = target;
     for (std::size_t p = 0; p < pixels; ++p) {
         for (const Piece& piece : pieces) {
             if (piece.source != nullptr) {
-                std::memcpy(out, piece.source + p * piece.channels, piece.channels * sizeof(float));
+                std::memcpy(out, piece.source + p * piece.bytes, piece.bytes);
             } else {
-                std::memset(out, 0, piece.channels * sizeof(float));
+                std::memset(out, 0, piece.bytes);
             }
-            out += piece.channels;
+            out += piece.bytes;
         }
     }
 }
 
-float* Network::bufferData(int buffer) const {
-    return static_cast<float*>(buffers[static_cast<std::size_t>(buffer)].get_data_handle());
+std::byte* Network::bufferData(int buffer) const {
+    return static_cast<std::byte*>(buffers[static_cast<std::size_t>(buffer)].get_data_handle());
 }
 
 bool Network::execute(const Step& step) {

@@ -3,20 +3,22 @@
 #include <cstddef>
 #include <oneapi/dnnl/dnnl.hpp>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "facedetect/onednn/Graph.h"
 
 namespace tovak::facedetect::onednn {
 
-// The zero-channel pad: per pixel, each piece's channels copied or zeroed, in order.
+// The zero-channel pad: per pixel, each piece's channels copied or zeroed, in order. Zero is all
+// bits clear in every type the network uses.
 struct Join {
     struct Piece {
-        const float* source = nullptr;  // none for zeros
-        std::size_t channels = 0;
+        const std::byte* source = nullptr;  // none for zeros
+        std::size_t bytes = 0;              // a pixel's channels
     };
     std::vector<Piece> pieces;
-    float* target = nullptr;
+    std::byte* target = nullptr;
     std::size_t pixels = 0;
 
     void run() const;
@@ -24,6 +26,8 @@ struct Join {
 
 struct Step {
     dnnl::primitive primitive;
+    // The implementation oneDNN runs it with ("jit_dw:avx512_core"); empty for a join.
+    std::string implementation;
     // Built once: the C++ execute() would build this list on every call.
     std::vector<dnnl_exec_arg_t> args;
     std::optional<Join> join;
@@ -39,12 +43,12 @@ struct Network {
     std::vector<dnnl::memory> keep;
     dnnl::memory scratchpad;
     std::vector<Step> steps;
-    float* input = nullptr;
+    std::byte* input = nullptr;
     // Convolutions that carry a residual Add, and ops that carry a Relu, as built.
     int fusedAdds = 0;
     int fusedRelus = 0;
 
-    [[nodiscard]] float* bufferData(int buffer) const;
+    [[nodiscard]] std::byte* bufferData(int buffer) const;
     bool execute(const Step& step);
     // Waits for what the stream runs; false when it failed.
     bool wait();

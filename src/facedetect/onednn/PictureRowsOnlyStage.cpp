@@ -22,9 +22,11 @@ int tensorFor(const Graph& graph, const std::map<int, int>& tensorOf, int v) {
 
 }  // namespace
 
-PictureRowsOnlyStage::PictureRowsOnlyStage(const Graph& graph, const BufferPlan& plan, const Network& network,
-                                           const std::vector<BuiltStep>& built, int inputSize) {
-    const std::map<int, int> tensorOf = collectConvs(graph, plan, network, built, inputSize);
+PictureRowsOnlyStage::PictureRowsOnlyStage(const Graph& graph, const BufferPlan& plan, const NumberPlan& numbers,
+                                           const Network& network, const std::vector<BuiltStep>& built, int inputSize,
+                                           std::vector<std::byte> blackPixel)
+    : blackPixel_(std::move(blackPixel)) {
+    const std::map<int, int> tensorOf = collectConvs(graph, plan, numbers, network, built, inputSize);
     markReadWhole(graph, built, tensorOf);
     pictureRows_ = {0, inputSize};
     builtFor_ = pictureRows_;
@@ -32,12 +34,14 @@ PictureRowsOnlyStage::PictureRowsOnlyStage(const Graph& graph, const BufferPlan&
 }
 
 std::map<int, int> PictureRowsOnlyStage::collectConvs(const Graph& graph, const BufferPlan& plan,
-                                                      const Network& network, const std::vector<BuiltStep>& built,
-                                                      int inputSize) {
+                                                      const NumberPlan& numbers, const Network& network,
+                                                      const std::vector<BuiltStep>& built, int inputSize) {
     const auto image = [&](int v) {
         const Value& value = graph.value(v);
         Tensor t;
         t.data = network.bufferData(plan.bufferOf(v));
+        t.type = numbers.typeOf(v);
+        t.elementBytes = numbers.bytesOf(v);
         t.channels = static_cast<int>(value.dims[1]);
         t.height = static_cast<int>(value.dims[2]);
         t.width = static_cast<int>(value.dims[3]);
@@ -46,6 +50,8 @@ std::map<int, int> PictureRowsOnlyStage::collectConvs(const Graph& graph, const 
     std::map<int, int> tensorOf;
     Tensor input;
     input.data = network.input;
+    input.type = numbers.typeOf(graph.inputValue);
+    input.elementBytes = numbers.bytesOf(graph.inputValue);
     input.channels = 3;
     input.height = inputSize;
     input.width = inputSize;
@@ -67,9 +73,11 @@ std::map<int, int> PictureRowsOnlyStage::collectConvs(const Graph& graph, const 
         conv.strides = toDnnl(op.strides);
         conv.padBegin = toDnnl(op.padBegin);
         conv.padEnd = toDnnl(op.padEnd);
-        conv.weights = step.weights;
+        conv.plainWeights = step.plainWeights;
+        conv.weightType = numbers.weightType();
         conv.bias = step.bias;
         conv.attributes = step.attributes;
+        conv.implementation = step.implementation;
         conv.out = static_cast<int>(tensors_.size());
         tensorOf[op.output] = conv.out;
         tensors_.push_back(image(op.output));
@@ -175,23 +183,23 @@ std::size_t PictureRowsOnlyStage::buildPart(Conv& conv, Network& network) {
     const int last = (made.end - 1) * conv.stride - conv.padTop + conv.kernel;
     const int from = std::max(0, first);
     const int to = std::min(in.height, last);
-    const dnnl::memory src({{1, in.channels, to - from, in.width}, dt::f32, tag::nhwc}, network.engine,
-                           in.data + static_cast<std::size_t>(from) * in.rowFloats());
-    const dnnl::memory dst({{1, out.channels, made.end - made.begin, out.width}, dt::f32, tag::nhwc}, network.engine,
-                           out.data + static_cast<std::size_t>(made.begin) * out.rowFloats());
-    const dnnl::memory::desc weightsAny(conv.weights.get_desc().dims(), dt::f32, tag::any);
+    const dnnl::memory src({{1, in.channels, to - from, in.width}, in.type, tag::nhwc}, network.engine, in.row(from));
+    const dnnl::memory dst({{1, out.channels, made.end - made.begin, out.width}, out.type, tag::nhwc}, network.engine,
+                           out.row(made.begin));
+    const dnnl::memory::desc weightsAny(conv.plainWeights.get_desc().dims(), conv.weightType, tag::any);
     const dnnl::convolution_forward::desc desc(dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct,
                                                src.get_desc(), weightsAny, conv.bias.get_desc(), dst.get_desc(),
                                                conv.strides, {from - first, conv.padBegin[1]},
                                                {last - to, conv.padEnd[1]});
-    const dnnl::convolution_forward::primitive_desc pd(desc, conv.attributes, network.engine);
-    dnnl::memory weights = conv.weights;
-    if (pd.weights_desc() != conv.weights.get_desc()) {
-        weights = dnnl::memory(pd.weights_desc(), network.engine);
-        dnnl::reorder(conv.weights, weights).execute(network.stream, conv.weights, weights);
-    }
+    const dnnl::primitive_desc pd = ImplementationChoice::named(
+        [&] { return dnnl::convolution_forward::primitive_desc(desc, conv.attributes, network.engine); },
+        conv.implementation);
+    dnnl::memory plain = conv.plainWeights;
+    dnnl::memory weights(pd.weights_desc(), network.engine);
+    dnnl::reorder(plain, weights).execute(network.stream, plain, weights);
     Step step;
-    step.primitive = dnnl::convolution_forward(pd);
+    step.primitive = dnnl::primitive(pd);
+    step.implementation = pd.impl_info_str();
     for (const auto& [arg, memory] : {std::pair{DNNL_ARG_SRC, src}, std::pair{DNNL_ARG_WEIGHTS, weights},
                                       std::pair{DNNL_ARG_BIAS, conv.bias}, std::pair{DNNL_ARG_DST, dst}}) {
         conv.partMemory.push_back(memory);
@@ -205,9 +213,11 @@ bool PictureRowsOnlyStage::keepBlackRows(Network& network) {
     // The stage run whole on a black input; what each tensor's readers need outside the rows the
     // picture reaches is kept.
     const Tensor& image = tensors_[0];
-    const std::size_t inputFloats = static_cast<std::size_t>(image.height) * image.rowFloats();
-    std::vector<float> picture(image.data, image.data + inputFloats);
-    std::fill(image.data, image.data + inputFloats, -1.0F);
+    const std::size_t inputBytes = static_cast<std::size_t>(image.height) * image.rowBytes();
+    std::vector<std::byte> picture(image.data, image.data + inputBytes);
+    for (std::size_t at = 0; at < inputBytes; at += blackPixel_.size()) {
+        std::copy(blackPixel_.begin(), blackPixel_.end(), image.data + at);
+    }
     bool ok = true;
     for (std::size_t i = 0; i < convs_.size() && ok; ++i) {
         ok = network.execute(network.steps[i]) && network.wait();
@@ -215,8 +225,7 @@ bool PictureRowsOnlyStage::keepBlackRows(Network& network) {
         const auto rows = [&](int from, int to) {
             from = std::max(from, out.needed.begin);
             to = std::min(to, out.needed.end);
-            return std::vector<float>(out.data + static_cast<std::size_t>(from) * out.rowFloats(),
-                                      out.data + static_cast<std::size_t>(std::max(from, to)) * out.rowFloats());
+            return std::vector<std::byte>(out.row(from), out.row(std::max(from, to)));
         };
         out.above = rows(0, out.reached.begin);
         out.below = rows(out.reached.end, out.height);
@@ -226,10 +235,8 @@ bool PictureRowsOnlyStage::keepBlackRows(Network& network) {
 }
 
 void PictureRowsOnlyStage::restoreOutside(const Tensor& t) {
-    const int aboveFrom = std::max(0, t.needed.begin);
-    std::copy(t.above.begin(), t.above.end(), t.data + static_cast<std::size_t>(aboveFrom) * t.rowFloats());
-    const int belowFrom = std::max(t.reached.end, t.needed.begin);
-    std::copy(t.below.begin(), t.below.end(), t.data + static_cast<std::size_t>(belowFrom) * t.rowFloats());
+    std::copy(t.above.begin(), t.above.end(), t.row(std::max(0, t.needed.begin)));
+    std::copy(t.below.begin(), t.below.end(), t.row(std::max(t.reached.end, t.needed.begin)));
 }
 
 void PictureRowsOnlyStage::prepare(Network& network) {

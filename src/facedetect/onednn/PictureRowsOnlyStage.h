@@ -4,11 +4,13 @@
 #include <map>
 #include <oneapi/dnnl/dnnl.hpp>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "facedetect/onednn/BufferPlan.h"
 #include "facedetect/onednn/Graph.h"
 #include "facedetect/onednn/Network.h"
+#include "facedetect/onednn/NumberPlan.h"
 #include "facedetect/onednn/PrimitiveBuilder.h"
 
 namespace tovak::facedetect::onednn {
@@ -22,8 +24,9 @@ class PictureRowsOnlyStage {
   public:
     // The stage: the convolutions from the input on whose output is half the input's size, reading
     // the input or what an earlier one of them wrote; the network's first steps.
-    PictureRowsOnlyStage(const Graph& graph, const BufferPlan& plan, const Network& network,
-                         const std::vector<BuiltStep>& built, int inputSize);
+    // blackPixel: black (-1) in the input's type, three channels.
+    PictureRowsOnlyStage(const Graph& graph, const BufferPlan& plan, const NumberPlan& numbers, const Network& network,
+                         const std::vector<BuiltStep>& built, int inputSize, std::vector<std::byte> blackPixel);
 
     // How many of the network's first steps are the stage's.
     [[nodiscard]] std::size_t size() const { return convs_.size(); }
@@ -41,16 +44,21 @@ class PictureRowsOnlyStage {
         [[nodiscard]] bool empty() const { return begin >= end; }
     };
     struct Tensor {
-        float* data = nullptr;
+        std::byte* data = nullptr;
+        dnnl::memory::data_type type = dnnl::memory::data_type::f32;
+        std::size_t elementBytes = 4;
         int channels = 0;
         int height = 0;
         int width = 0;
         bool readWhole = false;  // an op after the stage reads it
         Rows reached;            // rows that the picture can change
         Rows needed;             // rows its readers read
-        std::vector<float> above;
-        std::vector<float> below;  // a black input's values of the needed rows outside reached
-        [[nodiscard]] std::size_t rowFloats() const { return static_cast<std::size_t>(width) * channels; }
+        std::vector<std::byte> above;
+        std::vector<std::byte> below;  // a black input's values of the needed rows outside reached
+        [[nodiscard]] std::size_t rowBytes() const {
+            return static_cast<std::size_t>(width) * static_cast<std::size_t>(channels) * elementBytes;
+        }
+        [[nodiscard]] std::byte* row(int y) const { return data + static_cast<std::size_t>(y) * rowBytes(); }
     };
     struct Conv {
         int src = 0;
@@ -60,18 +68,20 @@ class PictureRowsOnlyStage {
         int stride = 1;
         int padTop = 0;
         dnnl::memory::dims strides, padBegin, padEnd;
-        dnnl::memory weights;
+        dnnl::memory plainWeights;
+        dnnl::memory::data_type weightType = dnnl::memory::data_type::f32;
         dnnl::memory bias;
-        // The whole convolution's, post-ops included: the part sums and clamps alike.
+        // The whole convolution's, scales and post-ops included: the part sums and clamps alike.
         dnnl::primitive_attr attributes;
+        std::string implementation;
         // Built for the picture's rows, with the memory it runs on; none when they are all the rows.
         std::optional<Step> part;
         std::vector<dnnl::memory> partMemory;
     };
 
     // Fills tensors_ and convs_; returns the stage's tensor of each value its convolutions write.
-    std::map<int, int> collectConvs(const Graph& graph, const BufferPlan& plan, const Network& network,
-                                    const std::vector<BuiltStep>& built, int inputSize);
+    std::map<int, int> collectConvs(const Graph& graph, const BufferPlan& plan, const NumberPlan& numbers,
+                                    const Network& network, const std::vector<BuiltStep>& built, int inputSize);
     void markReadWhole(const Graph& graph, const std::vector<BuiltStep>& built, const std::map<int, int>& tensorOf);
     static void unite(Rows& into, Rows more);
     void findRows();
@@ -85,7 +95,8 @@ class PictureRowsOnlyStage {
     static void restoreOutside(const Tensor& t);
 
     std::vector<Tensor> tensors_;  // the input first
-    std::vector<Conv> convs_;      // the first steps, in order
+    std::vector<std::byte> blackPixel_;
+    std::vector<Conv> convs_;  // the first steps, in order
     Rows pictureRows_;
     Rows builtFor_;
     bool wholeRowsOnly_ = false;
