@@ -1,7 +1,9 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include "monitor/IgnoredFaces.h"
 
@@ -35,6 +37,120 @@ std::string usageText() {
            "  --version          the version\n";
 }
 
+namespace {
+
+// What an option does with its value (none for an option that takes none): nothing, or why the
+// value is refused.
+using Apply = std::function<std::optional<std::string>(Options&, const std::optional<std::string>& value)>;
+
+struct Rule {
+    const char* name;
+    bool takesValue;
+    Apply apply;
+};
+
+Rule flag(const char* name, bool Options::*member) {
+    return {name, false, [member](Options& options, const std::optional<std::string>&) -> std::optional<std::string> {
+                options.*member = true;
+                return std::nullopt;
+            }};
+}
+
+// A path (or "demo") that must not be empty.
+Rule path(const char* name, std::optional<std::string> Options::*member, const char* refusal) {
+    return {name, true,
+            [member, refusal](Options& options, const std::optional<std::string>& value) -> std::optional<std::string> {
+                if (!value || value->empty()) {
+                    return refusal;
+                }
+                options.*member = *value;
+                return std::nullopt;
+            }};
+}
+
+std::optional<std::string> detector(Options& options, const std::optional<std::string>& value) {
+    const std::string engine = value.value_or("");
+    if (engine != "onednn" && engine != "onednn-f32" && engine != "opencv") {
+        return "--detector takes \"onednn\", \"onednn-f32\" or \"opencv\"";
+    }
+    options.detector = engine == "opencv"       ? DetectorBackend::opencv
+                       : engine == "onednn-f32" ? DetectorBackend::onednnF32
+                                                : DetectorBackend::onednn;
+    return std::nullopt;
+}
+
+std::optional<std::string> maxSeconds(Options& options, const std::optional<std::string>& text) {
+    if (!text) {
+        return "--max-seconds needs a number of seconds";
+    }
+    char* end = nullptr;
+    const double seconds = std::strtod(text->c_str(), &end);
+    if (text->empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0) {
+        return "--max-seconds needs a positive number of seconds, not \"" + *text + "\"";
+    }
+    options.maxSeconds = seconds;
+    return std::nullopt;
+}
+
+std::optional<std::string> ignoreFace(Options& options, const std::optional<std::string>& text) {
+    const auto region = text ? monitor::ignored_faces::parseRegion(*text) : std::nullopt;
+    if (!region) {
+        return "--ignore-face needs X,Y,W,H: four fractions of the picture, W and H above 0, not \"" +
+               text.value_or("") + "\"";
+    }
+    options.ignoredFaces.push_back(*region);
+    return std::nullopt;
+}
+
+const std::vector<Rule>& rules() {
+    static const std::vector<Rule> table = {
+        flag("--help", &Options::help),
+        flag("-h", &Options::help),
+        flag("--version", &Options::version),
+        flag("--start", &Options::startMonitoring),
+        flag("--hidden", &Options::hidden),
+        flag("--headless", &Options::headless),
+        flag("--loop", &Options::loop),
+        flag("--realtime", &Options::realtime),
+        path("--camera", &Options::camera, "--camera needs \"demo\" or a path"),
+        path("--camera-node", &Options::cameraNode, "--camera-node needs the path of a file"),
+        path("--journal", &Options::journal, "--journal needs the path of a file"),
+        {"--lock", true,
+         [](Options& options, const std::optional<std::string>& mode) -> std::optional<std::string> {
+             if (mode != "dry-run") {
+                 return "--lock takes only \"dry-run\"";
+             }
+             options.lockDryRun = true;
+             return std::nullopt;
+         }},
+        {"--detector", true, detector},
+        {"--max-seconds", true, maxSeconds},
+        {"--ignore-face", true, ignoreFace},
+    };
+    return table;
+}
+
+// Options that make sense only beside others.
+std::optional<std::string> refusedCombination(const Options& options) {
+    if (!options.ignoredFaces.empty() && !options.headless) {
+        // The window keeps its marked faces in the settings; marking is done there.
+        return "--ignore-face works with --headless only";
+    }
+    if (options.journal && !options.headless) {
+        // The window keeps its journal where the settings say.
+        return "--journal works with --headless only";
+    }
+    if (options.cameraNode && !options.camera) {
+        return "--camera-node needs --camera demo or a path";
+    }
+    if (options.loop && !options.camera) {
+        return "--loop needs --camera demo or a path";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     Options options;
     const auto fail = [](std::string message) { return ParsedCommandLine{std::nullopt, std::move(message)}; };
@@ -45,97 +161,19 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const auto takeValue = [&]() -> std::optional<std::string> {
-            if (value) {
-                return value;
-            }
-            if (i + 1 < arguments.size()) {
-                return arguments[++i];
-            }
-            return std::nullopt;
-        };
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-        } else if (name == "--version") {
-            options.version = true;
-        } else if (name == "--start") {
-            options.startMonitoring = true;
-        } else if (name == "--hidden") {
-            options.hidden = true;
-        } else if (name == "--headless") {
-            options.headless = true;
-        } else if (name == "--loop") {
-            options.loop = true;
-        } else if (name == "--camera") {
-            const auto camera = takeValue();
-            if (!camera || camera->empty()) {
-                return fail("--camera needs \"demo\" or a path");
-            }
-            options.camera = *camera;
-        } else if (name == "--lock") {
-            const auto mode = takeValue();
-            if (!mode || *mode != "dry-run") {
-                return fail("--lock takes only \"dry-run\"");
-            }
-            options.lockDryRun = true;
-        } else if (name == "--detector") {
-            const auto engine = takeValue().value_or("");
-            if (engine != "onednn" && engine != "onednn-f32" && engine != "opencv") {
-                return fail("--detector takes \"onednn\", \"onednn-f32\" or \"opencv\"");
-            }
-            options.detector = engine == "opencv"       ? DetectorBackend::opencv
-                               : engine == "onednn-f32" ? DetectorBackend::onednnF32
-                                                        : DetectorBackend::onednn;
-        } else if (name == "--realtime") {
-            options.realtime = true;
-        } else if (name == "--camera-node") {
-            const auto path = takeValue();
-            if (!path || path->empty()) {
-                return fail("--camera-node needs the path of a file");
-            }
-            options.cameraNode = *path;
-        } else if (name == "--journal") {
-            const auto path = takeValue();
-            if (!path || path->empty()) {
-                return fail("--journal needs the path of a file");
-            }
-            options.journal = *path;
-        } else if (name == "--max-seconds") {
-            const auto text = takeValue();
-            if (!text) {
-                return fail("--max-seconds needs a number of seconds");
-            }
-            char* end = nullptr;
-            const double seconds = std::strtod(text->c_str(), &end);
-            if (text->empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0) {
-                return fail("--max-seconds needs a positive number of seconds, not \"" + *text + "\"");
-            }
-            options.maxSeconds = seconds;
-        } else if (name == "--ignore-face") {
-            const auto text = takeValue();
-            const auto region = text ? monitor::ignored_faces::parseRegion(*text) : std::nullopt;
-            if (!region) {
-                return fail("--ignore-face needs X,Y,W,H: four fractions of the picture, W and H above 0, not \"" +
-                            text.value_or("") + "\"");
-            }
-            options.ignoredFaces.push_back(*region);
-        } else {
+        const auto rule = std::find_if(rules().begin(), rules().end(), [&](const Rule& r) { return name == r.name; });
+        if (rule == rules().end()) {
             return fail("unknown argument \"" + arguments[i] + "\"");
         }
+        if (rule->takesValue && !value && i + 1 < arguments.size()) {
+            value = arguments[++i];
+        }
+        if (std::optional<std::string> refusal = rule->apply(options, value)) {
+            return fail(std::move(*refusal));
+        }
     }
-    if (!options.ignoredFaces.empty() && !options.headless) {
-        // The window keeps its marked faces in the settings; marking is done there.
-        return fail("--ignore-face works with --headless only");
-    }
-    if (options.journal && !options.headless) {
-        // The window keeps its journal where the settings say.
-        return fail("--journal works with --headless only");
-    }
-    if (options.cameraNode && !options.camera) {
-        return fail("--camera-node needs --camera demo or a path");
-    }
-    if (options.loop && !options.camera) {
-        return fail("--loop needs --camera demo or a path");
+    if (std::optional<std::string> refusal = refusedCombination(options)) {
+        return fail(std::move(*refusal));
     }
     return ParsedCommandLine{options, {}};
 }

@@ -36,11 +36,26 @@ TEST(CommandLineTest, OptionsWithValuesAfterASpaceOrAnEqualsSignAndTheDefaults) 
 
 TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
     // One command line a row, its arguments split at the spaces.
-    for (const char* line :
-         {"--camera", "--camera=", "--lock now", "--lock", "--max-seconds", "--max-seconds 0", "--max-seconds -2",
-          "--max-seconds ten", "--max-seconds 5s", "--max-seconds inf", "--headless --ignore-face 0,1;0,2;0,3;0,4",
-          "--headless --ignore-face 0.1,0.2,0,0.4", "--ignore-face 0.1,0.2,0.3,0.4", "--detector", "--detector cuda",
-          "--journal", "--journal j.jsonl", "--detector onednn-bf16", "--frobnicate", "demo"}) {
+    for (const char* line : {"--camera",
+                             "--camera=",
+                             "--lock now",
+                             "--lock",
+                             "--max-seconds",
+                             "--max-seconds 0",
+                             "--max-seconds -2",
+                             "--max-seconds ten",
+                             "--max-seconds 5s",
+                             "--max-seconds inf",
+                             "--headless --ignore-face 0,1;0,2;0,3;0,4",
+                             "--headless --ignore-face 0.1,0.2,0,0.4",
+                             "--ignore-face 0.1,0.2,0.3,0.4",
+                             "--detector",
+                             "--detector cuda",
+                             "--journal",
+                             "--journal j.jsonl",
+                             "--detector onednn-bf16",
+                             "--frobnicate",
+                             "demo"}) {
         std::istringstream words(line);
         const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
         const auto parsed = parseCommandLine(arguments);
