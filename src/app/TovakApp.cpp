@@ -54,23 +54,50 @@ QString instanceName() {
 
 }  // namespace
 
+std::shared_ptr<monitor::CameraSession> TovakApp::makeCamera(const Options& options, std::string& error) {
+    if (!options.camera) {
+        return std::make_shared<camera::V4L2CameraSession>();
+    }
+    // The window's demo plays on until it is stopped.
+    std::unique_ptr<sources::FrameSource> source = *options.camera == "demo" || options.loop
+                                                       ? sources::openLoopingSource(*options.camera, error)
+                                                       : sources::openSource(*options.camera, error);
+    if (!source) {
+        return nullptr;
+    }
+    auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
+    pacer_ = std::make_unique<SourcePacer>(sourceCamera);
+    return sourceCamera;
+}
+
+// The decoy's ports: the window control's workspace and closer, the settings, the chooser. What the
+// window control cannot do goes to the status line of the monitor statusTarget comes to hold.
+void TovakApp::addDocumentPorts(monitor::Ports& deps, const std::shared_ptr<trigger::WindowControl>& windowControl,
+                                std::shared_ptr<std::weak_ptr<monitor::PrivacyMonitor>> statusTarget) {
+    deps.settings = std::make_shared<monitor::QtSettingsStore>();
+    deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
+    deps.resources = std::make_shared<system::DataDirectoryResources>();
+    trigger::PlatformDocuments documents =
+        trigger::makePlatformDocuments(windowControl, std::make_shared<trigger::QtWorkspace>(), windowsQueue_, main_,
+                                       [statusTarget](const std::string& text) {
+                                           if (const auto monitor = statusTarget->lock()) {
+                                               monitor->statusLine.set(text);
+                                           }
+                                       });
+    deps.workspace = documents.workspace;
+    deps.documentCloser = documents.closer;
+    // The chooser opens in the folder of the user's own decoy; the default one's folder is the
+    // program's, where the user keeps nothing.
+    deps.fileChooser = std::make_shared<trigger::QtFileChooser>(
+        nullptr, [settings = deps.settings] { return settings->string(monitor::TriggerDocument::customPathKey); });
+    deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
+}
+
 TovakApp::TovakApp(const Options& options, std::string& error) {
     main_ = std::make_shared<runtime::QtMainQueue>();
-
-    std::shared_ptr<monitor::CameraSession> camera;
-    if (!options.camera) {
-        camera = std::make_shared<camera::V4L2CameraSession>();
-    } else {
-        // The window's demo plays on until it is stopped.
-        std::unique_ptr<sources::FrameSource> source = *options.camera == "demo" || options.loop
-                                                           ? sources::openLoopingSource(*options.camera, error)
-                                                           : sources::openSource(*options.camera, error);
-        if (!source) {
-            return;
-        }
-        auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
-        pacer_ = std::make_unique<SourcePacer>(sourceCamera);
-        camera = sourceCamera;
+    std::shared_ptr<monitor::CameraSession> camera = makeCamera(options, error);
+    if (!camera) {
+        return;
     }
 
     monitor::Ports deps;
@@ -94,25 +121,9 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
         options.lockDryRun
             ? std::shared_ptr<monitor::ScreenLocker>(std::make_shared<headless::DryRunScreenLocker>(main_))
             : lock::makePlatformScreenLocker(main_);
-    deps.settings = std::make_shared<monitor::QtSettingsStore>();
-    deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
-    deps.resources = std::make_shared<system::DataDirectoryResources>();
-    // What the window control cannot do is said in the status line; the monitor is made below.
+    // The monitor is made below.
     auto statusTarget = std::make_shared<std::weak_ptr<monitor::PrivacyMonitor>>();
-    trigger::PlatformDocuments documents =
-        trigger::makePlatformDocuments(windowControl, std::make_shared<trigger::QtWorkspace>(), windowsQueue_, main_,
-                                       [statusTarget](const std::string& text) {
-                                           if (const auto monitor = statusTarget->lock()) {
-                                               monitor->statusLine.set(text);
-                                           }
-                                       });
-    deps.workspace = documents.workspace;
-    deps.documentCloser = documents.closer;
-    // The chooser opens in the folder of the user's own decoy; the default one's folder is the
-    // program's, where the user keeps nothing.
-    deps.fileChooser = std::make_shared<trigger::QtFileChooser>(
-        nullptr, [settings = deps.settings] { return settings->string(monitor::TriggerDocument::customPathKey); });
-    deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
+    addDocumentPorts(deps, windowControl, statusTarget);
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     // A real camera is watched on its own node; the demo and files only on a node standing in for one.
     if (!options.camera || options.cameraNode) {

@@ -9,6 +9,7 @@
 #include "app/CommandLine.h"
 #include "monitor/PrivacyMonitor.h"
 #include "runtime/SerialQueue.h"
+#include "trigger/WindowControl.h"
 
 class QLocalServer;
 class QMenu;
@@ -58,6 +59,10 @@ class TovakApp final : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The camera the options name; none, with the reason in error, for a source that does not open.
+    std::shared_ptr<monitor::CameraSession> makeCamera(const Options& options, std::string& error);
+    void addDocumentPorts(monitor::Ports& deps, const std::shared_ptr<trigger::WindowControl>& windowControl,
+                          std::shared_ptr<std::weak_ptr<monitor::PrivacyMonitor>> statusTarget);
     // The main window, made if it was closed; not shown.
     QMainWindow& mainWindowMade();
     void trayHostChanged();

@@ -235,53 +235,75 @@ V4L2Capture::OpenResult V4L2Capture::open(const std::string& path) {
         return fd == -EBUSY ? OpenResult::busy : OpenResult::failed;
     }
     fd_ = fd;
-
-    v4l2_capability capability{};
-    if (ioctl(VIDIOC_QUERYCAP, &capability, "VIDIOC_QUERYCAP") < 0) {
+    if (!canStream()) {
         return fail(OpenResult::failed);
     }
-    const std::uint32_t caps =
-        (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps : capability.capabilities;
-    if ((caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0) {
-        failure_ = "not a streaming video capture device";
-        return fail(OpenResult::failed);
-    }
-
     const std::optional<ChosenFormat> chosen = chooseFormat(enumerate());
     if (!chosen) {
         failure_ = "no pixel format Tovak can read";
         return fail(OpenResult::failed);
     }
+    if (const std::optional<OpenResult> refused = setFormat(*chosen)) {
+        return fail(*refused);
+    }
+    setRate(*chosen);
+    if (const std::optional<OpenResult> refused = mapBuffers()) {
+        return fail(*refused);
+    }
+    return OpenResult::opened;
+}
+
+bool V4L2Capture::canStream() {
+    v4l2_capability capability{};
+    if (ioctl(VIDIOC_QUERYCAP, &capability, "VIDIOC_QUERYCAP") < 0) {
+        return false;
+    }
+    const std::uint32_t caps =
+        (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps : capability.capabilities;
+    if ((caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0) {
+        failure_ = "not a streaming video capture device";
+        return false;
+    }
+    return true;
+}
+
+std::optional<V4L2Capture::OpenResult> V4L2Capture::setFormat(const ChosenFormat& chosen) {
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    format.fmt.pix.width = static_cast<std::uint32_t>(chosen->width);
-    format.fmt.pix.height = static_cast<std::uint32_t>(chosen->height);
-    format.fmt.pix.pixelformat = chosen->pixelFormat;
+    format.fmt.pix.width = static_cast<std::uint32_t>(chosen.width);
+    format.fmt.pix.height = static_cast<std::uint32_t>(chosen.height);
+    format.fmt.pix.pixelformat = chosen.pixelFormat;
     format.fmt.pix.field = V4L2_FIELD_ANY;
     if (const int result = ioctl(VIDIOC_S_FMT, &format, "VIDIOC_S_FMT"); result < 0) {
-        return fail(result == -EBUSY ? OpenResult::busy : OpenResult::failed);
+        return result == -EBUSY ? OpenResult::busy : OpenResult::failed;
     }
     // The driver may have set something else; take what it set, if Tovak can read it.
     const std::optional<FrameLayout> layout = layoutOf(format.fmt.pix.pixelformat);
     if (!layout || format.fmt.pix.width == 0 || format.fmt.pix.height == 0) {
         failure_ = "the camera set a pixel format Tovak cannot read";
-        return fail(OpenResult::failed);
+        return OpenResult::failed;
     }
     format_ = FrameFormat{*layout, static_cast<int>(format.fmt.pix.width), static_cast<int>(format.fmt.pix.height),
                           format.fmt.pix.bytesperline};
+    return std::nullopt;
+}
 
-    framesPerSecond_ = chosen->framesPerSecond;
-    if (chosen->framesPerSecond > 0) {
-        v4l2_streamparm parameters{};
-        parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        parameters.parm.capture.timeperframe = {
-            1000, static_cast<std::uint32_t>(std::lround(chosen->framesPerSecond * 1000))};
-        // A camera that keeps its own rate still streams.
-        if (calls_.ioctl(fd_, VIDIOC_S_PARM, &parameters) >= 0) {
-            framesPerSecond_ = rateOf(parameters.parm.capture.timeperframe);
-        }
+void V4L2Capture::setRate(const ChosenFormat& chosen) {
+    framesPerSecond_ = chosen.framesPerSecond;
+    if (chosen.framesPerSecond <= 0) {
+        return;
     }
+    v4l2_streamparm parameters{};
+    parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    parameters.parm.capture.timeperframe = {1000,
+                                            static_cast<std::uint32_t>(std::lround(chosen.framesPerSecond * 1000))};
+    // A camera that keeps its own rate still streams.
+    if (calls_.ioctl(fd_, VIDIOC_S_PARM, &parameters) >= 0) {
+        framesPerSecond_ = rateOf(parameters.parm.capture.timeperframe);
+    }
+}
 
+std::optional<V4L2Capture::OpenResult> V4L2Capture::mapBuffers() {
     v4l2_requestbuffers request{};
     request.count = bufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -290,7 +312,7 @@ V4L2Capture::OpenResult V4L2Capture::open(const std::string& path) {
         if (result >= 0) {
             failure_ = "VIDIOC_REQBUFS: no buffers";
         }
-        return fail(result == -EBUSY ? OpenResult::busy : OpenResult::failed);
+        return result == -EBUSY ? OpenResult::busy : OpenResult::failed;
     }
     buffersRequested_ = true;
     // Mapped as they are queried, so a failure part way leaves only mapped buffers to release.
@@ -300,16 +322,16 @@ V4L2Capture::OpenResult V4L2Capture::open(const std::string& path) {
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         if (ioctl(VIDIOC_QUERYBUF, &buffer, "VIDIOC_QUERYBUF") < 0) {
-            return fail(OpenResult::failed);
+            return OpenResult::failed;
         }
         void* address = calls_.mmap(buffer.length, fd_, static_cast<off_t>(buffer.m.offset));
         if (address == MAP_FAILED) {
             failure_ = "mmap failed";
-            return fail(OpenResult::failed);
+            return OpenResult::failed;
         }
         buffers_.push_back({address, buffer.length});
     }
-    return OpenResult::opened;
+    return std::nullopt;
 }
 
 int V4L2Capture::startStreaming() {

@@ -116,6 +116,11 @@ class V4L2Capture {
 
     int ioctl(unsigned long request, void* argument, const char* name);
     [[nodiscard]] std::vector<OfferedFormat> enumerate();
+    // The steps of open(): each says why it stopped, the device left for fail() to close.
+    [[nodiscard]] bool canStream();
+    [[nodiscard]] std::optional<OpenResult> setFormat(const ChosenFormat& chosen);
+    void setRate(const ChosenFormat& chosen);
+    [[nodiscard]] std::optional<OpenResult> mapBuffers();
     OpenResult fail(OpenResult result);
 
     V4L2Calls calls_;
