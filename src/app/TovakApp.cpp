@@ -190,6 +190,7 @@ QMainWindow& TovakApp::mainWindowMade() {
         connect(qobject_cast<ContentView*>(window->centralWidget()), &ContentView::journalRequested, this,
                 [this] { journal_->showJournal(); });
         window_ = window;
+        windowObject_ = window;
     }
     return *window_;
 }
@@ -230,6 +231,7 @@ void TovakApp::trayHostChanged() {
         QMainWindow& window = mainWindowMade();
         window.winId();
         window.windowHandle()->installEventFilter(this);
+        windowHandle_ = window.windowHandle();
         minimiseWhenExposed_ = true;
         window.show();
     }
@@ -258,14 +260,14 @@ void TovakApp::toggleMainWindow() {
 }
 
 bool TovakApp::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Expose && minimiseWhenExposed_ && !window_.isNull() &&
-        watched == window_->windowHandle() && window_->windowHandle()->isExposed()) {
+    if (event->type() == QEvent::Expose && minimiseWhenExposed_ && !windowHandle_.isNull() &&
+        watched == windowHandle_.data() && windowHandle_->isExposed()) {
         minimiseWhenExposed_ = false;
         window_->showMinimized();
     }
     // Without a tray icon a closed window would leave a watcher nobody sees: while it watches the
     // window goes to the taskbar instead, and a program that watches nothing simply quits.
-    if (event->type() == QEvent::Close && watched == window_.data() && !trayShown()) {
+    if (event->type() == QEvent::Close && !windowObject_.isNull() && watched == windowObject_.data() && !trayShown()) {
         if (monitor_->isRunning.get()) {
             event->ignore();
             window_->showMinimized();

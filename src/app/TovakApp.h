@@ -13,6 +13,7 @@
 
 class QLocalServer;
 class QMenu;
+class QWindow;
 
 namespace tovak::runtime {
 class QtMainQueue;
@@ -75,6 +76,10 @@ class TovakApp final : public QObject {
     std::shared_ptr<monitor::PrivacyMonitor> monitor_;
     std::unique_ptr<SourcePacer> pacer_;
     QPointer<QMainWindow> window_;
+    // The same window as a plain object, for the event filter: events still come while it is being
+    // destroyed, when it is no longer a QMainWindow to cast to.
+    QPointer<QObject> windowObject_;
+    QPointer<QWindow> windowHandle_;
     TrayHost* trayHost_ = nullptr;
     StatusTray* tray_ = nullptr;
     // Whether Qt showed the icon through a StatusNotifierItem host rather than an XEmbed tray.

@@ -63,10 +63,11 @@ void RaisingWorkspace::bringForward(const std::string& path) {
             self->notOpened(path);
             return;
         }
-        // The desktop's opener may answer long after it was asked; each attempt is told once.
-        self->opener_->openThen(path, [self, path](bool opened) {
-            if (!opened) {
-                self->notOpened(path);
+        // The desktop's opener may answer long after it was asked; each attempt is told once. The
+        // answer holds this weakly: the opener that keeps it belongs to this.
+        self->opener_->openThen(path, [weak = std::weak_ptr(self), path](bool opened) {
+            if (const auto again = weak.lock(); again && !opened) {
+                again->notOpened(path);
             }
         });
     });
