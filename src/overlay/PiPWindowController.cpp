@@ -1,5 +1,6 @@
 #include "overlay/PiPWindowController.h"
 
+#include <QGuiApplication>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -56,10 +57,17 @@ void PiPWindowController::show() {
                 return;
             }
             if (const auto frame = again->placeInCorner()) {
-                again->session_->placePanel(windowTitle, *frame);
+                again->session_->placePanel(shownTitle(), *frame);
             }
         });
     });
+}
+
+std::string PiPWindowController::shownTitle() {
+    const QString title = QString::fromUtf8(windowTitle), name = QGuiApplication::applicationDisplayName();
+    // Without a display name of its own, the application's is its name, and Qt adds nothing.
+    const bool added = name != QCoreApplication::applicationName() && !title.endsWith(name);
+    return (added ? title + QStringLiteral(" — ") + name : title).toStdString();
 }
 
 void PiPWindowController::hide() {

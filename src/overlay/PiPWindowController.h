@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "monitor/ports/FacePresenter.h"
 #include "overlay/PiPContentView.h"
@@ -27,6 +28,10 @@ class PiPWindowController final : public monitor::PiPPresenter,
   public:
     // The panel's window title: unique and stable, the desktop's window control finds it by it.
     static constexpr const char* windowTitle = "Товак — панель";
+    // The title as the window system shows it, which the desktop is asked by: Qt follows a window's own
+    // title with " — " and the application's display name, when one was set and the title does not
+    // already end with it.
+    [[nodiscard]] static std::string shownTitle();
 
     // mainQueue must run its tasks on the GUI thread. With a session, its screen the user works on
     // is used rather than `screens`.
