@@ -1,5 +1,7 @@
 #include "overlay/PiPWindowController.h"
 
+#include <QGuiApplication>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -51,15 +53,48 @@ void PiPWindowController::show() {
         // The screen the user works on may have changed since the last show; the desktop is asked
         // to pin the panel where it ends up.
         self.session_->refreshActiveScreen([weak = self.weak_from_this()] {
-            const auto again = weak.lock();
-            if (!again || !again->panel_ || !again->panel_->isVisible()) {
-                return;
-            }
-            if (const auto frame = again->placeInCorner()) {
-                again->session_->placePanel(windowTitle, *frame);
+            if (const auto again = weak.lock()) {
+                again->pinPanel(pinTries);
             }
         });
     });
+}
+
+std::string PiPWindowController::shownTitle() {
+    const QString title = QString::fromUtf8(windowTitle), name = QGuiApplication::applicationDisplayName();
+    // Without a display name of its own, the application's is its name, and Qt adds nothing.
+    const bool added = name != QCoreApplication::applicationName() && !title.endsWith(name);
+    return (added ? title + QStringLiteral(" — ") + name : title).toStdString();
+}
+
+void PiPWindowController::pinPanel(int triesLeft) {
+    const auto frame = panel_ && panel_->isVisible() ? cornerFrame() : std::nullopt;
+    if (!frame) {
+        return;
+    }
+    // The desktop moves the panel itself: a move by the toolkit now would reach it as the window's own
+    // request, which a compositor may answer by centring a floating window (sway does).
+    session_->placePanel(shownTitle(), *frame, [weak = weak_from_this(), triesLeft](Outcome outcome) {
+        if (const auto self = weak.lock()) {
+            self->pinned(outcome, triesLeft);
+        }
+    });
+}
+
+void PiPWindowController::pinned(Outcome outcome, int triesLeft) {
+    if (!panel_ || !panel_->isVisible() || outcome == Outcome::done) {
+        return;
+    }
+    // The compositor shows the window a moment after the toolkit asks; until then it finds none.
+    if (outcome == Outcome::noWindow && triesLeft > 1) {
+        QTimer::singleShot(pinRetryMilliseconds, panel_.get(), [weak = weak_from_this(), triesLeft] {
+            if (const auto self = weak.lock()) {
+                self->pinPanel(triesLeft - 1);
+            }
+        });
+        return;
+    }
+    placeInCorner();
 }
 
 void PiPWindowController::hide() {
@@ -126,14 +161,18 @@ void PiPWindowController::ensurePanel() {
     placeInCorner();
 }
 
-std::optional<imaging::Rect> PiPWindowController::placeInCorner() {
+std::optional<imaging::Rect> PiPWindowController::cornerFrame() const {
     const auto screen = screens_ ? screens_() : std::nullopt;
     if (!screen || !panel_) {
         return std::nullopt;
     }
-    const imaging::Rect frame = lowerRightFrame(screen->available, pipPanelSize, pipPanelMargin, YAxis::down);
-    panel_->move(static_cast<int>(std::lround(frame.x)), static_cast<int>(std::lround(frame.y)));
-    return frame;
+    return lowerRightFrame(screen->available, pipPanelSize, pipPanelMargin, YAxis::down);
+}
+
+void PiPWindowController::placeInCorner() {
+    if (const auto frame = cornerFrame()) {
+        panel_->move(static_cast<int>(std::lround(frame->x)), static_cast<int>(std::lround(frame->y)));
+    }
 }
 
 }  // namespace tovak::overlay

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "monitor/ports/FacePresenter.h"
 #include "overlay/PiPContentView.h"
@@ -27,6 +28,10 @@ class PiPWindowController final : public monitor::PiPPresenter,
   public:
     // The panel's window title: unique and stable, the desktop's window control finds it by it.
     static constexpr const char* windowTitle = "Товак — панель";
+    // The title as the window system shows it, which the desktop is asked by: Qt follows a window's own
+    // title with " — " and the application's display name, when one was set and the title does not
+    // already end with it.
+    [[nodiscard]] static std::string shownTitle();
 
     // mainQueue must run its tasks on the GUI thread. With a session, its screen the user works on
     // is used rather than `screens`.
@@ -58,8 +63,16 @@ class PiPWindowController final : public monitor::PiPPresenter,
                         std::shared_ptr<SessionWindows> session);
     void onMain(std::function<void(PiPWindowController&)> step);
     void ensurePanel();
-    // The frame the panel was moved to, none without a screen.
-    std::optional<imaging::Rect> placeInCorner();
+    // Asks the session to pin the visible panel in its corner, again a little later while the
+    // desktop does not see it yet, at most triesLeft times; moves it itself where the desktop cannot.
+    void pinPanel(int triesLeft);
+    using Outcome = trigger::WindowControl::Outcome;
+    void pinned(Outcome outcome, int triesLeft);
+    static constexpr int pinTries = 20;
+    static constexpr int pinRetryMilliseconds = 100;
+    // The panel's frame in the corner of the screen the user works on, none without a screen.
+    [[nodiscard]] std::optional<imaging::Rect> cornerFrame() const;
+    void placeInCorner();
 
     std::shared_ptr<runtime::TaskQueue> main_;
     ScreenSource screens_;

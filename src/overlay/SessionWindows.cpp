@@ -43,11 +43,17 @@ void SessionWindows::refreshActiveScreen(std::function<void()> then) {
     });
 }
 
-void SessionWindows::placePanel(const std::string& title, const imaging::Rect& frame) {
+void SessionWindows::placePanel(const std::string& title, const imaging::Rect& frame,
+                                std::function<void(trigger::WindowControl::Outcome)> then) {
     const trigger::DesktopRect where{static_cast<int>(std::lround(frame.x)), static_cast<int>(std::lround(frame.y)),
                                      static_cast<int>(std::lround(frame.width)),
                                      static_cast<int>(std::lround(frame.height))};
-    worker_->async([control = control_, title, where] { control->placePanel(title, where); });
+    worker_->async([control = control_, main = main_, title, where, then = std::move(then)]() mutable {
+        const trigger::WindowControl::Outcome outcome = control->placePanel(title, where);
+        if (then) {
+            main->async([outcome, then = std::move(then)] { then(outcome); });
+        }
+    });
 }
 
 }  // namespace tovak::overlay

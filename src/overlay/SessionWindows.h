@@ -28,8 +28,10 @@ class SessionWindows final : public std::enable_shared_from_this<SessionWindows>
     // Asks the desktop again which screen the user works on, then runs `then` on the main queue.
     void refreshActiveScreen(std::function<void()> then);
     // Asks the desktop to keep the window of this exact title above, on every desktop, at frame
-    // (the toolkit's logical pixels, origin at the top left of the whole desktop).
-    void placePanel(const std::string& title, const imaging::Rect& frame);
+    // (the toolkit's logical pixels, origin at the top left of the whole desktop); then runs `then`
+    // on the main queue with what came of it.
+    void placePanel(const std::string& title, const imaging::Rect& frame,
+                    std::function<void(trigger::WindowControl::Outcome)> then = nullptr);
 
   private:
     SessionWindows(std::shared_ptr<trigger::WindowControl> control, std::shared_ptr<runtime::TaskQueue> worker,

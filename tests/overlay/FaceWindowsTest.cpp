@@ -178,6 +178,44 @@ TEST_F(FaceWindows, CloseUpFollowsTheScreenAndKeepsItsPictureWhenAFrameIsRejecte
     EXPECT_EQ(fullscreen->window()->geometry(), QRect(100, 0, 1280, 800));
 }
 
+// A desktop that lists Tovak's panel only from a given request to pin it on, counting the requests.
+class LateDesktop final : public trigger::WindowControl {
+  public:
+    int listedFrom = 1, asked = 0;
+    Outcome before = Outcome::noWindow;
+    [[nodiscard]] std::string name() const override { return "late"; }
+    [[nodiscard]] std::optional<int> countWindowsTitled(const std::string&) override { return 0; }
+    Outcome raiseWindowsTitled(const std::string&) override { return Outcome::noWindow; }
+    Outcome closeWindowsTitled(const std::string&) override { return Outcome::noWindow; }
+    Outcome placePanel(const std::string&, const trigger::DesktopRect&) override {
+        return ++asked >= listedFrom ? Outcome::done : before;
+    }
+    [[nodiscard]] std::optional<trigger::DesktopRect> activeScreen() override { return std::nullopt; }
+};
+
+// A compositor lists a window a moment after the toolkit shows it: the desktop is asked again, ten times a
+// second for two seconds at most, until it pins the panel; one that has no way to pin it is asked once.
+TEST_F(FaceWindows, TheDesktopIsAskedToPinThePanelAgainUntilItListsIt) {
+    const struct Row {
+        const char* name;
+        int listedFrom;
+        trigger::WindowControl::Outcome before;
+        int asked;
+    } rows[] = {{"listed at the third request", 3, trigger::WindowControl::Outcome::noWindow, 3},
+                {"never listed", 1000, trigger::WindowControl::Outcome::noWindow, 20},
+                {"no way to pin", 1000, trigger::WindowControl::Outcome::unsupported, 1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto desktop = std::make_shared<LateDesktop>();
+        desktop->listedFrom = row.listedFrom, desktop->before = row.before;
+        auto pinned = PiPWindowController::create(main, primaryScreen(), SessionWindows::create(desktop, main, main));
+        show(*pinned);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return desktop->asked >= row.asked; }, 10000));
+        QTest::qWait(500);
+        EXPECT_EQ(desktop->asked, row.asked);
+    }
+}
+
 class MonitorWithWindows : public FaceWindows {
   protected:
     testing::MonitorHarness h{[this](monitor::Ports& deps) {

@@ -19,23 +19,26 @@
 namespace tovak::overlay {
 namespace {
 
-// The window's _NET_WM_DESKTOP as its X server holds it, or none.
-std::optional<std::uint32_t> desktopOf(QWidget* window) {
+// A property of the window as its X server holds it, its bytes as they are; empty when absent.
+std::string propertyOf(QWidget* window, const char* name, xcb_atom_t type) {
     xcb_connection_t* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    auto* reply = xcb_get_property_reply(c,
-                                         xcb_get_property(c, 0, static_cast<xcb_window_t>(window->winId()),
-                                                          testing::atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 0, 1),
-                                         nullptr);
-    std::optional<std::uint32_t> value;
-    if (reply != nullptr && xcb_get_property_value_length(reply) == 4) {
-        std::memcpy(&value.emplace(), xcb_get_property_value(reply), 4);
+    auto* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, static_cast<xcb_window_t>(window->winId()), testing::atom(c, name), type, 0, 256),
+        nullptr);
+    std::string value;
+    if (reply != nullptr) {
+        value.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(xcb_get_property_value_length(reply)));
     }
     std::free(reply);
     return value;
 }
 
-TEST(X11Desktops, BothWindowsAskForEveryDesktop) {
+// And the desktop's window control is asked for the panel by the title the X server holds, the
+// application's display name after its own.
+TEST(X11Desktops, BothWindowsAskForEveryDesktopAndThePanelIsSoughtByItsTitleOnScreen) {
     ASSERT_NE(qGuiApp->nativeInterface<QNativeInterface::QX11Application>(), nullptr) << "needs the xcb platform";
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Товак"));
     auto main = std::make_shared<runtime::QtMainQueue>();
     auto pip = PiPWindowController::create(main);
     auto fullscreen = FullscreenFaceController::create(main);
@@ -43,12 +46,18 @@ TEST(X11Desktops, BothWindowsAskForEveryDesktop) {
     fullscreen->show();
     testing::drainEvents();
     ASSERT_TRUE(pip->panel() != nullptr && fullscreen->window() != nullptr);
-    EXPECT_EQ(desktopOf(pip->panel()), 0xFFFFFFFFu);
-    EXPECT_EQ(desktopOf(fullscreen->window()), 0xFFFFFFFFu);
+    const std::string allDesktops(4, '\xff');
+    EXPECT_EQ(propertyOf(pip->panel(), "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL), allDesktops);
+    EXPECT_EQ(propertyOf(fullscreen->window(), "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL), allDesktops);
+    xcb_connection_t* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    EXPECT_EQ(propertyOf(pip->panel(), "_NET_WM_NAME", testing::atom(c, "UTF8_STRING")),
+              PiPWindowController::shownTitle());
+    EXPECT_EQ(PiPWindowController::shownTitle(), "Товак — панель — Товак");
 }
 
 TEST(X11Desktops, UnderAWindowManagerThePanelIsPinnedAboveOnEveryDesktopInTheCornerAtEveryShow) {
     ASSERT_NE(qGuiApp->nativeInterface<QNativeInterface::QX11Application>(), nullptr) << "needs the xcb platform";
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Товак"));
     const std::string display = qEnvironmentVariable("DISPLAY").toStdString();
     const pid_t openbox = testing::spawnChild({"openbox", "--sm-disable"}, {.display = display, .quietStderr = true});
     const std::unique_ptr<trigger::XcbWindows> x = trigger::XcbWindows::connect(display);

@@ -2,9 +2,7 @@
 // with native Wayland (foot) and XWayland (xterm) windows titled with the trigger file's name.
 #include <gtest/gtest.h>
 
-#include "runtime/Simulation.h"
 #include "support/SwayDesktop.h"
-#include "trigger/RaisingWorkspace.h"
 #include "trigger/wlroots/WlrootsWindowControl.h"
 #include "trigger/x11/X11WindowControl.h"
 
@@ -14,20 +12,6 @@ namespace {
 using testing::SwayDesktop;
 using testing::XDisplay;
 using Outcome = WindowControl::Outcome;
-
-// The desktop's opener as sway runs it: a new foot window showing the document's name.
-class SwayOpener final : public monitor::Workspace {
-  public:
-    explicit SwayOpener(const SwayDesktop& sway) : sway_(sway) {}
-    int opens = 0;
-    bool open(const std::string& path) override {
-        ++opens;
-        return sway_.run("exec foot -T '" + path.substr(path.rfind('/') + 1) + " — foot' sleep 600");
-    }
-
-  private:
-    const SwayDesktop& sway_;
-};
 
 class Sway : public ::testing::Test {
   protected:
@@ -74,36 +58,6 @@ TEST_F(Sway, NativeAndXWaylandWindowsAreFoundRaisedAndClosedByTitle) {
         EXPECT_EQ(control_->raiseWindowsTitled("Бюджет Q3.csv"), Outcome::noWindow);
         EXPECT_EQ(sway_->windowsNamed("Отчёт.csv — foot").size(), 1u);
         EXPECT_EQ(control_->closeWindowsTitled("Отчёт.csv"), Outcome::done);
-        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windows().empty(); }));
-    }
-}
-
-TEST_F(Sway, OneCopyPerEpisodeFocusedWhileTheOnlookerStaysAndNoneLeftAfter) {
-    auto opener = std::make_shared<SwayOpener>(*sway_);
-    auto worker = std::make_shared<runtime::ManualSerialQueue>();
-    auto main = std::make_shared<runtime::ManualSerialQueue>();
-    auto documents = RaisingWorkspace::create(control_, opener, worker, main, nullptr);
-    const auto settle = [&] {
-        while (worker->runAll() + main->runAll() > 0) {
-        }
-    };
-    for (int episode = 0; episode < 2; ++episode) {
-        SCOPED_TRACE(episode);
-        ASSERT_TRUE(start("foot -T 'Отчёт.csv — foot' sleep 600", "Отчёт.csv — foot"));
-        // The confirmation, then every 2 s while the onlooker stays; the user's own window takes the
-        // focus in between.
-        for (int call = 0; call < 4; ++call) {
-            documents->open("/home/anna/Бюджет Q3.csv");
-            settle();
-            EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->focused("Бюджет Q3.csv — foot"); }, 20));
-            EXPECT_EQ(sway_->windowsNamed("Бюджет Q3.csv — foot").size(), 1u);
-            sway_->run("[title=\"^Отчёт\"] focus");
-        }
-        documents->closeDocument("/home/anna/Бюджет Q3.csv");
-        settle();
-        EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windowsNamed("Бюджет Q3.csv — foot").empty(); }));
-        EXPECT_EQ(opener->opens, episode + 1);
-        control_->closeWindowsTitled("Отчёт.csv");
         EXPECT_TRUE(XDisplay::waitUntil([&] { return sway_->windows().empty(); }));
     }
 }
