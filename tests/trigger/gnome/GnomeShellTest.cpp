@@ -44,16 +44,12 @@ class GnomeShellTest : public ::testing::Test {
     std::unique_ptr<testing::WindowControlChecks> checks_;
 };
 
-TEST_F(GnomeShellTest, DocumentWindowsAreFoundRaisedAndClosed) {
+// Document windows found, raised and closed; the panel above on every workspace; the focused
+// window's monitor; titles taken as text.
+TEST_F(GnomeShellTest, EveryRequestDoesWhatTheShellsOwnWindowListShows) {
     checks_->documentWindows();
-}
-TEST_F(GnomeShellTest, PanelIsPlacedAboveOnEveryWorkspace) {
     checks_->panel({944, 614, 300, 150});
-}
-TEST_F(GnomeShellTest, ActiveScreenIsTheFocusedWindowsMonitor) {
     checks_->activeScreen({0, 0, 1280, 800}, {1280, 0, 1024, 768});
-}
-TEST_F(GnomeShellTest, TitlesAreText) {
     checks_->titlesAreText();
 }
 

@@ -38,16 +38,12 @@ class KWinTest : public ::testing::Test {
     std::unique_ptr<testing::WindowControlChecks> checks_;
 };
 
-TEST_F(KWinTest, DocumentWindowsAreFoundRaisedAndClosed) {
+// Document windows found, raised and closed; the panel above on all desktops; the active
+// window's output; titles taken as text, not code.
+TEST_F(KWinTest, EveryRequestDoesWhatKWinsOwnWindowListShows) {
     checks_->documentWindows();
-}
-TEST_F(KWinTest, PanelIsPlacedAboveOnAllDesktops) {
     checks_->panel({708, 602, 300, 150});
-}
-TEST_F(KWinTest, ActiveScreenIsTheActiveWindowsOutput) {
     checks_->activeScreen({0, 0, 1024, 768}, {1024, 0, 1024, 768});
-}
-TEST_F(KWinTest, TitlesAreTextNotCode) {
     checks_->titlesAreText();
 }
 
