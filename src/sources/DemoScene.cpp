@@ -253,7 +253,9 @@ void DemoScene::paste(cv::Mat& frame, const Sprite& sprite, double faceX, double
 
 imaging::PixelBufferPtr DemoScene::render(int frameIndex) const {
     const double t = frameIndex / fps;
-    cv::Mat frame = room_.clone();
+    std::unique_ptr<imaging::PixelBuffer> buffer = pool_->take(room_.cols, room_.rows);
+    cv::Mat& frame = buffer->mutableMat();
+    room_.copyTo(frame);
     const std::vector<Person> people = peopleAt(frameIndex);
     // The onlooker stands behind, so it is drawn first.
     if (std::find(people.begin(), people.end(), Person::onlooker) != people.end()) {
@@ -269,7 +271,7 @@ imaging::PixelBufferPtr DemoScene::render(int frameIndex) const {
                   1 + wave(t, 6.5, 0.03));
         }
     }
-    return std::make_shared<const imaging::PixelBuffer>(std::move(frame));
+    return pool_->share(std::move(buffer));
 }
 
 std::optional<SourceFrame> DemoScene::next() {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/FramePool.h"
 #include "sources/FrameSource.h"
 
 namespace tovak::sources {
@@ -62,6 +63,8 @@ class DemoScene final : public FrameSource {
     void paste(cv::Mat& frame, const Sprite& sprite, double faceX, double faceY, double factor) const;
 
     cv::Mat room_;  // BGRA, frame-sized
+    // Frames come back here when the engine lets go, so a steady stream allocates no pixels.
+    std::shared_ptr<camera::FramePool> pool_ = camera::FramePool::make();
     Sprite user_;
     Sprite onlooker_;
     Sprite stranger_;
