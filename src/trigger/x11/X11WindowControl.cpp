@@ -2,19 +2,9 @@
 
 #include <xcb/randr.h>
 
-#include <cstdlib>
-
 namespace tovak::trigger {
 
 namespace {
-
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> adopt(T* reply) {
-    return Reply<T>(reply, &std::free);
-}
 
 // The source field of window manager requests: a pager or taskbar acting for the user.
 constexpr std::uint32_t kSourceIsTool = 2;
@@ -30,7 +20,7 @@ std::shared_ptr<X11WindowControl> X11WindowControl::connect(const std::string& d
     }
     // RandR answers a client by the version it said it speaks; monitors came with 1.5.
     xcb_connection_t* c = x->connection();
-    adopt(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+    adoptReply(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
     return std::shared_ptr<X11WindowControl>(new X11WindowControl(std::move(x)));
 }
 
@@ -143,9 +133,9 @@ WindowControl::Outcome X11WindowControl::placePanel(const std::string& panelTitl
 
 std::optional<DesktopRect> X11WindowControl::frameOf(xcb_window_t window) const {
     xcb_connection_t* c = x_->connection();
-    auto geometry = adopt(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+    auto geometry = adoptReply(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
     auto origin =
-        adopt(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, x_->root(), 0, 0), nullptr));
+        adoptReply(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, x_->root(), 0, 0), nullptr));
     if (!geometry || !origin) {
         return std::nullopt;
     }
@@ -164,7 +154,7 @@ std::optional<DesktopRect> X11WindowControl::activeScreen() {
         if (!words.empty() && words.front() != XCB_WINDOW_NONE) {
             active = words.front();
         }
-    } else if (auto focus = adopt(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    } else if (auto focus = adoptReply(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
                focus && focus->focus != XCB_WINDOW_NONE && focus->focus != XCB_INPUT_FOCUS_POINTER_ROOT &&
                focus->focus != x_->root()) {
         active = focus->focus;
@@ -176,7 +166,7 @@ std::optional<DesktopRect> X11WindowControl::activeScreen() {
     const int centreX = frame->x + frame->width / 2;
     const int centreY = frame->y + frame->height / 2;
     // The monitors RandR describes (outputs, or monitors made by hand), not the whole X screen.
-    auto monitors = adopt(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, x_->root(), 1), nullptr));
+    auto monitors = adoptReply(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, x_->root(), 1), nullptr));
     if (!monitors) {
         return std::nullopt;
     }

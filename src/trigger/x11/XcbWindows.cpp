@@ -1,18 +1,8 @@
 #include "trigger/x11/XcbWindows.h"
 
-#include <cstdlib>
-
 namespace tovak::trigger {
 
 namespace {
-
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> adopt(T* reply) {
-    return Reply<T>(reply, &std::free);
-}
 
 constexpr std::array<const char*, XcbWindows::kAtomCount> kAtomNames = {
     "_NET_ACTIVE_WINDOW",
@@ -74,7 +64,7 @@ bool XcbWindows::internAtoms() {
     }
     bool all = true;
     for (std::size_t i = 0; i < kAtomCount; ++i) {
-        auto reply = adopt(xcb_intern_atom_reply(c_, cookies[i], nullptr));
+        auto reply = adoptReply(xcb_intern_atom_reply(c_, cookies[i], nullptr));
         atoms_[i] = reply ? reply->atom : kNoAtom;
         all = all && atoms_[i] != kNoAtom;
     }
@@ -82,7 +72,7 @@ bool XcbWindows::internAtoms() {
 }
 
 std::vector<std::uint32_t> XcbWindows::words(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const {
-    auto reply = adopt(
+    auto reply = adoptReply(
         xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, type, 0, kMaxPropertyWords), nullptr));
     if (!reply || reply->format != 32 || reply->type != type) {
         return {};
@@ -102,7 +92,7 @@ bool XcbWindows::hasWord(xcb_window_t window, xcb_atom_t property, xcb_atom_t ty
 }
 
 std::optional<std::string> XcbWindows::text(xcb_window_t window, xcb_atom_t property) const {
-    auto reply = adopt(xcb_get_property_reply(
+    auto reply = adoptReply(xcb_get_property_reply(
         c_, xcb_get_property(c_, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxPropertyWords), nullptr));
     if (!reply || reply->format != 8 || reply->type == XCB_ATOM_NONE) {
         return std::nullopt;
@@ -119,7 +109,7 @@ std::optional<std::string> XcbWindows::title(xcb_window_t window) const {
 }
 
 std::optional<std::uint32_t> XcbWindows::firstWord(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const {
-    auto reply = adopt(xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, type, 0, 1), nullptr));
+    auto reply = adoptReply(xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, type, 0, 1), nullptr));
     if (!reply || reply->format != 32 || reply->type != type || xcb_get_property_value_length(reply.get()) < 4) {
         return std::nullopt;
     }
@@ -132,7 +122,7 @@ bool XcbWindows::ewmhWindowManagerRuns() const {
 }
 
 std::vector<xcb_window_t> XcbWindows::children(xcb_window_t window) const {
-    auto reply = adopt(xcb_query_tree_reply(c_, xcb_query_tree(c_, window), nullptr));
+    auto reply = adoptReply(xcb_query_tree_reply(c_, xcb_query_tree(c_, window), nullptr));
     if (!reply) {
         return {};
     }
@@ -154,7 +144,7 @@ std::vector<xcb_window_t> XcbWindows::windowsWhere(const std::function<bool(cons
         return name.has_value();
     };
     // An empty list is still the window manager's word; only a missing one sends us to the tree.
-    auto list = adopt(xcb_get_property_reply(
+    auto list = adoptReply(xcb_get_property_reply(
         c_, xcb_get_property(c_, 0, root_, atom(kNetClientList), XCB_ATOM_WINDOW, 0, kMaxPropertyWords), nullptr));
     if (ewmhWindowManagerRuns() && list && list->type == XCB_ATOM_WINDOW && list->format == 32) {
         const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));

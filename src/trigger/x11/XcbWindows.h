@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,6 +12,15 @@
 #include <vector>
 
 namespace tovak::trigger {
+
+// An xcb reply, which the caller frees with free().
+template <typename T>
+using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+XcbReply<T> adoptReply(T* reply) {
+    return XcbReply<T>(reply, &std::free);
+}
 
 // One connection to an X display and the walk over its top-level windows. Blocking round trips;
 // errors read as absent values.
