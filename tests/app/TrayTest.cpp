@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "app/StatusTray.h"
@@ -28,10 +29,16 @@ using namespace tovak;
 
 namespace {
 
-app::Options options(std::initializer_list<std::string> extra) {
+// The application on the demo camera, opened as these arguments ask.
+std::unique_ptr<app::TovakApp> openApp(std::initializer_list<std::string> extra) {
     std::vector<std::string> args{"--camera", "demo", "--lock", "dry-run"};
     args.insert(args.end(), extra);
-    return *app::parseCommandLine(args).options;
+    const app::Options options = *app::parseCommandLine(args).options;
+    std::string error;
+    auto application = std::make_unique<app::TovakApp>(options, error);
+    EXPECT_TRUE(error.empty()) << error;
+    application->open(options);
+    return application;
 }
 
 bool waitFor(const std::function<bool()>& condition) {
@@ -159,11 +166,8 @@ TEST_F(TrayTest, ATrayHostStartedLaterGetsTheIconAndOneThatGoesBringsTheWindowBa
     if (std::system("command -v trayer >/dev/null") != 0) {
         GTEST_SKIP() << "trayer (an XEmbed tray host) is not installed";
     }
-    const app::Options hidden = options({"--start", "--hidden"});
-    std::string error;
-    app::TovakApp application(hidden, error);
-    ASSERT_TRUE(error.empty()) << error;
-    application.open(hidden);
+    const auto opened = openApp({"--start", "--hidden"});
+    app::TovakApp& application = *opened;
     // No tray yet: the hidden start shows the window, and nothing asked Qt about trays.
     ASSERT_TRUE(application.mainWindow() != nullptr && application.mainWindow()->isVisible());
     EXPECT_EQ(application.tray(), nullptr);
@@ -188,11 +192,8 @@ TEST_F(TrayTest, ATrayHostStartedLaterGetsTheIconAndOneThatGoesBringsTheWindowBa
 }
 
 TEST_F(TrayTest, WithoutATrayClosingTheWindowMinimisesItWhileWatchingAndQuitsOtherwise) {
-    const app::Options plain = options({});
-    std::string error;
-    app::TovakApp application(plain, error);
-    ASSERT_TRUE(error.empty()) << error;
-    application.open(plain);
+    const auto opened = openApp({});
+    app::TovakApp& application = *opened;
     ASSERT_FALSE(application.trayShown());
     application.monitor().start();
     ASSERT_TRUE(waitFor([&] { return application.monitor().isRunning.get(); }));
@@ -215,11 +216,8 @@ TEST_F(TrayTest, WithoutATrayClosingTheWindowMinimisesItWhileWatchingAndQuitsOth
 // A StatusNotifierItem watcher (a panel's tray) started after Tovak gets its icon, with the status line
 // as its tooltip; one that goes and comes back gets it again.
 TEST_F(TrayTest, TraySni_AWatcherStartedLaterGetsTheIconAndOneThatComesBackGetsItAgain) {
-    const app::Options hidden = options({"--start", "--hidden"});
-    std::string error;
-    app::TovakApp application(hidden, error);
-    ASSERT_TRUE(error.empty()) << error;
-    application.open(hidden);
+    const auto opened = openApp({"--start", "--hidden"});
+    app::TovakApp& application = *opened;
     ASSERT_TRUE(application.mainWindow() != nullptr && application.mainWindow()->isVisible());
     EXPECT_EQ(application.tray(), nullptr);
 
