@@ -73,7 +73,10 @@ void JournalController::loadKept() {
         status("Журнал: запись не удалась");
     }
     journal::JournalStore::Loaded kept = store_->load(recorder_->now());
-    if (kept.skipped > 0) {
+    if (!kept.whole) {
+        // Only what came before the failed read is shown; the file itself is left as it is.
+        status("Журнал: чтение не удалось");
+    } else if (kept.skipped > 0) {
         status("Журнал: повреждённые записи пропущены");
     }
     recorder_->addLoaded(std::move(kept.incidents));
@@ -128,7 +131,9 @@ QImage JournalController::pictureOf(const journal::Incident& incident) const {
                                                 static_cast<double>(incident.image->height())});
     }
     if (!incident.picture.empty()) {
-        return QImage(QString::fromStdString(store_->picturePath(incident.picture)));
+        const std::optional<std::string> png = store_->readPicture(incident.picture);
+        return png ? QImage::fromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()), "PNG")
+                   : QImage();
     }
     return {};
 }

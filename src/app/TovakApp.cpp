@@ -4,8 +4,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
 #include <QWindow>
@@ -17,6 +15,7 @@
 #include "app/HeadlessRunner.h"
 #include "app/Icons.h"
 #include "app/JournalController.h"
+#include "app/SingleInstance.h"
 #include "app/SourcePacer.h"
 #include "app/StatusTray.h"
 #include "app/TrayHost.h"
@@ -43,16 +42,6 @@
 #include "trigger/qt/QtWorkspace.h"
 
 namespace tovak::app {
-
-namespace {
-
-// One instance per user; TOVAK_INSTANCE_NAME keeps test runs apart from a real one.
-QString instanceName() {
-    const QString override = qEnvironmentVariable("TOVAK_INSTANCE_NAME");
-    return override.isEmpty() ? QStringLiteral("tovak-%1").arg(::getuid()) : override;
-}
-
-}  // namespace
 
 std::shared_ptr<monitor::CameraSession> TovakApp::makeCamera(const Options& options, std::string& error) {
     if (!options.camera) {
@@ -279,37 +268,12 @@ bool TovakApp::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TovakApp::askRunningInstanceToShow() {
-    QLocalSocket socket;
-    socket.connectToServer(instanceName());
-    if (!socket.waitForConnected(500)) {
-        return false;
-    }
-    socket.write("show\n");
-    socket.waitForBytesWritten(500);
-    socket.disconnectFromServer();
-    return true;
+    return SingleInstance::askToShow();
 }
 
 bool TovakApp::listenForOtherInstances() {
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(instanceName())) {
-        // A server left behind by a crashed instance answers nobody: take its name over.
-        if (askRunningInstanceToShow()) {
-            return false;
-        }
-        QLocalServer::removeServer(instanceName());
-        if (!server_->listen(instanceName())) {
-            return true;
-        }
-    }
-    connect(server_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = server_->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            showMainWindow();
-        }
-    });
-    return true;
+    instance_ = new SingleInstance(this);
+    return instance_->listen([this] { showMainWindow(); });
 }
 
 }  // namespace tovak::app

@@ -11,7 +11,6 @@
 #include "runtime/SerialQueue.h"
 #include "trigger/WindowControl.h"
 
-class QLocalServer;
 class QMenu;
 class QWindow;
 
@@ -22,6 +21,7 @@ class QtMainQueue;
 namespace tovak::app {
 
 class JournalController;
+class SingleInstance;
 class SourcePacer;
 class StatusTray;
 class TrayHost;
@@ -86,7 +86,7 @@ class TovakApp final : public QObject {
     bool trayOverDBus_ = false;
     // The window shown again because the tray went: minimised as soon as it is on screen.
     bool minimiseWhenExposed_ = false;
-    QLocalServer* server_ = nullptr;
+    SingleInstance* instance_ = nullptr;
     std::unique_ptr<JournalController> journal_;
 };
 

@@ -1,9 +1,9 @@
 #include "journal/JournalStore.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <png.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,10 +19,13 @@ namespace tovak::journal {
 
 namespace {
 
-constexpr mode_t kFolderMode = 0700;
-constexpr mode_t kFileMode = 0600;
+using system::FileDescriptor;
+using system::PrivateFolder;
+
 constexpr std::string_view kPicturePrefix = "visit-";
 constexpr std::string_view kPictureSuffix = ".png";
+// A journal replaced under us this often in a row is not settling: the write fails.
+constexpr int kOpenAttempts = 8;
 
 bool writeAll(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -38,23 +41,31 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// Flushed to the disk and closed: a full disk may only say so here. A pipe or a terminal (a
-// journal sent to standard output) has nothing to flush.
-bool syncAndClose(int fd) {
-    const bool synced = ::fdatasync(fd) == 0 || errno == EINVAL;
-    return ::close(fd) == 0 && synced;
+// Everything to the end; false when a read failed (what came before is in text).
+bool readAll(int fd, std::string& text) {
+    char buffer[16384];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got == 0;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
 }
 
-// Opens (creating) a file that only its owner may read, whatever the umask and whatever mode an
-// existing file had. A device named instead of a file (/dev/stdout) keeps its mode.
-int openPrivate(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC, kFileMode);
+// Flushed to the disk and closed: a full disk may only say so here. A pipe or a terminal (a
+// journal sent to standard output) has nothing to flush.
+bool syncAndClose(FileDescriptor& fd) {
+    const bool synced = ::fdatasync(fd.get()) == 0 || errno == EINVAL;
+    return fd.close() && synced;
+}
+
+bool isRegular(int fd) {
     struct stat info {};
-    if (fd >= 0 && (::fstat(fd, &info) != 0 || (S_ISREG(info.st_mode) && ::fchmod(fd, kFileMode) != 0))) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool isDirectory(const std::string& path) {
@@ -62,39 +73,10 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Makes the folder and any missing parents, each made one private; an existing one is left alone.
-bool makeFolders(const std::string& path) {
-    if (path.empty() || isDirectory(path)) {
-        return !path.empty();
-    }
-    const std::size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash))) {
-        return false;
-    }
-    if (::mkdir(path.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-        return false;
-    }
-    // The umask may have taken bits the owner needs.
-    return isDirectory(path) && ::chmod(path.c_str(), kFolderMode) == 0;
-}
-
-// The picture's time in calendar seconds, from its file name; none for other files.
-std::optional<double> pictureTime(std::string_view name) {
-    if (name.substr(0, kPicturePrefix.size()) != kPicturePrefix || name.size() <= kPictureSuffix.size() ||
-        name.substr(name.size() - kPictureSuffix.size()) != kPictureSuffix) {
-        return std::nullopt;
-    }
-    name.remove_prefix(kPicturePrefix.size());
-    long long millis = 0;
-    std::size_t digits = 0;
-    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9' && digits < 15) {
-        millis = millis * 10 + (name[digits] - '0');
-        ++digits;
-    }
-    if (digits == 0 || (name[digits] != '.' && name[digits] != '-')) {
-        return std::nullopt;
-    }
-    return static_cast<double>(millis) / 1000.0;
+// Decimal digits as Tovak writes them: no sign, no leading zero, at most longest of them.
+bool plainNumber(std::string_view digits, std::size_t longest) {
+    return !digits.empty() && digits.size() <= longest &&
+           digits.find_first_not_of("0123456789") == std::string_view::npos && (digits[0] != '0' || digits.size() == 1);
 }
 
 std::optional<std::string> encodePng(const imaging::PixelBuffer& picture) {
@@ -145,78 +127,92 @@ bool JournalStore::exists() const {
 }
 
 bool JournalStore::prepare() {
-    if (!makeFolders(folder_)) {
+    const std::optional<PrivateFolder> folder = openFolder();
+    if (!folder) {
         return false;
     }
     if (folderKind_ == Folder::owned) {
-        if (::chmod(folder_.c_str(), kFolderMode) != 0) {
-            return false;
-        }
-        for (const std::string& name : pictureNames()) {
-            ::chmod(picturePath(name).c_str(), kFileMode);
+        for (const std::string& name : folder->names()) {
+            if (pictureTime(name)) {
+                // Opening one of its own files tightens its mode.
+                static_cast<void>(folder->openFile(name, O_RDONLY));
+            }
         }
     }
-    const int fd = openPrivate(journalPath(), O_WRONLY | O_APPEND);
-    return fd >= 0 && ::close(fd) == 0;
+    FileDescriptor fd = folder->openFile(fileName_, O_WRONLY | O_APPEND | O_CREAT, accepts());
+    return fd.valid() && fd.close();
 }
 
-std::vector<std::string> JournalStore::pictureNames() const {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder_.c_str());
-    if (dir == nullptr) {
-        return names;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        if (pictureTime(entry->d_name)) {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    ::closedir(dir);
-    return names;
+std::optional<PrivateFolder> JournalStore::openFolder() const {
+    return PrivateFolder::open(folder_,
+                               folderKind_ == Folder::owned ? PrivateFolder::Kind::own : PrivateFolder::Kind::named);
 }
 
-JournalStore::Loaded JournalStore::load(double now) {
-    Loaded loaded;
-    const double cutoff = now - keepSeconds;
-    for (const std::string& name : pictureNames()) {
-        if (*pictureTime(name) < cutoff) {
-            if (::unlink(picturePath(name).c_str()) == 0) {
+PrivateFolder::Accept JournalStore::accepts() const {
+    return folderKind_ == Folder::owned ? PrivateFolder::Accept::regular : PrivateFolder::Accept::stream;
+}
+
+FileDescriptor JournalStore::openLocked(const PrivateFolder& folder, int flags) const {
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        FileDescriptor fd = folder.openFile(fileName_, flags, accepts());
+        if (!fd.valid() || !isRegular(fd.get())) {
+            // A pipe or a terminal is nobody else's to rewrite.
+            return fd;
+        }
+        // Another writer holds it only while it writes.
+        int locked = 0;
+        while ((locked = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
+            return {};
+        }
+        if (folder.stillNames(fileName_, fd.get())) {
+            return fd;
+        }
+    }
+    errno = EAGAIN;
+    return {};
+}
+
+std::optional<double> JournalStore::pictureTime(std::string_view name) {
+    if (name.size() <= kPicturePrefix.size() + kPictureSuffix.size() ||
+        name.substr(0, kPicturePrefix.size()) != kPicturePrefix ||
+        name.substr(name.size() - kPictureSuffix.size()) != kPictureSuffix) {
+        return std::nullopt;
+    }
+    name = name.substr(kPicturePrefix.size(), name.size() - kPicturePrefix.size() - kPictureSuffix.size());
+    const std::size_t dash = name.find('-');
+    const std::string_view millis = name.substr(0, dash);
+    // The second picture of a millisecond is "-2", the last "-99".
+    const std::string_view attempt = dash == std::string_view::npos ? "" : name.substr(dash + 1);
+    if (!plainNumber(millis, 15) ||
+        (dash != std::string_view::npos && (!plainNumber(attempt, 2) || attempt == "0" || attempt == "1"))) {
+        return std::nullopt;
+    }
+    return static_cast<double>(std::stoll(std::string(millis))) / 1000.0;
+}
+
+void JournalStore::expirePictures(const PrivateFolder& folder, double cutoff, Loaded& loaded) const {
+    for (const std::string& name : folder.names()) {
+        if (const std::optional<double> time = pictureTime(name); time && *time < cutoff) {
+            if (folder.remove(name)) {
                 ++loaded.expired;
             } else {
                 loaded.ok = false;
             }
         }
     }
+}
 
-    const int fd = ::open(journalPath().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        loaded.ok = errno == ENOENT;
-        return loaded;
-    }
-    std::string text;
-    char buffer[16384];
-    while (true) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            loaded.ok = got == 0;
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-
-    // The lines worth keeping, as they were written.
-    std::string kept;
+JournalStore::Loaded JournalStore::readLines(std::string_view text, double cutoff, std::string* kept) {
+    Loaded loaded;
     std::size_t begin = 0;
     while (begin < text.size()) {
         std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos) {
+        if (end == std::string_view::npos) {
             end = text.size();
         }
-        const std::string_view line(text.data() + begin, end - begin);
+        const std::string_view line = text.substr(begin, end - begin);
         begin = end + 1;
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
             continue;
@@ -227,67 +223,98 @@ JournalStore::Loaded JournalStore::load(double now) {
         } else if (incident->start < cutoff) {
             ++loaded.expired;
         } else {
-            kept.append(line).append("\n");
+            if (kept != nullptr) {
+                kept->append(line).append("\n");
+            }
             loaded.incidents.push_back(std::move(*incident));
         }
     }
-    if (loaded.expired == 0 && loaded.skipped == 0) {
+    return loaded;
+}
+
+JournalStore::Loaded JournalStore::load(double now) {
+    const double cutoff = now - keepSeconds;
+    const std::optional<PrivateFolder> folder = openFolder();
+    Loaded loaded;
+    if (!folder) {
+        loaded.ok = loaded.whole = false;
         return loaded;
     }
-    // Written beside and renamed over, so a failure halfway leaves the old journal whole.
-    const std::string fresh = journalPath() + ".new";
-    const int out = openPrivate(fresh, O_WRONLY | O_TRUNC);
-    const bool written = out >= 0 && writeAll(out, kept);
-    const bool closed = out >= 0 && syncAndClose(out);
-    if (!written || !closed || ::rename(fresh.c_str(), journalPath().c_str()) != 0) {
-        ::unlink(fresh.c_str());
+    // Locked until the rewrite is in place: a line another writer appends meanwhile is read, not lost.
+    FileDescriptor fd = openLocked(*folder, O_RDONLY);
+    if (!fd.valid()) {
+        loaded.ok = loaded.whole = errno == ENOENT;
+        expirePictures(*folder, cutoff, loaded);
+        return loaded;
+    }
+    std::string text;
+    const bool whole = readAll(fd.get(), text);
+    if (!whole) {
+        // What a failed read left is no journal to write back: only its whole lines are shown.
+        text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    }
+    std::string kept;
+    loaded = readLines(text, cutoff, &kept);
+    const std::size_t expiredLines = loaded.expired;
+    expirePictures(*folder, cutoff, loaded);
+    loaded.whole = whole;
+    loaded.ok = loaded.ok && whole;
+    if (whole && (expiredLines > 0 || loaded.skipped > 0) && isRegular(fd.get()) && !rewrite(*folder, kept)) {
         loaded.ok = false;
     }
     return loaded;
 }
 
-bool JournalStore::append(const Incident& incident) {
-    int fd = openPrivate(journalPath(), O_RDWR | O_APPEND);
-    if (fd < 0 && errno == ENOENT && prepare()) {
-        fd = openPrivate(journalPath(), O_RDWR | O_APPEND);
+bool JournalStore::rewrite(const PrivateFolder& folder, const std::string& kept) const {
+    // Written beside and renamed over, so a failure halfway leaves the old journal whole.
+    const std::string fresh = fileName_ + ".new";
+    FileDescriptor out = folder.openFile(fresh, O_WRONLY | O_CREAT | O_TRUNC);
+    const bool written = out.valid() && writeAll(out.get(), kept);
+    if (written && syncAndClose(out) && folder.rename(fresh, fileName_)) {
+        return true;
     }
-    if (fd < 0) {
+    folder.remove(fresh);
+    return false;
+}
+
+bool JournalStore::append(const Incident& incident) {
+    const std::optional<PrivateFolder> folder = openFolder();
+    FileDescriptor fd = folder ? openLocked(*folder, O_RDWR | O_APPEND | O_CREAT) : FileDescriptor();
+    if (!fd.valid()) {
         return false;
     }
     std::string line = JournalLine::encode(incident) + "\n";
     // A line cut short earlier (a crash, a full disk) is ended first, so it cannot swallow this one.
     struct stat info {};
     char last = '\n';
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-        ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
+    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        ::pread(fd.get(), &last, 1, info.st_size - 1) == 1 && last != '\n') {
         line.insert(line.begin(), '\n');
     }
-    const bool written = writeAll(fd, line);
+    const bool written = writeAll(fd.get(), line);
     return syncAndClose(fd) && written;
 }
 
 std::optional<std::string> JournalStore::savePicture(double start, const imaging::PixelBuffer& picture) {
     const std::optional<std::string> png = encodePng(picture);
-    if (!png) {
-        return std::nullopt;
-    }
-    if (!exists() && !prepare()) {
+    const std::optional<PrivateFolder> folder = png ? openFolder() : std::nullopt;
+    if (!folder) {
         return std::nullopt;
     }
     const std::string stem = std::string(kPicturePrefix) + std::to_string(std::llround(start * 1000.0));
     for (int attempt = 1; attempt < 100; ++attempt) {
         const std::string name =
             stem + (attempt == 1 ? "" : "-" + std::to_string(attempt)) + std::string(kPictureSuffix);
-        const int fd = openPrivate(picturePath(name), O_WRONLY | O_EXCL);
-        if (fd < 0 && errno == EEXIST) {
+        FileDescriptor fd = folder->openFile(name, O_WRONLY | O_CREAT | O_EXCL);
+        if (!fd.valid() && errno == EEXIST) {
             continue;
         }
-        if (fd < 0) {
+        if (!fd.valid()) {
             return std::nullopt;
         }
-        const bool written = writeAll(fd, *png);
+        const bool written = writeAll(fd.get(), *png);
         if (!syncAndClose(fd) || !written) {
-            ::unlink(picturePath(name).c_str());
+            folder->remove(name);
             return std::nullopt;
         }
         return name;
@@ -295,10 +322,29 @@ std::optional<std::string> JournalStore::savePicture(double start, const imaging
     return std::nullopt;
 }
 
+std::optional<std::string> JournalStore::readPicture(const std::string& name) const {
+    const std::optional<PrivateFolder> folder = pictureTime(name) ? openFolder() : std::nullopt;
+    const FileDescriptor fd = folder ? folder->openFile(name, O_RDONLY) : FileDescriptor();
+    std::string bytes;
+    return fd.valid() && readAll(fd.get(), bytes) ? std::optional(std::move(bytes)) : std::nullopt;
+}
+
 bool JournalStore::clear() {
-    bool ok = ::unlink(journalPath().c_str()) == 0 || errno == ENOENT;
-    for (const std::string& name : pictureNames()) {
-        ok = (::unlink(picturePath(name).c_str()) == 0 || errno == ENOENT) && ok;
+    const std::optional<PrivateFolder> folder = openFolder();
+    if (!folder) {
+        return false;
+    }
+    bool ok = true;
+    {
+        // Removed under its lock: a writer waiting for it starts a fresh file instead of writing
+        // into the removed one.
+        const FileDescriptor fd = openLocked(*folder, O_RDONLY);
+        ok = fd.valid() ? !isRegular(fd.get()) || folder->remove(fileName_) : errno == ENOENT;
+    }
+    for (const std::string& name : folder->names()) {
+        if (pictureTime(name)) {
+            ok = folder->remove(name) && ok;
+        }
     }
     return ok;
 }

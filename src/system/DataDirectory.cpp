@@ -32,6 +32,16 @@ std::optional<std::string> findDataDirectory() {
     return std::nullopt;
 }
 
+std::string cacheFolder() {
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/') {
+        return std::string(cache) + "/tovak";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.cache/tovak";
+    }
+    return "";
+}
+
 std::string dataFile(const std::string& relativePath) {
     const std::optional<std::string> dir = findDataDirectory();
     return (fs::path(dir ? *dir : TOVAK_BUILD_DATA_DIR) / relativePath).string();

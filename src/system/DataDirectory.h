@@ -17,6 +17,10 @@ namespace tovak::system {
 // was found, so that messages name a useful place.
 [[nodiscard]] std::string dataFile(const std::string& relativePath);
 
+// Tovak's folder for what it can make again ($XDG_CACHE_HOME/tovak, or ~/.cache/tovak when that is
+// not set or not absolute), whether or not it exists; empty without a home to put it in.
+[[nodiscard]] std::string cacheFolder();
+
 // The program's own resources: regular files in one data folder.
 class DataDirectoryResources final : public monitor::Resources {
   public:

@@ -46,7 +46,6 @@ TEST(EventLogTest, LinesCarryTimeFromTheFirstFrameTheFrameTheFacesAndEscapedText
                          R"({"t": 12.367, "frame": 371, "faces": 2, "event": "status", "text": "● Демо \"A\"\\\n"})"
                          "\n");
     EXPECT_EQ(log.eventCount(), 2U);
-    EXPECT_EQ(EventLog::quoted(std::string("a\x01\tb", 4)), R"("a\u0001\tb")");
 }
 
 TEST(EventLogTest, ALockWithoutALockServiceIsReportedAsFailedWithItsMessageOnTheMainQueue) {

@@ -1,4 +1,4 @@
-// The tool runner, the automation warm-up and the data folder.
+// The tool runner, the automation warm-up, the data folder and the JSON reader.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include "support/TempDir.h"
 #include "system/AutomationWarmup.h"
 #include "system/DataDirectory.h"
+#include "system/Json.h"
 #include "system/Process.h"
 
 namespace tovak::system {
@@ -93,6 +94,19 @@ TEST(DataDirectory, OneFolderServesEverythingAndOnlyRegularFilesAreResources) {
         {"--install", TOVAK_BUILD_DIR, "--prefix", prefix.path().string(), "--component", "resources"}, 120.0));
     EXPECT_EQ(DataDirectoryResources(prefix / "share/tovak").pathForResource("DefaultTrigger", "csv"),
               prefix / "share/tovak/DefaultTrigger.csv");
+}
+
+// What sway answers and the journal holds is read strictly, and nothing that is not UTF-8 comes out.
+TEST(JsonTest, OnlyStrictJsonIsReadAndOnlyUtf8IsWritten) {
+    for (const std::string& text :
+         std::vector<std::string>{R"(["\u-001"])", R"(["\u 41a"])", "+1", "01", R"(["\ud800"])", "[\"\xff\"]", "1e400",
+                                  "[1] // note", "{} {", std::string(66, '[') + std::string(66, ']')}) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(Json::parse(text));
+    }
+    EXPECT_TRUE(Json::parse(std::string(65, '[') + std::string(65, ']'))) << "65 deep is read";
+    EXPECT_EQ((*Json::parse(R"({"a": ["\ud83d\ude00"]})"))["a"].items().at(0).text(), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(Json::quote("\xff\"\x01\t"), "\"\xEF\xBF\xBD\\\"\\u0001\\t\"");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "facedetect/onednn/ImplementationCache.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +9,11 @@
 #include <fstream>
 #include <iterator>
 #include <oneapi/dnnl/dnnl.hpp>
+#include <optional>
 #include <sstream>
+
+#include "system/DataDirectory.h"
+#include "system/PrivateFolder.h"
 
 namespace tovak::facedetect::onednn::implementation_cache {
 
@@ -42,33 +45,15 @@ std::string fileHash(const std::string& path) {
     return text.str();
 }
 
-// Each missing folder of path made 0700; false when path is not a folder after.
-bool makeFolders(const std::filesystem::path& path) {
-    std::filesystem::path made;
-    for (const auto& part : path) {
-        made /= part;
-        if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
-}
-
 }  // namespace
 
 std::filesystem::path fileFor(const std::string& modelPath, const std::string& precision) {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    const char* home = std::getenv("HOME");
-    std::filesystem::path folder;
-    if (xdg != nullptr && xdg[0] == '/') {
-        folder = xdg;
-    } else if (home != nullptr && home[0] == '/') {
-        folder = std::filesystem::path(home) / ".cache";
-    } else {
+    const std::string folder = system::cacheFolder();
+    if (folder.empty()) {
         return {};
     }
-    return folder / "tovak" / ("onednn-" + std::filesystem::path(modelPath).stem().string() + "-" + precision);
+    return std::filesystem::path(folder) /
+           ("onednn-" + std::filesystem::path(modelPath).stem().string() + "-" + precision);
 }
 
 std::string keyFor(const std::string& modelPath, int inputSize, const std::string& precision) {
@@ -82,15 +67,35 @@ std::string keyFor(const std::string& modelPath, int inputSize, const std::strin
 }
 
 std::vector<std::string> read(const std::filesystem::path& file, const std::string& key) {
-    std::ifstream in(file, std::ios::binary);
+    // Only this user's own regular file, and never a wait: a FIFO put there is passed over.
+    const std::optional<system::PrivateFolder> folder =
+        file.empty() ? std::nullopt : system::PrivateFolder::open(file.parent_path(), system::PrivateFolder::Kind::own);
+    const system::FileDescriptor fd = folder ? folder->openFile(file.filename(), O_RDONLY) : system::FileDescriptor();
+    if (!fd.valid()) {
+        return {};
+    }
     std::string text(static_cast<std::size_t>(kLargest) + 1, '\0');
-    in.read(text.data(), kLargest + 1);
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > static_cast<std::size_t>(kLargest) || text.rfind(key, 0) != 0) {
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        if (n == 0) {
+            break;
+        }
+        if (n < 0 && errno != EINTR) {
+            return {};
+        }
+        got += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    text.resize(got);
+    return parse(text, key);
+}
+
+std::vector<std::string> parse(std::string_view text, const std::string& key) {
+    if (text.size() > static_cast<std::size_t>(kLargest) || text.substr(0, key.size()) != key) {
         return {};
     }
     // The count, then that many names, then "end": a file cut short or grown shows.
-    std::istringstream body(text.substr(key.size()));
+    std::istringstream body(std::string(text.substr(key.size())));
     std::size_t count = 0;
     std::vector<std::string> names;
     std::string line;
@@ -110,7 +115,9 @@ std::vector<std::string> read(const std::filesystem::path& file, const std::stri
 }
 
 bool write(const std::filesystem::path& file, const std::string& key, const std::vector<std::string>& names) {
-    if (file.empty() || !makeFolders(file.parent_path())) {
+    const std::optional<system::PrivateFolder> folder =
+        file.empty() ? std::nullopt : system::PrivateFolder::open(file.parent_path(), system::PrivateFolder::Kind::own);
+    if (!folder) {
         return false;
     }
     std::string text = key + std::to_string(names.size()) + "\n";
@@ -119,15 +126,11 @@ bool write(const std::filesystem::path& file, const std::string& key, const std:
     }
     text += "end\n";
     // A whole file or none: written aside, then moved over the old one.
-    const std::filesystem::path aside = file.string() + "." + std::to_string(::getpid());
-    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(aside.c_str(), file.c_str()) != 0) {
-        ::unlink(aside.c_str());
+    const std::string aside = file.filename().string() + "." + std::to_string(::getpid());
+    system::FileDescriptor fd = folder->openFile(aside, O_WRONLY | O_CREAT | O_TRUNC);
+    const bool written = fd.valid() && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!written || !fd.close() || !folder->rename(aside, file.filename())) {
+        folder->remove(aside);
         return false;
     }
     return true;

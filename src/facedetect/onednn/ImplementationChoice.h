@@ -10,8 +10,9 @@ namespace tovak::facedetect::onednn {
 
 // oneDNN offers several implementations of a primitive and its first is not always the fastest on
 // the CPU at hand: each is timed on the memory it will run on and the quickest kept. What was
-// chosen before (from the cache) is taken again without timing while oneDNN still offers it; any
-// implementation gives the same numbers, so a wrong name costs time, never a wrong answer.
+// chosen before (from the cache) is taken again without timing while oneDNN still offers it and
+// timing could have chosen it (never a reference implementation); any implementation gives the
+// same numbers, so a wrong name costs time, never a wrong answer.
 class ImplementationChoice {
   public:
     // Makes the primitive's descriptor afresh, at oneDNN's first choice.
@@ -29,7 +30,8 @@ class ImplementationChoice {
 
     // What each primitive took, in build order.
     [[nodiscard]] const std::vector<std::string>& chosen() const { return chosen_; }
-    // How many were timed because nothing (valid) was known of them.
+    // How many were timed because nothing (valid) was known of them; a primitive with nothing but
+    // reference implementations has nothing to time.
     [[nodiscard]] int timed() const { return timed_; }
 
     // The candidate named, when oneDNN offers it; else oneDNN's first.
