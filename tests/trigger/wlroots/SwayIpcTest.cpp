@@ -48,40 +48,6 @@ TEST(SwayIpcFraming, OnlyOneWholeAnswerOfTheAskedTypeReads) {
     }
 }
 
-// Listens at a path and answers one request with reply, in pieces of `piece` bytes `gap` apart.
-class StandInSway {
-  public:
-    StandInSway(const std::string& path, std::string reply, std::size_t piece, std::chrono::milliseconds gap)
-        : listener_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        EXPECT_EQ(::listen(listener_, 1), 0);
-        thread_ = std::thread([this, reply = std::move(reply), piece, gap] {
-            const int client = ::accept(listener_, nullptr, nullptr);
-            std::string request(SwayIpc::headerSize, '\0');
-            if (::recv(client, request.data(), request.size(), MSG_WAITALL) == SwayIpc::headerSize) {
-                for (std::size_t at = 0; at < reply.size(); at += piece) {
-                    std::this_thread::sleep_for(gap);
-                    if (::send(client, reply.data() + at, std::min(piece, reply.size() - at), MSG_NOSIGNAL) < 0) {
-                        break;
-                    }
-                }
-            }
-            ::close(client);
-        });
-    }
-    ~StandInSway() {
-        thread_.join();
-        ::close(listener_);
-    }
-
-  private:
-    int listener_;
-    std::thread thread_;
-};
-
 TEST(SwayIpcRequest, AnAnswerNotWholeWithinTwoSecondsOfTheRequestIsNone) {
     const std::string reply = answer(3, R"([{"name": "HEADLESS-1"}])", 24);
     const struct Row {
@@ -98,8 +64,28 @@ TEST(SwayIpcRequest, AnAnswerNotWholeWithinTwoSecondsOfTheRequestIsNone) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         testing::TempDir folder("tovak-sway-ipc");
-        StandInSway sway(folder / "sway.sock", reply, row.piece, std::chrono::milliseconds(row.gapMilliseconds));
+        sockaddr_un address{AF_UNIX, {}};
+        std::strncpy(address.sun_path, (folder / "sway.sock").c_str(), sizeof(address.sun_path) - 1);
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(::listen(listener, 1), 0);
+        // A stand-in sway: takes the request's header, answers in pieces.
+        std::thread sway([&] {
+            const int client = ::accept(listener, nullptr, nullptr);
+            std::string request(SwayIpc::headerSize, '\0');
+            if (::recv(client, request.data(), request.size(), MSG_WAITALL) == SwayIpc::headerSize) {
+                for (std::size_t at = 0; at < reply.size(); at += row.piece) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(row.gapMilliseconds));
+                    if (::send(client, reply.data() + at, std::min(row.piece, reply.size() - at), MSG_NOSIGNAL) < 0) {
+                        break;
+                    }
+                }
+            }
+            ::close(client);
+        });
         const std::optional<Json> outputs = SwayIpc(folder / "sway.sock").request(Message::getOutputs);
+        sway.join();
+        ::close(listener);
         ASSERT_EQ(outputs.has_value(), row.answered);
         if (outputs) {
             EXPECT_EQ(outputs->items().at(0)["name"].text(), "HEADLESS-1");

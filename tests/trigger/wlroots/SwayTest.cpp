@@ -46,7 +46,7 @@ TEST_F(Sway, NativeAndXWaylandWindowsAreFoundRaisedAndClosedByTitle) {
         {"native Wayland", "foot -T 'Бюджет Q3.csv — foot' sleep 600", "Бюджет Q3.csv — foot", false},
         {"XWayland", "xterm -T 'Бюджет Q3.csv — xterm' -e sleep 600", "Бюджет Q3.csv — xterm", false},
         {"renamed 30000 times",
-         std::string("QT_QPA_PLATFORM=wayland ") + TOVAK_TEST_WINDOW + " --retitle 30000 'Бюджет Q3.csv — окно'",
+         std::string("QT_QPA_PLATFORM=wayland TOVAK_RETITLE=30000 ") + TOVAK_TEST_WINDOW + " 'Бюджет Q3.csv — окно'",
          "Бюджет Q3.csv — окно", false},
         {"after a restart", "foot -T 'Бюджет Q3.csv — foot' sleep 600", "Бюджет Q3.csv — foot", true},
     };
