@@ -37,7 +37,7 @@ QString openablePath(const std::string& path) {
 }
 
 // Starts the desktop's opener for document as described for QtWorkspace; -1 when it could not be.
-pid_t startOpener(const QString& document) {
+pid_t spawnOpener(const QString& document) {
     QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     std::vector<std::string> arguments{program.toStdString(), QFile::encodeName(document).toStdString()};
     if (program.isEmpty()) {
@@ -84,10 +84,15 @@ struct OpenerExit {
     ~OpenerExit() { ::close(wake); }
 };
 
-// Reaps pid whenever it ends, on a thread of its own blocked in waitpid (no polling), so that no
-// opener is left a zombie; what it says is heard for the first answerMilliseconds only.
-void watchOpener(pid_t pid, monitor::Workspace::Outcome outcome) {
+// Starts the opener and reaps it whenever it ends, on a thread of its own blocked in waitpid (no
+// polling), so that no opener is left a zombie; outcome, when given, hears it for the first
+// answerMilliseconds only. False when it could not be started.
+bool startOpener(const QString& document, const monitor::Workspace::Outcome& outcome) {
     auto exit = std::make_shared<OpenerExit>();
+    const pid_t pid = exit->wake >= 0 ? spawnOpener(document) : -1;
+    if (pid <= 0) {
+        return false;
+    }
     std::thread([pid, exit] {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -96,8 +101,8 @@ void watchOpener(pid_t pid, monitor::Workspace::Outcome outcome) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(exit->wake, &one, sizeof(one));
     }).detach();
-    if (!outcome || exit->wake < 0) {
-        return;
+    if (!outcome) {
+        return true;
     }
     // Owned by the application, not by the workspace or the opener: quitting Tovak deletes it and
     // stops nothing.
@@ -106,7 +111,7 @@ void watchOpener(pid_t pid, monitor::Workspace::Outcome outcome) {
     patience->setSingleShot(true);
     // A coarse timer may fire 5 % early: "still running after 5 s" means 5 s.
     patience->setTimerType(Qt::PreciseTimer);
-    auto answer = std::make_shared<monitor::Workspace::Outcome>(std::move(outcome));
+    auto answer = std::make_shared<monitor::Workspace::Outcome>(outcome);
     const auto tell = [ended, answer](bool opened) {
         if (*answer) {
             std::exchange(*answer, nullptr)(opened);
@@ -117,25 +122,19 @@ void watchOpener(pid_t pid, monitor::Workspace::Outcome outcome) {
     QObject::connect(patience, &QTimer::timeout, ended, [tell] { tell(true); });
     QObject::connect(ended, &QSocketNotifier::activated, ended, [tell, exit] { tell(exit->succeeded); });
     patience->start(QtWorkspace::answerMilliseconds);
+    return true;
 }
 
 }  // namespace
 
 bool QtWorkspace::open(const std::string& path) {
-    const pid_t opener = startOpener(openablePath(path));
-    if (opener > 0) {
-        watchOpener(opener, nullptr);
-    }
-    return opener > 0;
+    return startOpener(openablePath(path), nullptr);
 }
 
 void QtWorkspace::openThen(const std::string& path, Outcome outcome) {
-    const pid_t opener = startOpener(openablePath(path));
-    if (opener <= 0) {
+    if (!startOpener(openablePath(path), outcome)) {
         outcome(false);
-        return;
     }
-    watchOpener(opener, std::move(outcome));
 }
 
 }  // namespace tovak::trigger
