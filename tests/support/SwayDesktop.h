@@ -35,7 +35,7 @@ class SwayDesktop {
     SwayDesktop(const SwayDesktop&) = delete;
     SwayDesktop& operator=(const SwayDesktop&) = delete;
 
-    // Ends sway and starts it again in the same folder, its sockets under the same names.
+    // Ends sway and starts it again in the same folder, its Wayland socket under the same name.
     bool restart() {
         stopChild(sway_);
         std::filesystem::remove(dir_ / "display");
