@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/DisplayCheck.h"
 #include "app/Icons.h"
@@ -15,15 +16,23 @@ namespace tovak::app {
 int runGui(int& argc, char** argv, const Options& options) {
     // Tovak's own windows run through XWayland on a Wayland session unless the user chose a
     // platform: there a frameless panel can stay on top and the close-up cover a whole screen,
-    // which Wayland leaves to the compositor.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // which Wayland leaves to the compositor. Chosen by Qt's own argument, not in the environment,
+    // which the programs Tovak starts (the decoy's application) inherit as the user's.
+    std::vector<char*> qtArguments(argv, argv + argc);
+    std::string platform = qEnvironmentVariable("QT_QPA_PLATFORM").toStdString();
+    static char platformOption[] = "-platform";
+    static char xcb[] = "xcb";
+    if (platform.empty() && !qEnvironmentVariableIsEmpty("DISPLAY")) {
+        platform = xcb;
+        qtArguments.insert(qtArguments.begin() + 1, {platformOption, xcb});
     }
-    if (const std::optional<std::string> message = missingDisplayMessage()) {
+    if (const std::optional<std::string> message = missingDisplayMessage(platform)) {
         std::cerr << *message << "\n";
         return 1;
     }
-    QApplication application(argc, argv);
+    int qtArgumentCount = static_cast<int>(qtArguments.size());
+    qtArguments.push_back(nullptr);
+    QApplication application(qtArgumentCount, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("tovak"));
     QApplication::setApplicationDisplayName(QStringLiteral("Товак"));
     QApplication::setDesktopFileName(QString::fromLatin1(TovakApp::applicationId));

@@ -30,41 +30,19 @@ class SwayDesktop {
         trigger::DesktopRect rect;
     };
 
-    SwayDesktop() : dir_("tovak-sway") {
-        const std::string d = dir_.path().string();
-        {
-            std::ofstream config(dir_ / "config");
-            config << "xwayland force\n"
-                   << "output HEADLESS-1 resolution 1280x720 position 0 0\n"
-                   // XWayland lets in sway's user only; the test may be root.
-                   << "exec sh -c 'xhost +si:localuser:root; echo \"$DISPLAY\" > " << d << "/display'\n";
-        }
-        std::vector<std::string> command = {"env",
-                                            "-i",
-                                            "PATH=/usr/local/bin:/usr/bin:/bin",
-                                            "HOME=" + d,
-                                            "XDG_RUNTIME_DIR=" + d,
-                                            "WLR_BACKENDS=headless",
-                                            "WLR_LIBINPUT_NO_DEVICES=1",
-                                            "WLR_RENDERER=pixman"};
-        if (::geteuid() == 0) {
-            // The folder becomes the unprivileged user's; root reaches its sockets all the same.
-            std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all);
-            if (::chown(d.c_str(), 65534, 65534) != 0) {
-                return;
-            }
-            for (const char* arg : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}) {
-                command.emplace_back(arg);
-            }
-        }
-        command.insert(command.end(), {"sway", "-c", dir_ / "config"});
-        sway_ = spawnChild(command, {.display = std::nullopt, .quietStderr = true});
-        ready_ = sway_ > 0 && XDisplay::waitUntil([&] { return findPaths(); }, 20) && run("create_output") &&
-                 run("output HEADLESS-2 resolution 1024x768 position 1280 0");
-    }
+    SwayDesktop() : dir_("tovak-sway") { launch(); }
     ~SwayDesktop() { stopChild(sway_); }
     SwayDesktop(const SwayDesktop&) = delete;
     SwayDesktop& operator=(const SwayDesktop&) = delete;
+
+    // Ends sway and starts it again in the same folder, its Wayland socket under the same name.
+    bool restart() {
+        stopChild(sway_);
+        std::filesystem::remove(dir_ / "display");
+        ipcPath_.clear(), wayland_.clear(), display_.clear();
+        launch();
+        return ready_;
+    }
 
     static bool installed() { return std::system("command -v sway >/dev/null 2>&1") == 0; }
 
@@ -110,6 +88,39 @@ class SwayDesktop {
     }
 
   private:
+    void launch() {
+        const std::string d = dir_.path().string();
+        {
+            std::ofstream config(dir_ / "config");
+            config << "xwayland force\n"
+                   << "output HEADLESS-1 resolution 1280x720 position 0 0\n"
+                   // XWayland lets in sway's user only; the test may be root.
+                   << "exec sh -c 'xhost +si:localuser:root; echo \"$DISPLAY\" > " << d << "/display'\n";
+        }
+        std::vector<std::string> command = {"env",
+                                            "-i",
+                                            "PATH=/usr/local/bin:/usr/bin:/bin",
+                                            "HOME=" + d,
+                                            "XDG_RUNTIME_DIR=" + d,
+                                            "WLR_BACKENDS=headless",
+                                            "WLR_LIBINPUT_NO_DEVICES=1",
+                                            "WLR_RENDERER=pixman"};
+        if (::geteuid() == 0) {
+            // The folder becomes the unprivileged user's; root reaches its sockets all the same.
+            std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all);
+            if (::chown(d.c_str(), 65534, 65534) != 0) {
+                return;
+            }
+            for (const char* arg : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}) {
+                command.emplace_back(arg);
+            }
+        }
+        command.insert(command.end(), {"sway", "-c", dir_ / "config"});
+        sway_ = spawnChild(command, {.display = std::nullopt, .quietStderr = true});
+        ready_ = sway_ > 0 && XDisplay::waitUntil([&] { return findPaths(); }, 20) && run("create_output") &&
+                 run("output HEADLESS-2 resolution 1024x768 position 1280 0");
+    }
+
     bool findPaths() {
         for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
             const std::string name = entry.path().filename().string();

@@ -23,8 +23,7 @@ bool xServerAnswers(const std::string& display) {
 }
 
 // The platforms Qt will try, in order, without their options ("xcb", "wayland-egl", "offscreen").
-std::vector<std::string> platformsToTry() {
-    const std::string chosen = environment("QT_QPA_PLATFORM");
+std::vector<std::string> platformsToTry(const std::string& chosen) {
     if (chosen.empty()) {
         return {"xcb", "wayland"};
     }
@@ -40,11 +39,11 @@ std::vector<std::string> platformsToTry() {
 
 }  // namespace
 
-std::optional<std::string> missingDisplayMessage() {
+std::optional<std::string> missingDisplayMessage(const std::string& platforms) {
     const std::string x11 = environment("DISPLAY");
     const std::string wayland = environment("WAYLAND_DISPLAY");
     bool xSilent = false;
-    for (const std::string& platform : platformsToTry()) {
+    for (const std::string& platform : platformsToTry(platforms)) {
         if (platform == "xcb") {
             if (!x11.empty() && xServerAnswers(x11)) {
                 return std::nullopt;

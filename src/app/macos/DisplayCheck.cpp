@@ -3,7 +3,7 @@
 namespace tovak::app {
 
 // A macOS login session always has its window server.
-std::optional<std::string> missingDisplayMessage() {
+std::optional<std::string> missingDisplayMessage(const std::string&) {
     return std::nullopt;
 }
 

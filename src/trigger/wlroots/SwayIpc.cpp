@@ -5,7 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <array>
+#include <chrono>
 #include <cstring>
 
 namespace tovak::trigger {
@@ -14,8 +14,11 @@ using system::Json;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::string_view kMagic = "i3-ipc";
-constexpr int kTimeoutMilliseconds = 2000;
+// For the whole exchange: a sway that dribbles its answer is as unanswering as a silent one.
+constexpr auto kDeadline = std::chrono::seconds(2);
 // sway's tree of a busy desktop is well under this; anything larger is not an answer to us.
 constexpr std::uint32_t kMaxPayload = 64u << 20;
 
@@ -35,37 +38,36 @@ class Socket {
     int fd_;
 };
 
-bool waitFor(int fd, short events) {
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd p{fd, events, 0};
-    return ::poll(&p, 1, kTimeoutMilliseconds) == 1 && (p.revents & events) != 0;
+    return left > 0 && ::poll(&p, 1, static_cast<int>(left)) == 1 && (p.revents & events) != 0;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        if (!waitFor(fd, POLLOUT)) {
+bool writeAll(int fd, std::string_view data, Clock::time_point deadline) {
+    while (!data.empty()) {
+        if (!waitFor(fd, POLLOUT, deadline)) {
             return false;
         }
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
         if (n <= 0) {
             return false;
         }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        data.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
 }
 
-bool readAll(int fd, char* data, std::size_t size) {
-    while (size > 0) {
-        if (!waitFor(fd, POLLIN)) {
+bool readAll(int fd, std::string& data, Clock::time_point deadline) {
+    for (std::size_t done = 0; done < data.size();) {
+        if (!waitFor(fd, POLLIN, deadline)) {
             return false;
         }
-        const ssize_t n = ::recv(fd, data, size, 0);
+        const ssize_t n = ::recv(fd, data.data() + done, data.size() - done, 0);
         if (n <= 0) {
             return false;
         }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -73,6 +75,7 @@ bool readAll(int fd, char* data, std::size_t size) {
 }  // namespace
 
 std::optional<Json> SwayIpc::request(Message type, const std::string& payload) const {
+    const Clock::time_point deadline = Clock::now() + kDeadline;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath_.empty() || socketPath_.size() >= sizeof(address.sun_path)) {
@@ -87,28 +90,49 @@ std::optional<Json> SwayIpc::request(Message type, const std::string& payload) c
     if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         return std::nullopt;
     }
-    std::array<char, kMagic.size() + 8> header{};
-    const auto length = static_cast<std::uint32_t>(payload.size());
-    const auto code = static_cast<std::uint32_t>(type);
-    std::memcpy(header.data(), kMagic.data(), kMagic.size());
-    std::memcpy(header.data() + kMagic.size(), &length, 4);
-    std::memcpy(header.data() + kMagic.size() + 4, &code, 4);
-    if (!writeAll(socket.fd(), header.data(), header.size()) ||
-        !writeAll(socket.fd(), payload.data(), payload.size()) || !readAll(socket.fd(), header.data(), header.size())) {
+    std::string header(headerSize, '\0');
+    if (!writeAll(socket.fd(), encode(type, payload), deadline) || !readAll(socket.fd(), header, deadline)) {
         return std::nullopt;
     }
-    std::uint32_t answerLength = 0;
-    std::uint32_t answerType = 0;
-    std::memcpy(&answerLength, header.data() + kMagic.size(), 4);
-    std::memcpy(&answerType, header.data() + kMagic.size() + 4, 4);
-    if (std::string_view(header.data(), kMagic.size()) != kMagic || answerType != code || answerLength > kMaxPayload) {
+    const std::optional<std::uint32_t> length = answerLength(header, type);
+    if (!length) {
         return std::nullopt;
     }
-    std::string answer(answerLength, '\0');
-    if (!readAll(socket.fd(), answer.data(), answer.size())) {
+    std::string answer(*length, '\0');
+    if (!readAll(socket.fd(), answer, deadline)) {
         return std::nullopt;
     }
     return Json::parse(answer);
+}
+
+std::string SwayIpc::encode(Message type, std::string_view payload) {
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    const auto code = static_cast<std::uint32_t>(type);
+    std::string bytes(kMagic);
+    bytes.append(reinterpret_cast<const char*>(&length), 4).append(reinterpret_cast<const char*>(&code), 4);
+    return bytes.append(payload);
+}
+
+std::optional<std::uint32_t> SwayIpc::answerLength(std::string_view header, Message type) {
+    std::uint32_t length = 0;
+    std::uint32_t code = 0;
+    if (header.size() != headerSize || !header.starts_with(kMagic)) {
+        return std::nullopt;
+    }
+    std::memcpy(&length, header.data() + kMagic.size(), 4);
+    std::memcpy(&code, header.data() + kMagic.size() + 4, 4);
+    if (code != static_cast<std::uint32_t>(type) || length > kMaxPayload) {
+        return std::nullopt;
+    }
+    return length;
+}
+
+std::optional<Json> SwayIpc::decode(std::string_view bytes, Message type) {
+    const std::optional<std::uint32_t> length = answerLength(bytes.substr(0, headerSize), type);
+    if (!length || bytes.size() - headerSize != *length) {
+        return std::nullopt;
+    }
+    return Json::parse(bytes.substr(headerSize));
 }
 
 std::string SwayIpc::exactCriterion(const std::string& text) {

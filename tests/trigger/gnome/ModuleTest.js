@@ -1,7 +1,8 @@
 // The GNOME 45+ extension loaded as the Shell loads it, an ES module, under gjs with the Shell's own
 // modules (Extension, Main) stood in for by a resource bundle at their real addresses; Gio and GLib
 // are real. It must export its object on enable and take it away on disable, answer the executable it
-// was installed beside (<prefix>/bin/tovak), and refuse any other program.
+// was installed beside (<prefix>/bin/tovak), and refuse any other program, any name that is no file's, and
+// an eleventh different name from one caller in 10 minutes.
 //
 // gjs -m ModuleTest.js EXTENSION_FOLDER, on a session bus (dbus-run-session). Exit 0 passed, 1 failed,
 // 77 skipped.
@@ -102,12 +103,32 @@ async function main(source) {
     check((await callFrom(own, 'CountWindows', count)).error !== undefined, 'nothing is exported before enable');
 
     extension.enable();
+    let now = 0;
+    extension._control._now = () => now;
     const answer = await callFrom(own, 'CountWindows', count);
     check(answer.value?.[0] === 1, `the installed Tovak is answered (${JSON.stringify(answer)})`);
     const other = await run(['gdbus', 'call', '--session', '--dest', Gio.DBus.session.get_unique_name(),
         '--object-path', PATH, '--method', `${IFACE}.CountWindows`, 'Отчёт.csv']);
     check(!other.ok && other.output.includes('org.freedesktop.DBus.Error.AccessDenied'),
         `another program is refused (${other.output.trim()})`);
+
+    const ask = name => callFrom(own, 'CountWindows', new GLib.Variant('(s)', [name]));
+    for (const [name, ok] of [['', false], ['Отчёт', false], ['.csv', false], ['Отчёт.', false], ['а/б.csv', false],
+        ['Отчёт.c v', false], [`${'я'.repeat(126)}.csv`, false], [`${'я'.repeat(125)}.csv`, true]]) {
+        const r = await ask(name);
+        check(ok ? r.value !== undefined : r.error === 'org.freedesktop.DBus.Error.InvalidArgs',
+            `"${name.slice(0, 9)}" (${name.length}) is ${ok ? '' : 'no '}file name: ${JSON.stringify(r).slice(0, 70)}`);
+    }
+    for (let i = 2; i < 10; i++)
+        check((await ask(`${i}.csv`)).value !== undefined, `different name ${i + 1} of 10`);
+    check((await ask('10.csv')).error === 'org.freedesktop.DBus.Error.LimitsExceeded', 'the eleventh is refused');
+    check((await ask('Отчёт.csv')).value !== undefined, 'a name asked about before still answers');
+    const another = await run([GLib.file_read_link('/proc/self/exe'), '-c', `print(imports.gi.Gio.DBus.session.call_sync(
+        '${Gio.DBus.session.get_unique_name()}', '${PATH}', '${IFACE}', 'CountWindows',
+        new imports.gi.GLib.Variant('(s)', ['10.csv']), null, 0, 5000, null).deepUnpack())`]);
+    check(another.output.trim() === '0', `another caller has names of its own (${another.output.trim()})`);
+    now += 10 * 60 * 1000 * 1000;
+    check((await ask('10.csv')).value !== undefined, 'ten minutes on, a new name answers');
 
     extension.disable();
     check((await callFrom(own, 'CountWindows', count)).error !== undefined, 'nothing is exported after disable');

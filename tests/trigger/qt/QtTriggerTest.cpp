@@ -5,13 +5,12 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QDesktopServices>
 #include <QFileDialog>
-#include <QObject>
 #include <QSettings>
-#include <QUrl>
+#include <chrono>
 #include <deque>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "monitor/qt/QtSettingsStore.h"
@@ -125,31 +124,6 @@ TEST_F(TriggerSettings, UnwritableSettingsAreReportedNotLost) {
     EXPECT_EQ(h_->status(), "Настройки не сохранились");
 }
 
-// Takes the place of the desktop's file opener and remembers what it was asked to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl& url) { urls.push_back(url); }
-};
-
-TEST(Workspace, OpensTheFileItselfWhateverItsNameAndRefusesWhatNoApplicationCouldOpen) {
-    testing::TempDir folder("tovak-workspace");
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-    const std::string document = folder.write("Бюджет #3 100% \"итог\"?.csv", "x");
-    QtWorkspace workspace;
-    EXPECT_FALSE(workspace.open(folder / "missing.csv"));
-    EXPECT_FALSE(workspace.open(folder.path().string()));
-    EXPECT_FALSE(workspace.open(""));
-    EXPECT_TRUE(catcher.urls.isEmpty());
-    EXPECT_TRUE(workspace.open(document));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    ASSERT_EQ(catcher.urls.size(), 1);
-    EXPECT_EQ(catcher.urls.front().toLocalFile().toStdString(), document);
-}
-
 // The desktop seen through the trigger's window control: no window shows the document yet.
 class NoWindowsYet final : public WindowControl {
   public:
@@ -174,11 +148,12 @@ class AnswerSpy final : public monitor::Workspace {
 
 TEST(Workspace, TheDesktopOpenersExitStatusReachesTheStatusLineOncePerAttemptAndAnOpenerThatStaysBlocksNothing) {
     testing::TempDir folder("tovak-opener");
-    // A stand-in xdg-open that answers as the document's name says; "ждёт" stays until told to go,
-    // as xdg-open does while it keeps the application in the foreground.
+    // A stand-in xdg-open that answers as the document's name says; "ждёт" stays until told to go (or
+    // the test is over), as xdg-open does while it keeps the application in the foreground.
     folder.script("bin/xdg-open", "printf '%s\\n' \"$@\" >> '" + (folder / "asked") + "'\ncase \"$1\" in\n" +
-                                      "*отказ*) exit 3;;\n*нет*) exit 4;;\n*ждёт*) while [ ! -e '" + (folder / "go") +
-                                      "' ]; do /bin/sleep 0.1; done;;\nesac");
+                                      "*отказ*) exit 3;;\n*нет*) exit 4;;\n*семь*) /bin/sleep 7; exit 3;;\n*ждёт*) " +
+                                      "while [ ! -e '" + (folder / "go") +
+                                      "' ] && [ -e \"$1\" ]; do /bin/sleep 0.1; done;;\nesac");
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QByteArray::fromStdString(folder / "bin"));
     auto worker = std::make_shared<runtime::ManualSerialQueue>();
@@ -197,12 +172,15 @@ TEST(Workspace, TheDesktopOpenersExitStatusReachesTheStatusLineOncePerAttemptAnd
         bool exists;
         std::vector<bool> answers;
         std::vector<std::string> notices;
+        double notBeforeSeconds = 0;
     } rows[] = {
         {"ждёт.csv", true, {}, {}},  // first, so that every other row runs while it stays
         {"Бюджет #3 \"итог\".csv", true, {true}, {}},
         {"отказ.csv", true, {false}, {"Файл не открылся"}},
         {"нет приложения.csv", true, {false}, {"Файл не открылся"}},
         {"пропал.csv", false, {false}, {"Файл не открылся"}},
+        // Still running 5 s after it was asked: handed over; its "no" 2 s later is not heard.
+        {"семь секунд.csv", true, {true}, {}, 5.0},
     };
     std::deque<std::vector<std::string>> notices;  // each stays where it is
     std::vector<std::shared_ptr<AnswerSpy>> openers;
@@ -213,6 +191,7 @@ TEST(Workspace, TheDesktopOpenersExitStatusReachesTheStatusLineOncePerAttemptAnd
         auto documents = RaisingWorkspace::create(
             std::make_shared<NoWindowsYet>(), openers.back(), worker, main,
             [&said = notices.emplace_back()](const std::string& text) { said.push_back(text); });
+        const auto asked = std::chrono::steady_clock::now();
         documents->open(document);
         documents->open(document);
         EXPECT_TRUE(waitFor([&] {
@@ -221,10 +200,13 @@ TEST(Workspace, TheDesktopOpenersExitStatusReachesTheStatusLineOncePerAttemptAnd
         }));
         EXPECT_EQ(openers.back()->answers, row.answers);
         EXPECT_EQ(notices.back(), row.notices);
+        EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count(),
+                  row.notBeforeSeconds);
     }
     // The opener is handed the document's absolute path as one argument, once per attempt.
     EXPECT_EQ(folder.read("asked"), folder / "ждёт.csv\n" + folder / "Бюджет #3 \"итог\".csv\n" +
-                                        folder / "отказ.csv\n" + folder / "нет приложения.csv\n");
+                                        folder / "отказ.csv\n" + folder / "нет приложения.csv\n" +
+                                        folder / "семь секунд.csv\n");
     folder.write("go", "");
     EXPECT_TRUE(waitFor([&] { return !openers.front()->answers.empty(); }));
     EXPECT_EQ(openers.front()->answers, std::vector<bool>{true});
@@ -235,7 +217,30 @@ TEST(Workspace, TheDesktopOpenersExitStatusReachesTheStatusLineOncePerAttemptAnd
     std::optional<bool> answer;
     QtWorkspace().openThen(folder / "отказ.csv", [&](bool opened) { answer = opened; });
     EXPECT_EQ(answer, false);
+    EXPECT_FALSE(QtWorkspace().open(folder / "отказ.csv"));
     qputenv("PATH", path);
+}
+
+// Tovak quits while its opener still runs: the opener goes on, in a session of its own, with Tovak's
+// environment.
+TEST(Workspace, QuittingLeavesTheOpenerRunningInASessionOfItsOwn) {
+    testing::TempDir folder("tovak-opener-quit");
+    folder.script("bin/xdg-open", "[ $(cut -d' ' -f6 /proc/$$/stat) = $$ ] && echo \"own session $MARK\" > '" +
+                                      folder / "started" + "'\nwhile [ ! -e '" + folder / "go" +
+                                      "' ] && [ -e \"$1\" ]; do sleep 0.1; done\ntouch '" + folder / "after" + "'");
+    const std::string tovak = "PATH='" + folder / "bin" + ":/usr/bin:/bin' MARK=своё " TOVAK_TEST_OPENER " '" +
+                              folder.write("Отчёт.csv", "x") + "'";
+    ASSERT_EQ(std::system(tovak.c_str()), 0);
+    const auto waitFor = [](const fs::path& file) {
+        for (QDeadlineTimer deadline(20000); !fs::exists(file) && !deadline.hasExpired();) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return fs::exists(file);
+    };
+    EXPECT_TRUE(waitFor(folder / "started"));
+    EXPECT_EQ(folder.read("started"), "own session своё\n");
+    folder.write("go", "");
+    EXPECT_TRUE(waitFor(folder / "after")) << "the opener did not outlive Tovak";
 }
 
 TEST(FileChooser, NonModalSingleSpreadsheetChoiceAnsweredOnceWithThePathOrOnCancelWithNothing) {
@@ -276,5 +281,3 @@ TEST(FileChooser, NonModalSingleSpreadsheetChoiceAnsweredOnceWithThePathOrOnCanc
 
 }  // namespace
 }  // namespace tovak::trigger
-
-#include "QtTriggerTest.moc"

@@ -34,18 +34,33 @@ class Sway : public ::testing::Test {
     std::shared_ptr<WlrootsWindowControl> control_;
 };
 
+// Also after a native window renamed itself 30000 times in a row (what the compositor says meanwhile would
+// fill a connection nobody reads), and after sway was restarted (the control connects again).
 TEST_F(Sway, NativeAndXWaylandWindowsAreFoundRaisedAndClosedByTitle) {
     const struct Row {
         const char* name;
-        const char* command;
+        std::string command;
         const char* title;
+        bool restart;
     } rows[] = {
-        {"native Wayland", "foot -T 'Бюджет Q3.csv — foot' sleep 600", "Бюджет Q3.csv — foot"},
-        {"XWayland", "xterm -T 'Бюджет Q3.csv — xterm' -e sleep 600", "Бюджет Q3.csv — xterm"},
+        {"native Wayland", "foot -T 'Бюджет Q3.csv — foot' sleep 600", "Бюджет Q3.csv — foot", false},
+        {"XWayland", "xterm -T 'Бюджет Q3.csv — xterm' -e sleep 600", "Бюджет Q3.csv — xterm", false},
+        {"renamed 30000 times",
+         std::string("QT_QPA_PLATFORM=wayland TOVAK_RETITLE=30000 ") + TOVAK_TEST_WINDOW + " 'Бюджет Q3.csv — окно'",
+         "Бюджет Q3.csv — окно", false},
+        {"after a restart", "foot -T 'Бюджет Q3.csv — foot' sleep 600", "Бюджет Q3.csv — foot", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        if (row.restart) {
+            const std::string socket = sway_->waylandSocket();
+            ASSERT_TRUE(sway_->restart());
+            ASSERT_EQ(sway_->waylandSocket(), socket);
+        }
+        const std::unique_ptr<ToplevelConnection> one = ToplevelConnection::open(sway_->waylandSocket());
+        ASSERT_NE(one, nullptr);
         ASSERT_TRUE(start(row.command, row.title));
+        EXPECT_EQ(one->act(ToplevelConnection::Action::count, "Бюджет Q3.csv"), 1) << "one connection keeps up";
         ASSERT_TRUE(start("foot -T 'Отчёт.csv — foot' sleep 600", "Отчёт.csv — foot"));
         ASSERT_TRUE(XDisplay::waitUntil([&] { return sway_->focused("Отчёт.csv — foot"); }));
         EXPECT_EQ(control_->countWindowsTitled("Бюджет Q3.csv"), 1);

@@ -10,10 +10,15 @@
 // can write it could rewrite this code anyway: same owner as this file and its folder, and none of the
 // three writable by group or others. So a system-wide copy is widened only by root, and a copy in a
 // user's own folder (as tests install it) gains nothing its owner could not give it by editing it.
-// What it cannot tell apart is a program that runs inside Tovak's process (one allowed to debug it);
-// such a program could as well install an extension of its own for the next login.
 //
-// It offers nothing else: count, raise and close windows whose title contains a text, place
+// Against the user's own programs this check is advisory: one that starts the installed Tovak with a
+// library of its own (LD_PRELOAD), or connects to the bus and then has that process exec Tovak while a
+// child keeps the connection, or is allowed to debug Tovak, is answered as Tovak. Such a program could
+// as well install an extension of its own for the next login. What it gains here is kept small: names
+// must look like a file's (an extension, at most 255 bytes), and each caller may ask about at most 10
+// different names in 10 minutes, so window titles cannot be read a guess at a time.
+//
+// It offers nothing else: count, raise and close windows whose title contains a file's name, place
 // Tovak's panel (found by its exact title) above and on every workspace, and the geometry of the
 // monitor holding the focused window.
 
@@ -49,6 +54,14 @@ const TOVAK_WINDOW_CONTROL_XML = `<node>
     </method>
   </interface>
 </node>`;
+
+const TOVAK_NAMES_PER_CALLER = 10;
+const TOVAK_NAMES_MICROSECONDS = 10 * 60 * 1000 * 1000;
+
+// Whether text could be a file's name: an extension after its last dot, no slash, at most 255 bytes.
+function tovakLooksLikeFileName(text) {
+    return !text.includes('/') && /[^]\.[\p{L}\p{N}]+$/u.test(text) && new TextEncoder().encode(text).length <= 255;
+}
 
 // Device and inode of the file at path, symbolic links (and /proc's magic links) followed; null
 // when it cannot be read.
@@ -94,6 +107,31 @@ class TovakWindowControl {
     constructor(extensionDir) {
         this._extensionDir = extensionDir;
         this._exported = null;
+        // Per caller's process: each name it asked about, with when it last did.
+        this._asked = new Map();
+    }
+
+    _now() {
+        return GLib.get_monotonic_time();
+    }
+
+    // Whether the caller pid may ask about name: one it asked about within the last 10 minutes, or a
+    // new one while it has asked about fewer than 10 others.
+    _admit(pid, name) {
+        const now = this._now();
+        for (const [caller, names] of this._asked) {
+            for (const [asked, when] of names) {
+                if (now - when >= TOVAK_NAMES_MICROSECONDS)
+                    names.delete(asked);
+            }
+            if (names.size === 0)
+                this._asked.delete(caller);
+        }
+        const names = this._asked.get(pid) ?? new Map();
+        if (!names.has(name) && names.size >= TOVAK_NAMES_PER_CALLER)
+            return false;
+        this._asked.set(pid, names.set(name, now));
+        return true;
     }
 
     export() {
@@ -107,8 +145,9 @@ class TovakWindowControl {
         this._exported = null;
     }
 
-    // Runs operation for an allowed caller and returns its values; anyone else is refused.
-    _answer(invocation, signature, operation) {
+    // Runs operation for an allowed caller and returns its values; anyone else is refused, and so is
+    // a name (when given) that is no file's or one too many.
+    _answer(invocation, signature, operation, name) {
         const refuse = () => invocation.return_dbus_error('org.freedesktop.DBus.Error.AccessDenied',
             'Only Tovak may use this interface');
         invocation.get_connection().call('org.freedesktop.DBus', '/org/freedesktop/DBus',
@@ -120,6 +159,15 @@ class TovakWindowControl {
                     const caller = tovakFileIdentity(`/proc/${pid}/exe`);
                     if (caller === null || !this._allowed.some(path => tovakFileIdentity(path) === caller)) {
                         refuse();
+                        return;
+                    }
+                    if (name !== undefined && !tovakLooksLikeFileName(name)) {
+                        invocation.return_dbus_error('org.freedesktop.DBus.Error.InvalidArgs', 'Not a file name');
+                        return;
+                    }
+                    if (name !== undefined && !this._admit(pid, name)) {
+                        invocation.return_dbus_error('org.freedesktop.DBus.Error.LimitsExceeded',
+                            'Too many different names');
                         return;
                     }
                 } catch (e) {
@@ -134,15 +182,13 @@ class TovakWindowControl {
             });
     }
 
-    // Every managed window whose title contains titlePart; none for an empty text.
+    // Every managed window whose title contains titlePart.
     _windowsTitled(titlePart) {
-        if (titlePart.length === 0)
-            return [];
         return global.display.list_all_windows().filter(w => (w.get_title() ?? '').includes(titlePart));
     }
 
     CountWindowsAsync([titlePart], invocation) {
-        this._answer(invocation, '(u)', () => [this._windowsTitled(titlePart).length]);
+        this._answer(invocation, '(u)', () => [this._windowsTitled(titlePart).length], titlePart);
     }
 
     RaiseWindowsAsync([titlePart], invocation) {
@@ -155,7 +201,7 @@ class TovakWindowControl {
                 Main.activateWindow(window, global.get_current_time(), workspace);
             }
             return [windows.length];
-        });
+        }, titlePart);
     }
 
     CloseWindowsAsync([titlePart], invocation) {
@@ -164,7 +210,7 @@ class TovakWindowControl {
             for (const window of windows)
                 window.delete(global.get_current_time());
             return [windows.length];
-        });
+        }, titlePart);
     }
 
     PlacePanelAsync([title, x, y, width, height], invocation) {
