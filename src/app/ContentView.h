@@ -59,6 +59,9 @@ class ContentView final : public QWidget {
     ElidedLabel* status_ = nullptr;
     ElidedLabel* summary_ = nullptr;
     QPushButton* awayButton_ = nullptr;
+    // The away mode the button's label offers to leave: what a press acts on, whatever the monitor
+    // publishes before the label follows.
+    bool awayShown_ = false;
     QPushButton* pauseButton_ = nullptr;
     QMenu* pauseMenu_ = nullptr;
     QPushButton* startButton_ = nullptr;
