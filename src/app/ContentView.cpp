@@ -96,6 +96,14 @@ QHBoxLayout* ContentView::makeHeader() {
     header->addSpacing(8);
     header->addStretch(1);
     header->addWidget(status_, 0, Qt::AlignVCenter);
+    cameraButton_ = new QToolButton(this);
+    cameraButton_->setObjectName("cameraButton");
+    cameraButton_->setIcon(icon(IconName::camera));
+    cameraButton_->setToolTip(QStringLiteral("Камера"));
+    cameraButton_->setPopupMode(QToolButton::InstantPopup);
+    cameraButton_->setAutoRaise(true);
+    cameraButton_->hide();
+    header->addWidget(cameraButton_, 0, Qt::AlignVCenter);
     return header;
 }
 
@@ -211,6 +219,11 @@ void ContentView::rebuild() {
             monitor->setAwayMode(false);
         }
     });
+}
+
+void ContentView::setCameraMenu(QMenu* menu) {
+    cameraButton_->setMenu(menu);
+    cameraButton_->setVisible(menu != nullptr);
 }
 
 void ContentView::showAwayMode(bool away) {

@@ -13,16 +13,19 @@
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <map>
 #include <tuple>
 
 #include "app/Autostart.h"
 #include "app/AwayEscMonitor.h"
+#include "app/CameraChooser.h"
 #include "app/CameraPreviewView.h"
 #include "app/ContentView.h"
 #include "app/QtTranslations.h"
 #include "app/StatusTray.h"
 #include "app/TovakApp.h"
+#include "camera/FakeCameras.h"
 #include "support/MonitorHarness.h"
 #include "support/QtTest.h"
 #include "trigger/qt/QtFileChooser.h"
@@ -439,6 +442,44 @@ TEST_F(CameraPreviewTest, TheUsersOwnFaceIsNeverOfferedAsScenery) {
         ASSERT_EQ(menu->actions().size(), offered ? 2 : 1);
         EXPECT_EQ(menu->actions().back()->text(), "Снова замечать все лица");
     }
+}
+
+TEST(CameraChooser, TheMenuOffersColourCamerasByNameAndKeepsTheChoiceByIdentity) {
+    MonitorHarness h;
+    FakeNode twin = kWebcam;
+    twin.bus = "usb-0000:00:14.0-3";
+    const auto nodes = std::make_shared<Nodes>(
+        Nodes{{"/dev/video0", kBuiltIn}, {"/dev/video2", kInfrared}, {"/dev/video4", kWebcam}, {"/dev/video6", twin}});
+    const auto session = std::make_shared<camera::V4L2CameraSession>(fakeSystemOn(nodes));
+    app::CameraChooser chooser(session, h.services, {}, nullptr);
+    ContentView view(*h.monitor, {});
+    view.setCameraMenu(chooser.makeMenu(&view));
+    QMenu* menu = view.findChild<QToolButton*>("cameraButton")->menu();
+    const auto entries = [&] {
+        Q_EMIT menu->aboutToShow();
+        QStringList shown;
+        for (const QAction* action : menu->actions()) {
+            shown << (action->isChecked() ? "✓ " : "") + action->text() + (action->isEnabled() ? "" : " —");
+        }
+        return shown.join("|").toStdString();
+    };
+    EXPECT_EQ(entries(),
+              "✓ Автоматически||Integrated C|HD Pro Webcam C920 (/dev/video4)|HD Pro Webcam C920 (/dev/video6)");
+    menu->actions().last()->trigger();
+    EXPECT_EQ(h.services->string("tovak.camera"), "HD Pro Webcam C920 @ usb-0000:00:14.0-3");
+    EXPECT_EQ(session->defaultVideoDevice()->id, "/dev/video6");
+    nodes->erase("/dev/video6");
+    EXPECT_EQ(entries(), "Автоматически||Integrated C|HD Pro Webcam C920|✓ Выбранная камера не подключена —");
+
+    // The next start takes the kept choice, unless the command line names another.
+    const auto next = std::make_shared<camera::V4L2CameraSession>(fakeSystemOn(nodes));
+    app::CameraChooser kept(next, h.services, {}, nullptr);
+    EXPECT_TRUE(next->choice() == session->choice());
+    app::CameraChooser named(next, h.services, {camera::CameraChoice::By::name, "integrated c"}, nullptr);
+    EXPECT_EQ(next->defaultVideoDevice()->id, "/dev/video0");
+    menu->actions().first()->trigger();
+    EXPECT_FALSE(h.services->string("tovak.camera"));
+    EXPECT_EQ(session->defaultVideoDevice()->id, "/dev/video0");
 }
 
 TEST(Autostart, TheMenuEntryWritesAndRemovesTheLoginEntryAndFollowsTheFile) {
