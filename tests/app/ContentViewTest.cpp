@@ -476,7 +476,7 @@ TEST(CameraChooser, TheMenuOffersColourCamerasByNameAndKeepsTheChoiceByIdentity)
     app::CameraChooser kept(next, h.services, {}, nullptr);
     EXPECT_TRUE(next->choice() == session->choice());
     app::CameraChooser named(next, h.services, {camera::CameraChoice::By::name, "integrated c"}, nullptr);
-    EXPECT_EQ(next->defaultVideoDevice()->id, "/dev/video0");
+    EXPECT_EQ(next->choice().value, "integrated c");
     menu->actions().first()->trigger();
     EXPECT_FALSE(h.services->string("tovak.camera"));
     EXPECT_EQ(session->defaultVideoDevice()->id, "/dev/video0");
