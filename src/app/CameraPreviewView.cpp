@@ -25,6 +25,7 @@ CameraPreviewView::CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* 
     : QWidget(parent), monitor_(monitor) {
     setObjectName("cameraPreview");
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMaximumSize(preferredWidth, preferredHeight);
     // Observers hear of a change before it is made, so the view reads the new values a turn later.
     auto later = [this](const auto&) {
         if (!refreshQueued_) {
@@ -112,8 +113,7 @@ QRectF CameraPreviewView::fittedRect(QSizeF imageSize, QSizeF box) {
 }
 
 QRectF CameraPreviewView::pictureRect() const {
-    const QRectF fitted = fittedRect(image_.isNull() ? QSizeF(4, 3) : QSizeF(image_.size()), size());
-    return {QPointF(0, 0), fitted.size()};
+    return fittedRect(image_.isNull() ? QSizeF(4, 3) : QSizeF(image_.size()), size());
 }
 
 void CameraPreviewView::paintEvent(QPaintEvent*) {
@@ -135,18 +135,21 @@ void CameraPreviewView::paintEvent(QPaintEvent*) {
         return;
     }
 
+    const QRectF box = rect();
     QPainterPath clip;
-    clip.addRoundedRect(picture, cornerRadius, cornerRadius);
+    clip.addRoundedRect(box, cornerRadius, cornerRadius);
     painter.save();
     painter.setClipPath(clip);
-    painter.fillRect(picture, QColor(0, 0, 0, 51));
+    painter.fillRect(box, QColor(0, 0, 0, 51));
     // Nearest-neighbour scaling: no smoothing between pixels.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(picture, image_);
     painter.restore();
 
-    // The outlines are not clipped, so one at the edge is drawn whole. Marked regions go beneath
-    // the faces: a face outlined over one did not match it and still counts.
+    // The outlines lie on the faces of the fitted picture, and are not clipped, so one at the edge is
+    // drawn whole. Marked regions go beneath the faces: a face outlined over one did not match it
+    // and still counts.
+    painter.translate(picture.topLeft());
     QPen dashed(ignoredColour(), outlineWidth, Qt::DashLine, Qt::FlatCap, Qt::MiterJoin);
     painter.setPen(dashed);
     painter.setBrush(Qt::NoBrush);

@@ -14,11 +14,13 @@ namespace tovak::app {
 
 // The live camera picture with an outline over each face the monitor works with: green for the
 // user's, orange for another. A grey placeholder with a crossed-out camera while there is no picture.
+// The view is the box the picture is fitted into, at most 480 x 360; the picture keeps its
+// proportions, centred, on a dark ground where it leaves the box uncovered.
 class CameraPreviewView final : public QWidget {
     Q_OBJECT
 
   public:
-    // The size the window asks for at first; the preview grows with the window.
+    // The largest box, which the window asks for at first.
     static constexpr int preferredWidth = 480;
     static constexpr int preferredHeight = 360;
     static constexpr double cornerRadius = 10.0;
@@ -44,8 +46,7 @@ class CameraPreviewView final : public QWidget {
 
     [[nodiscard]] bool showsPlaceholder() const { return image_.isNull(); }
     [[nodiscard]] QSize sizeHint() const override { return {preferredWidth, preferredHeight}; }
-    // Where the picture (or the placeholder) is drawn: fitted into the box at its top left, so that
-    // it starts at the column's leading edge however the window is shaped.
+    // Where the picture (or the 4:3 placeholder) is drawn: fitted into the box, centred.
     [[nodiscard]] QRectF pictureRect() const;
 
     // Reads the monitor's current picture and outlines and repaints.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "monitor/IgnoredFaces.h"
@@ -10,12 +11,20 @@
 namespace tovak::app {
 
 std::string usageText() {
-    return "Usage: tovak [--camera demo|PATH [--camera-node PATH]] [--headless] [--lock dry-run] [--max-seconds N]\n"
-           "             [--start] [--hidden] [--detector NAME] [--realtime]\n"
+    return "Usage: tovak [--camera demo|PATH|/dev/videoN|NAME [--camera-node PATH]] [--headless] [--lock dry-run]\n"
+           "             [--max-seconds N] [--start] [--hidden] [--detector NAME] [--realtime]\n"
            "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH]\n"
+           "       tovak --list-cameras\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
-           "  --camera PATH      a video file or a folder of images as the camera\n"
+           "  --camera PATH      a video file or a folder of images as the camera: a PATH has a \"/\" in\n"
+           "                     it (./clip.mp4) or names a file or folder that is there\n"
+           "  --camera /dev/videoN\n"
+           "                     this camera (also a /dev/v4l/by-id link) instead of the one chosen in\n"
+           "                     the window, which waits while it is not there (a headless run ends)\n"
+           "  --camera NAME      the camera its driver calls NAME, in any case of letters, as\n"
+           "                     --list-cameras shows it; waited for as above\n"
+           "  --list-cameras     the cameras there are: name, device, and the link that names it for good\n"
            "  --headless         no windows: one JSON object per line on standard output per event\n"
            "  --lock dry-run     report the session lock as done instead of locking\n"
            "  --max-seconds N    stop after N seconds of source time\n"
@@ -68,6 +77,24 @@ Rule path(const char* name, std::optional<std::string> Options::*member, const c
             }};
 }
 
+// The demo, a recorded file or folder, a camera's device, or a camera's name.
+std::optional<std::string> camera(Options& options, const std::optional<std::string>& value) {
+    if (!value || value->empty()) {
+        return "--camera needs \"demo\", a path, a camera's device or a camera's name";
+    }
+    // The last --camera counts.
+    options.camera.reset(), options.cameraDevice.reset(), options.cameraName.reset();
+    std::error_code error;
+    if (value->rfind("/dev/", 0) == 0) {
+        options.cameraDevice = *value;
+    } else if (*value == "demo" || value->find('/') != std::string::npos || std::filesystem::exists(*value, error)) {
+        options.camera = *value;
+    } else {
+        options.cameraName = *value;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> detector(Options& options, const std::optional<std::string>& value) {
     const std::string engine = value.value_or("");
     if (engine != "onednn" && engine != "onednn-f32" && engine != "opencv") {
@@ -112,7 +139,8 @@ const std::vector<Rule>& rules() {
         flag("--headless", &Options::headless),
         flag("--loop", &Options::loop),
         flag("--realtime", &Options::realtime),
-        path("--camera", &Options::camera, "--camera needs \"demo\" or a path"),
+        flag("--list-cameras", &Options::listCameras),
+        {"--camera", true, camera},
         path("--camera-node", &Options::cameraNode, "--camera-node needs the path of a file"),
         path("--journal", &Options::journal, "--journal needs the path of a file"),
         {"--lock", true,

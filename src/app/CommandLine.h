@@ -14,8 +14,14 @@ enum class DetectorBackend { onednn, onednnF32, opencv };
 
 // What the tovak command was asked to do.
 struct Options {
-    // "demo", a video file or a folder of images; none for the default camera.
+    // "demo", a video file or a folder of images; none for a camera.
     std::optional<std::string> camera;
+    // The camera to take instead of the one chosen in the window: a device path (/dev/videoN, a
+    // /dev/v4l link), or a camera's name.
+    std::optional<std::string> cameraDevice;
+    std::optional<std::string> cameraName;
+    // Print the cameras there are and end.
+    bool listCameras = false;
     bool headless = false;
     // Report the lock as done instead of locking.
     bool lockDryRun = false;

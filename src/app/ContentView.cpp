@@ -59,13 +59,13 @@ ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()>
     escMonitor_ = new AwayEscMonitor(this);
 
     // The header stays at the top and the rows of buttons at the bottom; the preview takes what
-    // the window gives beyond that.
+    // the window gives between them, up to its largest box, at the column's leading edge.
     auto* column = new QVBoxLayout(this);
     column->setSpacing(14);
     column->setContentsMargins(16, 16, 16, 16);
     column->addLayout(makeHeader());
     preview_ = new CameraPreviewView(monitor_, this);
-    column->addWidget(preview_, 1);
+    column->addWidget(preview_, 1, Qt::AlignLeft | Qt::AlignVCenter);
     column->addLayout(makeTriggerRow());
     column->addLayout(makeControls());
     observeMonitor();
@@ -96,6 +96,14 @@ QHBoxLayout* ContentView::makeHeader() {
     header->addSpacing(8);
     header->addStretch(1);
     header->addWidget(status_, 0, Qt::AlignVCenter);
+    cameraButton_ = new QToolButton(this);
+    cameraButton_->setObjectName("cameraButton");
+    cameraButton_->setIcon(icon(IconName::camera));
+    cameraButton_->setToolTip(QStringLiteral("Камера"));
+    cameraButton_->setPopupMode(QToolButton::InstantPopup);
+    cameraButton_->setAutoRaise(true);
+    cameraButton_->hide();
+    header->addWidget(cameraButton_, 0, Qt::AlignVCenter);
     return header;
 }
 
@@ -156,7 +164,8 @@ QHBoxLayout* ContentView::makeControls() {
     controls->addStretch(1);
     controls->addWidget(startButton_);
     controls->addWidget(stopButton_);
-    connect(awayButton_, &QPushButton::clicked, this, [this] { monitor_.setAwayMode(!monitor_.awayMode.get()); });
+    // The label names the operation: "Отошёл" switches away mode on, "На месте" off.
+    connect(awayButton_, &QPushButton::clicked, this, [this] { monitor_.setAwayMode(!awayShown_); });
     // Without its menu (while paused) the pause button ends the pause.
     connect(pauseButton_, &QPushButton::clicked, this, [this] {
         if (pauseButton_->menu() == nullptr) {
@@ -212,7 +221,13 @@ void ContentView::rebuild() {
     });
 }
 
+void ContentView::setCameraMenu(QMenu* menu) {
+    cameraButton_->setMenu(menu);
+    cameraButton_->setVisible(menu != nullptr);
+}
+
 void ContentView::showAwayMode(bool away) {
+    awayShown_ = away;
     if (away) {
         awayButton_->setText(QStringLiteral("На месте"));
         awayButton_->setIcon(tintedIcon(IconName::back, Qt::white, Qt::white));

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QPushButton>
+#include <QToolButton>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -32,6 +33,8 @@ class ContentView final : public QWidget {
     ContentView(monitor::PrivacyMonitor& monitor, std::function<void()> onShown, QWidget* parent = nullptr);
     ~ContentView() override;
 
+    // The camera's choice beside the status line; without it (the demo, a file) no button shows.
+    void setCameraMenu(QMenu* menu);
     // Reads every published value the panel shows and updates the controls.
     void rebuild();
 
@@ -57,8 +60,12 @@ class ContentView final : public QWidget {
     monitor::PrivacyMonitor& monitor_;
     std::function<void()> onShown_;
     ElidedLabel* status_ = nullptr;
+    QToolButton* cameraButton_ = nullptr;
     ElidedLabel* summary_ = nullptr;
     QPushButton* awayButton_ = nullptr;
+    // The away mode the button's label offers to leave: what a press acts on, whatever the monitor
+    // publishes before the label follows.
+    bool awayShown_ = false;
     QPushButton* pauseButton_ = nullptr;
     QMenu* pauseMenu_ = nullptr;
     QPushButton* startButton_ = nullptr;

@@ -1,5 +1,6 @@
 #include "app/HeadlessRunner.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -9,6 +10,7 @@
 
 #include "camera/NodeContention.h"
 #include "camera/V4L2CameraSession.h"
+#include "camera/linux/LidQuestion.h"
 #include "facedetect/BlazeFaceDetector.h"
 #include "headless/EventLog.h"
 #include "headless/FrameCountingSession.h"
@@ -212,8 +214,10 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     auto background = std::make_shared<runtime::SerialQueue>("tovak.background");
     runtime::SystemClock clock;
     EventLog log(env.out, clock);
-    auto camera =
-        std::make_shared<headless::FrameCountingSession>(std::make_shared<camera::V4L2CameraSession>(env.v4l2()), log);
+    auto v4l2 = std::make_shared<camera::V4L2CameraSession>(env.v4l2());
+    v4l2->setChoice(cameraChoice(options));
+    v4l2->setLidClosed(env.lidClosed ? env.lidClosed : camera::systemLidQuestion());
+    auto camera = std::make_shared<headless::FrameCountingSession>(v4l2, log);
     monitor::Ports deps = reportingPorts(log, options, env, main, std::move(detector), camera);
     deps.sessionQueue = session;
     deps.backgroundQueue = background;
@@ -271,6 +275,29 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
 }
 
 }  // namespace
+
+camera::CameraChoice cameraChoice(const Options& options) {
+    using By = camera::CameraChoice::By;
+    return options.cameraDevice ? camera::CameraChoice{By::node, *options.cameraDevice}
+           : options.cameraName ? camera::CameraChoice{By::name, *options.cameraName}
+                                : camera::CameraChoice{};
+}
+
+int printCameras(HeadlessEnvironment& env) {
+    std::vector<camera::CameraInfo> cameras = camera::listCameras(env.v4l2()).cameras;
+    std::stable_partition(cameras.begin(), cameras.end(), [](const auto& camera) { return !camera.infrared; });
+    for (const camera::CameraInfo& camera : cameras) {
+        const char* placement = camera.placement == camera::CameraPlacement::builtIn    ? "built-in"
+                                : camera.placement == camera::CameraPlacement::external ? "external"
+                                                                                        : "unknown";
+        env.out << camera.name << "\t" << camera.path << "\t" << camera.identity << "\t" << placement
+                << (camera.infrared ? "\tinfrared, not offered" : "") << "\n";
+    }
+    if (cameras.empty()) {
+        env.err << "tovak: no camera found\n";
+    }
+    return exitOk;
+}
 
 std::shared_ptr<facedetect::BlazeFaceDetector> makeFaceDetector(const Options& options, std::ostream& log) {
     using Backend = facedetect::BlazeFaceDetector::Backend;

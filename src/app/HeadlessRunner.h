@@ -31,6 +31,8 @@ struct HeadlessEnvironment {
     std::function<std::shared_ptr<monitor::ScreenLocker>(std::shared_ptr<runtime::MainQueue>)> makeLocker;
     // The device nodes a live camera is looked for in.
     std::function<camera::V4L2System()> v4l2 = [] { return camera::V4L2System::real(); };
+    // Whether the lid is closed; logind on the system bus when left empty.
+    std::function<bool()> lidClosed{};
 };
 
 // The engine with the real detector and the chosen camera, without windows: every event becomes
@@ -38,6 +40,13 @@ struct HeadlessEnvironment {
 // clock and queues, deterministic, no frame dropped); a live camera runs in real time until
 // --max-seconds or an interrupt. Returns the process exit status.
 int runHeadless(const Options& options, HeadlessEnvironment& env);
+
+// The camera the command line names; automatic without one.
+[[nodiscard]] camera::CameraChoice cameraChoice(const Options& options);
+
+// --list-cameras: one line per camera on env.out (name, device, identity, where it sits), colour
+// cameras first; the infrared ones, which are not offered, marked.
+int printCameras(HeadlessEnvironment& env);
 
 // The installed face detector on the engine the options name; a fallback to OpenCV DNN is told on
 // log.

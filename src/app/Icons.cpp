@@ -37,6 +37,8 @@ IconSource sourceFor(IconName name) {
             return {"media-playback-stop", ":/icons/stop.svg"};
         case IconName::pause:
             return {"media-playback-pause", ":/icons/pause.svg"};
+        case IconName::camera:
+            return {"camera-web", ":/icons/camera.svg"};
         case IconName::cameraOff:
             return {"camera-off", ":/icons/camera-off.svg"};
         case IconName::app:

@@ -13,6 +13,7 @@ enum class IconName {
     start,
     stop,
     pause,
+    camera,
     cameraOff,
     app,
     trayWatching,

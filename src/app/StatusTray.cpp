@@ -15,7 +15,8 @@ StatusTray::StatusTray(monitor::PrivacyMonitor& monitor, std::function<void()> t
             monitor_.start();
         }
     });
-    away_ = menu_->addAction(QString(), this, [this] { monitor_.setAwayMode(!monitor_.awayMode.get()); });
+    // The entry's text names the operation, whatever the monitor publishes before the text follows.
+    away_ = menu_->addAction(QString(), this, [this] { monitor_.setAwayMode(!awayShown_); });
     pauseShort_ =
         menu_->addAction(QStringLiteral("Пауза на 15 минут"), this, [this] { monitor_.pauseFor(kShortPauseSeconds); });
     pauseLong_ =
@@ -73,7 +74,8 @@ void StatusTray::rebuild() {
     icon_->setToolTip(QStringLiteral("Товак — ") + QString::fromStdString(monitor_.statusLine.get()));
 
     startStop_->setText(running ? QStringLiteral("Стоп") : QStringLiteral("Старт"));
-    away_->setText(monitor_.awayMode.get() ? QStringLiteral("На месте") : QStringLiteral("Отошёл"));
+    awayShown_ = monitor_.awayMode.get();
+    away_->setText(awayShown_ ? QStringLiteral("На месте") : QStringLiteral("Отошёл"));
     // A pause needs a camera to switch off; a second one moves the end of the first.
     pauseShort_->setEnabled(running);
     pauseLong_->setEnabled(running);

@@ -42,6 +42,7 @@ class StatusTray final : public QObject {
     QAction* pauseLong_ = nullptr;
     QAction* resume_ = nullptr;
     State state_ = State::stopped;
+    bool awayShown_ = false;
     bool rebuildQueued_ = false;
     std::vector<std::function<void()>> unobserve_;
 };

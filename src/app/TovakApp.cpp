@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "app/Autostart.h"
+#include "app/CameraChooser.h"
 #include "app/ContentView.h"
 #include "app/HeadlessRunner.h"
 #include "app/Icons.h"
@@ -113,6 +114,10 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     // The monitor is made below.
     auto statusTarget = std::make_shared<std::weak_ptr<monitor::PrivacyMonitor>>();
     addDocumentPorts(deps, windowControl, statusTarget);
+    if (auto v4l2 = std::dynamic_pointer_cast<camera::V4L2CameraSession>(camera)) {
+        cameraChooser_ = new CameraChooser(v4l2, deps.settings, cameraChoice(options),
+                                           std::make_unique<camera::LogindLid>(QDBusConnection::systemBus()), this);
+    }
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     // A real camera is watched on its own node; the demo and files only on a node standing in for one.
     if (!options.camera || options.cameraNode) {
@@ -123,6 +128,9 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
     journal_->attach(*monitor_);
     *statusTarget = monitor_;
+    if (cameraChooser_ != nullptr) {
+        cameraChooser_->setMonitor(monitor_);
+    }
     if (!windowControlNotice.empty()) {
         monitor_->statusLine.set(windowControlNotice);
     }
@@ -176,8 +184,11 @@ QMainWindow& TovakApp::mainWindowMade() {
                 system::AutomationWarmup::shared().scheduleAfterWindowShown(*main, system::makePlatformScriptRunner());
             },
             window));
-        connect(qobject_cast<ContentView*>(window->centralWidget()), &ContentView::journalRequested, this,
-                [this] { journal_->showJournal(); });
+        auto* view = qobject_cast<ContentView*>(window->centralWidget());
+        connect(view, &ContentView::journalRequested, this, [this] { journal_->showJournal(); });
+        if (cameraChooser_ != nullptr) {
+            view->setCameraMenu(cameraChooser_->makeMenu(view));
+        }
         window_ = window;
         windowObject_ = window;
     }
@@ -232,6 +243,9 @@ bool TovakApp::trayShown() const {
 
 void TovakApp::addTrayEntries(QMenu& menu) {
     menu.addAction(QStringLiteral("Показать окно"), this, [this] { showMainWindow(); });
+    if (cameraChooser_ != nullptr) {
+        menu.addMenu(cameraChooser_->makeMenu(&menu));
+    }
     Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(menu, [this] {
         monitor_->statusLine.set("Автозапуск не сохранился");
     });

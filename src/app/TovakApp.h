@@ -20,6 +20,7 @@ class QtMainQueue;
 
 namespace tovak::app {
 
+class CameraChooser;
 class JournalController;
 class SingleInstance;
 class SourcePacer;
@@ -88,6 +89,8 @@ class TovakApp final : public QObject {
     bool minimiseWhenExposed_ = false;
     SingleInstance* instance_ = nullptr;
     std::unique_ptr<JournalController> journal_;
+    // The camera's choice, where the camera is a real one.
+    CameraChooser* cameraChooser_ = nullptr;
 };
 
 }  // namespace tovak::app

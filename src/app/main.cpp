@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
         std::cout << "tovak " << TOVAK_VERSION << "\n";
         return exitOk;
     }
+    if (options.listCameras) {
+        HeadlessEnvironment env{std::cout, std::cerr, makeScreenLocker};
+        return printCameras(env);
+    }
     if (!options.headless) {
         return runGui(argc, argv, options);
     }

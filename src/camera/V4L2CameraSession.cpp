@@ -28,9 +28,10 @@ V4L2CameraSession::~V4L2CameraSession() {
 }
 
 monitor::CameraAuthorization V4L2CameraSession::authorizationStatus() {
-    return probeDefaultCamera(system_).outcome == CameraProbe::Outcome::accessDenied
-               ? monitor::CameraAuthorization::denied
-               : monitor::CameraAuthorization::authorized;
+    // A camera whose node refuses us is not listed: "no access" unless the one to take is there.
+    const CameraList list = listCameras(system_);
+    return list.refused && !pickCamera(list.cameras, choice(), false) ? monitor::CameraAuthorization::denied
+                                                                      : monitor::CameraAuthorization::authorized;
 }
 
 void V4L2CameraSession::requestAccess(std::function<void(bool granted)> answer) {
@@ -38,12 +39,25 @@ void V4L2CameraSession::requestAccess(std::function<void(bool granted)> answer) 
     answer(authorizationStatus() == monitor::CameraAuthorization::authorized);
 }
 
+void V4L2CameraSession::setChoice(CameraChoice choice) {
+    std::lock_guard lock(choiceMutex_);
+    choice_ = std::move(choice);
+}
+
+CameraChoice V4L2CameraSession::choice() const {
+    std::lock_guard lock(choiceMutex_);
+    return choice_;
+}
+
 std::optional<monitor::CameraDevice> V4L2CameraSession::defaultVideoDevice() {
-    const CameraProbe probe = probeDefaultCamera(system_);
-    if (probe.outcome != CameraProbe::Outcome::found) {
+    const CameraChoice chosen = choice();
+    const bool lidClosed = chosen.by == CameraChoice::By::automatic && lidClosed_ && lidClosed_();
+    const std::optional<CameraInfo> camera = pickCamera(listCameras(system_).cameras, chosen, lidClosed);
+    waitsForChoice_ = !camera && chosen.by != CameraChoice::By::automatic;
+    if (!camera) {
         return std::nullopt;
     }
-    return monitor::CameraDevice{probe.path, probe.name};
+    return monitor::CameraDevice{camera->path, camera->name};
 }
 
 bool V4L2CameraSession::addInput(const monitor::CameraDevice& device) {

@@ -50,6 +50,15 @@ class V4L2CameraSession final : public monitor::CameraSession {
     void stopRunning() override;
     void setInterruptionHandler(std::function<void(monitor::CameraInterruption)> handler) override;
     [[nodiscard]] bool lastInputWasBusy() const override { return lastInputBusy_; }
+    [[nodiscard]] bool waitsForChosenDevice() const override { return waitsForChoice_; }
+
+    // Which camera the next start, or the monitor's next look for one, takes. Any thread.
+    void setChoice(CameraChoice choice);
+    [[nodiscard]] CameraChoice choice() const;
+    // Asked, on the session queue, whenever a camera is chosen automatically; the lid counts as
+    // open without it. Set before the first start.
+    void setLidClosed(std::function<bool()> lidClosed) { lidClosed_ = std::move(lidClosed); }
+    [[nodiscard]] const V4L2System& system() const { return system_; }
 
   private:
     // Both with mutex_ held.
@@ -60,6 +69,10 @@ class V4L2CameraSession final : public monitor::CameraSession {
 
     V4L2System system_;
     V4L2Calls calls_;
+    std::function<bool()> lidClosed_;
+    mutable std::mutex choiceMutex_;
+    CameraChoice choice_;  // guarded by choiceMutex_
+    std::atomic<bool> waitsForChoice_{false};
     std::atomic<bool> lastInputBusy_{false};
     std::mutex handlerMutex_;
     std::function<void(monitor::CameraInterruption)> interruption_;  // guarded by handlerMutex_

@@ -33,6 +33,7 @@ class FrameCountingSession final : public monitor::CameraSession {
         inner_->setInterruptionHandler(std::move(handler));
     }
     [[nodiscard]] bool lastInputWasBusy() const override { return inner_->lastInputWasBusy(); }
+    [[nodiscard]] bool waitsForChosenDevice() const override { return inner_->waitsForChosenDevice(); }
 
     [[nodiscard]] std::int64_t framesDelivered() const { return counter_->count; }
 

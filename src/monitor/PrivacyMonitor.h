@@ -77,6 +77,10 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // day (also when the machine slept meanwhile), or at resume(). Main thread, returns at once.
     void pauseFor(double seconds);
     void resume();
+    // The camera to take may have changed (the user's choice, the lid): a running camera that is no
+    // longer the one is replaced, afresh, and a monitor waiting for its camera looks at once. Any
+    // thread, returns at once.
+    void cameraChoiceChanged();
     // Away mode on or off; any thread, returns at once.
     void setAwayMode(bool on);
     // The user closed the panel; any thread, returns at once.
@@ -162,6 +166,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void resumeCameraAfterMain();
     void resumeCamera(std::uint64_t epoch);
     bool attachCamera();
+    // The camera to take attached afresh, or else waited for. Session queue.
+    void attachOrWait();
     static std::optional<CameraPause> pauseReason(CameraPhase phase);
 
     // The user's pause (session queue, its work item on the main queue).
@@ -221,6 +227,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // The camera node being watched for other programs, and a count that tells a stale watch's
     // events from the current one's (session queue).
     std::optional<std::string> watchedNode_;
+    // The device the camera last ran on (session queue).
+    std::string runningDevice_;
     std::uint64_t watchCount_ = 0;
 };
 

@@ -83,6 +83,12 @@ void PrivacyMonitor::configureAndRun() {
     const std::optional<CameraDevice> device = session.defaultVideoDevice();
     if (!device || !session.addInput(*device)) {
         session.commitConfiguration();
+        if (!device && session.waitsForChosenDevice()) {
+            // Monitoring is on: the camera the user chose is taken as soon as it is plugged in.
+            suspendCamera(CameraPhase::waitingForCamera, "Камера: отключена");
+            onMain([](PrivacyMonitor& self) { self.isRunning.set(true); });
+            return;
+        }
         if (device && session.lastInputWasBusy() && ports_.contention) {
             // Monitoring is on: the camera is taken as soon as the other program lets it go.
             cameraPhase_ = CameraPhase::waitingForCamera;
@@ -108,6 +114,7 @@ void PrivacyMonitor::runCamera(const CameraDevice& device) {
     }
     cameraPhase_ = CameraPhase::running;
     ++cameraEpoch_;
+    runningDevice_ = device.id;
     watchForOtherPrograms(device);
     session.setSampleBufferDelegate(weak_from_this(), sessionQueue_);
     onMain([](PrivacyMonitor& self) {
@@ -298,14 +305,38 @@ void PrivacyMonitor::resumeCamera(std::uint64_t epoch) {
         if (!self || self->cameraPhase_ != CameraPhase::waitingForCamera || self->cameraEpoch_.load() != epoch) {
             return;
         }
-        if (self->attachCamera()) {
+        self->attachOrWait();
+    });
+}
+
+void PrivacyMonitor::attachOrWait() {
+    if (attachCamera()) {
+        return;
+    }
+    if (ports_.session->lastInputWasBusy()) {
+        cameraBusy();
+    } else {
+        suspendCamera(CameraPhase::waitingForCamera, "Камера: отключена");
+    }
+}
+
+void PrivacyMonitor::cameraChoiceChanged() {
+    sessionQueue_->async([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) {
             return;
         }
-        if (self->ports_.session->lastInputWasBusy()) {
-            self->cameraBusy();
-        } else {
-            self->suspendCamera(CameraPhase::waitingForCamera, "Камера: отключена");
+        const CameraPhase phase = self->cameraPhase_;
+        if (phase == CameraPhase::running) {
+            const std::optional<CameraDevice> device = self->ports_.session->defaultVideoDevice();
+            if (device && device->id == self->runningDevice_) {
+                return;
+            }
+        } else if (phase != CameraPhase::waitingForCamera) {
+            return;  // off or paused: the next start or return of the camera takes the new one
         }
+        // Away mode and the marked faces stay; what the old camera saw goes.
+        self->attachOrWait();
     });
 }
 

@@ -34,6 +34,30 @@ TEST(CommandLineTest, OptionsWithValuesAfterASpaceOrAnEqualsSignAndTheDefaults) 
     }
 }
 
+TEST(CommandLineTest, ACameraIsTheDemoAFileADeviceOrAName) {
+    const struct Row {
+        std::vector<std::string> arguments;
+        std::optional<std::string> file, device, name;
+    } rows[] = {
+        {{"--camera", "demo"}, "demo", {}, {}},
+        {{"--camera", "./clip.mp4"}, "./clip.mp4", {}, {}},
+        {{"--camera", "."}, ".", {}, {}},  // there, and no slash
+        {{"--camera", "/dev/video2"}, {}, "/dev/video2", {}},
+        {{"--camera", "HD Pro Webcam C920"}, {}, {}, "HD Pro Webcam C920"},
+        {{"--camera", "clip.mp4"}, {}, {}, "clip.mp4"},  // no such file: a name
+        {{"--camera", "demo", "--camera", "C920"}, {}, {}, "C920"},
+    };
+    for (const Row& row : rows) {
+        const auto parsed = parseCommandLine(row.arguments);
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        EXPECT_EQ(parsed.options->camera, row.file) << row.arguments.back();
+        EXPECT_EQ(parsed.options->cameraDevice, row.device) << row.arguments.back();
+        EXPECT_EQ(parsed.options->cameraName, row.name) << row.arguments.back();
+    }
+    EXPECT_TRUE(parseCommandLine({"--list-cameras"}).options->listCameras);
+    EXPECT_FALSE(parseCommandLine({"--camera", "C920", "--loop"}).options) << "a camera cannot loop";
+}
+
 TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
     // One command line a row, its arguments split at the spaces.
     for (const char* line : {"--camera",

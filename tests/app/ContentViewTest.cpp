@@ -13,16 +13,19 @@
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <map>
 #include <tuple>
 
 #include "app/Autostart.h"
 #include "app/AwayEscMonitor.h"
+#include "app/CameraChooser.h"
 #include "app/CameraPreviewView.h"
 #include "app/ContentView.h"
 #include "app/QtTranslations.h"
 #include "app/StatusTray.h"
 #include "app/TovakApp.h"
+#include "camera/FakeCameras.h"
 #include "support/MonitorHarness.h"
 #include "support/QtTest.h"
 #include "trigger/qt/QtFileChooser.h"
@@ -165,6 +168,18 @@ TEST_F(ContentViewTest, AwayButtonWorksBeforeStartFollowsAwayModeAndEscapeWithAM
     EXPECT_EQ(button("awayButton")->text(), "На месте");
     click("awayButton");
     EXPECT_FALSE(h.monitor->awayMode.get());
+
+    // A press does what the label says, whatever arrived before the label could follow: switching
+    // away mode on hides the panel, off the close-up.
+    for (const auto& [label, on] : {std::pair{"Отошёл", true}, std::pair{"На месте", false}}) {
+        ASSERT_EQ(button("awayButton")->text(), label);
+        h.setAway(on);
+        const int hides = (on ? h.pip : h.fullscreen)->hides;
+        button("awayButton")->click();
+        settle();
+        EXPECT_EQ((on ? h.pip : h.fullscreen)->hides, hides + 1) << label;
+        EXPECT_EQ(h.monitor->awayMode.get(), on) << label;
+    }
 }
 
 TEST_F(ContentViewTest, FileButtonsPickAndReset) {
@@ -203,17 +218,10 @@ TEST_F(ContentViewTest, LongTextsStayOnOneLineWithinTheirLimits) {
 }
 
 TEST_F(ContentViewTest, PreviewStartsAtTheColumnsLeadingEdgeAndTheSummaryIsDimmed) {
-    // A wide window too short for the whole preview: the placeholder starts at the 16-point padding,
-    // like every other row.
+    // A wide window: the preview's box starts at the 16-point padding, like every other row.
     view->resize(1000, 420);
     settle();
-    const QImage shot = view->grab().toImage();
-    const int row = view->findChild<QWidget*>("cameraPreview")->geometry().center().y();
-    int left = 0;
-    while (left < shot.width() && shot.pixel(left, row) == shot.pixel(0, row)) {
-        ++left;
-    }
-    EXPECT_EQ(left, 16);
+    EXPECT_EQ(view->findChild<QWidget*>("cameraPreview")->x(), 16);
 
     // The summary (secondary) is drawn dimmer than the title (primary), brighter than the status line.
     const auto alpha = [&](const char* name) {
@@ -296,6 +304,10 @@ TEST_F(StatusTrayTest, TheIconTooltipAndMenuFollowTheMonitorAndALeftClickToggles
         EXPECT_EQ(h.monitor->awayMode.get(), away);
         EXPECT_EQ(entry("trayAway")->text(), away ? "На месте" : "Отошёл");
     }
+    h.setAway(true);  // the entry still reads "Отошёл": on again, which hides the panel
+    const int hides = h.pip->hides;
+    trigger("trayAway");
+    EXPECT_EQ(h.pip->hides, hides + 1);
     Q_EMIT tray.icon().activated(QSystemTrayIcon::Context);
     Q_EMIT tray.icon().activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(toggles, 1);
@@ -347,29 +359,44 @@ struct CameraPreviewTest : ::testing::Test {
         h.monitor->previewFaceRects.set(std::move(rects));
         QCoreApplication::processEvents();
     }
-    // A white 4:3 picture.
-    void showWhitePicture() {
-        auto bitmap = std::make_shared<imaging::PixelBuffer>(64, 48);
+    // A white picture, 4:3 unless told.
+    void showWhitePicture(double width = 64, double height = 48) {
+        auto bitmap = std::make_shared<imaging::PixelBuffer>(static_cast<int>(width), static_cast<int>(height));
         bitmap->mutableMat().setTo(cv::Scalar(255, 255, 255, 255));
-        h.monitor->previewImage.set(imaging::Image{bitmap, 64, 48});
+        h.monitor->previewImage.set(imaging::Image{bitmap, width, height});
         QCoreApplication::processEvents();
     }
 };
 
-TEST_F(CameraPreviewTest, DrawsThePictureWithGreenAndOrangeOutlinesOrThePlaceholder) {
-    faces({{{0.1, 0.1, 0.3, 0.3}, true}, {{0.6, 0.5, 0.3, 0.3}, false}});
-    // Outlines are not drawn without a picture.
-    EXPECT_TRUE(view.showsPlaceholder());
-    EXPECT_NE(view.grab().toImage().pixelColor(48, 216).rgb(), qRgb(52, 199, 89));
-
-    showWhitePicture();
-    ASSERT_FALSE(view.showsPlaceholder());
-    const QImage shot = view.grab().toImage();
-    // The left edges of the outlines (x 0.1 and 0.6 of 480) at mid-height of their boxes.
-    EXPECT_EQ(shot.pixelColor(48, static_cast<int>((1 - 0.1 - 0.15) * 360)).rgb(), qRgb(52, 199, 89));
-    EXPECT_EQ(shot.pixelColor(288, static_cast<int>((1 - 0.5 - 0.15) * 360)).rgb(), qRgb(255, 149, 0));
-    EXPECT_EQ(shot.pixelColor(240, 20).rgb(), QColor(Qt::white).rgb());
-
+TEST_F(CameraPreviewTest, ThePictureIsFittedCentredIntoABoxOfAtMost480x360AndTheOutlinesLieOnIt) {
+    // The user's face on the middle of a white 2:1 picture, another's over its upper right quarter.
+    faces({{{0.25, 0.25, 0.5, 0.5}, true}, {{0.5, 0.5, 0.25, 0.25}, false}});
+    EXPECT_TRUE(view.showsPlaceholder()) << "no outline without a picture";
+    EXPECT_NE(view.grab().toImage().pixel(120, 180), qRgb(52, 199, 89));
+    showWhitePicture(64, 32);
+    const struct Row {
+        QSize asked, box;
+        QRect picture;
+        QPoint bar;  // a point of the box the picture leaves uncovered
+    } rows[] = {
+        {{480, 360}, {480, 360}, {0, 60, 480, 240}, {240, 30}},
+        {{900, 700}, {480, 360}, {0, 60, 480, 240}, {240, 330}},
+        {{240, 360}, {240, 360}, {0, 120, 240, 120}, {120, 60}},
+        {{480, 200}, {480, 200}, {40, 0, 400, 200}, {20, 100}},
+    };
+    const int ground = qGray(view.palette().color(QPalette::Window).rgb());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.box.width());
+        view.resize(row.asked);
+        ASSERT_EQ(view.size(), row.box);
+        const QImage shot = view.grab().toImage();
+        const QRect& p = row.picture;
+        EXPECT_EQ(shot.pixel(p.x() + p.width() * 3 / 8, p.center().y()), qRgb(255, 255, 255));
+        EXPECT_NEAR(qGray(shot.pixel(row.bar)), ground * 0.8, 3) << "black at 20 %";
+        // The user's left edge a quarter into the picture; the other's top edge, drawn over the user's.
+        EXPECT_EQ(shot.pixel(p.x() + p.width() / 4, p.center().y()), qRgb(52, 199, 89));
+        EXPECT_EQ(shot.pixel(p.x() + p.width() * 5 / 8, p.y() + p.height() / 4), qRgb(255, 149, 0));
+    }
     h.monitor->previewImage.set(std::nullopt);
     QCoreApplication::processEvents();
     EXPECT_TRUE(view.showsPlaceholder());
@@ -415,6 +442,44 @@ TEST_F(CameraPreviewTest, TheUsersOwnFaceIsNeverOfferedAsScenery) {
         ASSERT_EQ(menu->actions().size(), offered ? 2 : 1);
         EXPECT_EQ(menu->actions().back()->text(), "Снова замечать все лица");
     }
+}
+
+TEST(CameraChooser, TheMenuOffersColourCamerasByNameAndKeepsTheChoiceByIdentity) {
+    MonitorHarness h;
+    FakeNode twin = kWebcam;
+    twin.bus = "usb-0000:00:14.0-3";
+    const auto nodes = std::make_shared<Nodes>(
+        Nodes{{"/dev/video0", kBuiltIn}, {"/dev/video2", kInfrared}, {"/dev/video4", kWebcam}, {"/dev/video6", twin}});
+    const auto session = std::make_shared<camera::V4L2CameraSession>(fakeSystemOn(nodes));
+    app::CameraChooser chooser(session, h.services, {}, nullptr);
+    ContentView view(*h.monitor, {});
+    view.setCameraMenu(chooser.makeMenu(&view));
+    QMenu* menu = view.findChild<QToolButton*>("cameraButton")->menu();
+    const auto entries = [&] {
+        Q_EMIT menu->aboutToShow();
+        QStringList shown;
+        for (const QAction* action : menu->actions()) {
+            shown << (action->isChecked() ? "✓ " : "") + action->text() + (action->isEnabled() ? "" : " —");
+        }
+        return shown.join("|").toStdString();
+    };
+    EXPECT_EQ(entries(),
+              "✓ Автоматически||Integrated C|HD Pro Webcam C920 (/dev/video4)|HD Pro Webcam C920 (/dev/video6)");
+    menu->actions().last()->trigger();
+    EXPECT_EQ(h.services->string("tovak.camera"), "HD Pro Webcam C920 @ usb-0000:00:14.0-3");
+    EXPECT_EQ(session->defaultVideoDevice()->id, "/dev/video6");
+    nodes->erase("/dev/video6");
+    EXPECT_EQ(entries(), "Автоматически||Integrated C|HD Pro Webcam C920|✓ Выбранная камера не подключена —");
+
+    // The next start takes the kept choice, unless the command line names another.
+    const auto next = std::make_shared<camera::V4L2CameraSession>(fakeSystemOn(nodes));
+    app::CameraChooser kept(next, h.services, {}, nullptr);
+    EXPECT_TRUE(next->choice() == session->choice());
+    app::CameraChooser named(next, h.services, {camera::CameraChoice::By::name, "integrated c"}, nullptr);
+    EXPECT_EQ(next->choice().value, "integrated c");
+    menu->actions().first()->trigger();
+    EXPECT_FALSE(h.services->string("tovak.camera"));
+    EXPECT_EQ(session->defaultVideoDevice()->id, "/dev/video0");
 }
 
 TEST(Autostart, TheMenuEntryWritesAndRemovesTheLoginEntryAndFollowsTheFile) {
@@ -557,7 +622,7 @@ bool labelFits(QPushButton* button) {
     return button->width() >= button->sizeHint().width() && room >= needed;
 }
 
-TEST(WindowLayout, NoButtonTextIsCutAtThreeSizesOrWithALargerFontAndThePreviewGrowsBelowTheHeader) {
+TEST(WindowLayout, NoButtonTextIsCutAtThreeSizesOrWithALargerFontAndThePreviewGrowsBelowTheHeaderToItsBox) {
     const QFont systemFont = QApplication::font();
     for (const double scale : {1.0, 1.5}) {
         QFont font = systemFont;
@@ -595,11 +660,12 @@ TEST(WindowLayout, NoButtonTextIsCutAtThreeSizesOrWithALargerFontAndThePreviewGr
                 tovak::testing::saveScreenshot(&window, name + state);
             }
             h.monitor->resume();
-            // The header keeps to the top; the preview takes the height the window gains.
+            // The header keeps to the top; the preview takes the height the window gains, up to its box.
             EXPECT_EQ(view->findChild<QWidget*>("title")->y(), 16);
-            const int previewHeight = view->findChild<QWidget*>("cameraPreview")->height();
-            EXPECT_GT(previewHeight, previousPreviewHeight);
-            previousPreviewHeight = previewHeight;
+            const QSize preview = view->findChild<QWidget*>("cameraPreview")->size();
+            EXPECT_TRUE(preview.width() <= 480 && preview.height() <= 360);
+            EXPECT_GE(preview.height(), std::min(previousPreviewHeight + 1, 360));
+            previousPreviewHeight = preview.height();
         }
     }
     QApplication::setFont(systemFont);

@@ -151,6 +151,31 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
     }
 }
 
+TEST_F(CameraFollowTest, AnotherCameraChosenIsTakenAfreshOrWaitedForAndTheSameOneRunsOn) {
+    const auto choose = [&](std::optional<monitor::CameraDevice> device) {
+        h.camera->device = std::move(device);
+        h.monitor->cameraChoiceChanged();
+        h.sim.drain();
+    };
+    h.setAway(true);
+    const std::size_t attaches = h.log.count("camera.removeAll");
+    choose(monitor::CameraDevice{"video0", "Test Camera"});
+    EXPECT_EQ(h.log.count("camera.removeAll"), attaches) << "the same camera is not restarted";
+    choose(monitor::CameraDevice{"video2", "HD Pro Webcam C920"});
+    EXPECT_EQ(h.status(), "● HD Pro Webcam C920");
+    EXPECT_TRUE(h.monitor->awayMode.get() && analyses());
+    choose(std::nullopt);  // chosen, and not plugged in
+    EXPECT_EQ(h.status(), "Камера: отключена");
+    EXPECT_TRUE(!h.camera->isRunning() && h.monitor->isRunning.get()) << "monitoring on, waiting";
+    h.camera->device = monitor::CameraDevice{"video2", "HD Pro Webcam C920"};
+    h.sim.advance(2.0);
+    EXPECT_EQ(h.status(), "● HD Pro Webcam C920");
+    EXPECT_TRUE(analyses());
+    h.stop();
+    choose(monitor::CameraDevice{"video0", "Test Camera"});
+    EXPECT_EQ(h.status(), "Стоп") << "a stopped monitor takes the choice at its next start";
+}
+
 TEST_F(CameraFollowTest, StopEndsThePauseAndTheWaitingForGood) {
     const Pause rows[] = {
         {"screen locked", [&] { screenLocked(true); }},

@@ -71,6 +71,9 @@ class CameraSession {
     virtual void setInterruptionHandler(std::function<void(CameraInterruption)> handler) { (void)handler; }
     // Whether the last addInput failed because another program holds the camera.
     [[nodiscard]] virtual bool lastInputWasBusy() const { return false; }
+    // Whether the last defaultVideoDevice found none because the camera the user chose is not there
+    // now: monitoring then waits for it rather than take another.
+    [[nodiscard]] virtual bool waitsForChosenDevice() const { return false; }
 };
 
 }  // namespace tovak::monitor

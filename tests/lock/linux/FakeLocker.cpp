@@ -1,8 +1,9 @@
 // A screensaver or logind stand-in on a private bus. It owns the given name, answers Lock,
-// GetActive, logind's GetSession/GetSessionByPID and the LockedHint property, and appends the name
-// of every method it is asked for to the log file. With --confirm a Lock takes effect; with --refuse
-// it is an error; otherwise Lock answers "done" and nothing is locked, like nobody listening. Lock
-// and Unlock announce the state: ActiveChanged, or LockedHint in PropertiesChanged on a login session.
+// GetActive, logind's GetSession/GetSessionByPID, the LockedHint and LidClosed properties (the lid
+// closed with --lid-closed, moved by SetLidClosed), and appends the name of every method it is
+// asked for to the log file. With --confirm a Lock takes effect; with --refuse it is an error;
+// otherwise Lock answers "done" and nothing is locked, like nobody listening. Lock and Unlock
+// announce the state: ActiveChanged, or LockedHint in PropertiesChanged on a login session.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -15,8 +16,8 @@ namespace {
 
 class FakeLocker final : public QDBusVirtualObject {
   public:
-    FakeLocker(QString logPath, bool confirm, bool refuse)
-        : logPath_(std::move(logPath)), confirm_(confirm), refuse_(refuse) {}
+    FakeLocker(QString logPath, bool confirm, bool refuse, bool lidClosed)
+        : logPath_(std::move(logPath)), confirm_(confirm), refuse_(refuse), lidClosed_(lidClosed) {}
 
     QString introspect(const QString&) const override { return {}; }
 
@@ -36,7 +37,17 @@ class FakeLocker final : public QDBusVirtualObject {
             connection.send(message.createReply(
                 QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_37")))));
         } else if (member == QLatin1String("Get")) {
-            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(QVariant(locked_)))));
+            const bool lid = message.arguments().value(1) == QLatin1String("LidClosed");
+            connection.send(
+                message.createReply(QVariant::fromValue(QDBusVariant(QVariant(lid ? lidClosed_ : locked_)))));
+        } else if (member == QLatin1String("SetLidClosed")) {
+            lidClosed_ = message.arguments().value(0).toBool();
+            connection.send(QDBusMessage::createSignal(message.path(),
+                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("PropertiesChanged"))
+                            << QStringLiteral("org.freedesktop.login1.Manager")
+                            << QVariantMap{{QStringLiteral("LidClosed"), lidClosed_}} << QStringList{});
+            connection.send(message.createReply());
         } else {
             connection.send(message.createErrorReply(QDBusError::UnknownMethod, member));
         }
@@ -65,7 +76,7 @@ class FakeLocker final : public QDBusVirtualObject {
     }
 
     QString logPath_;
-    bool confirm_, refuse_, locked_ = false;
+    bool confirm_, refuse_, lidClosed_, locked_ = false;
 };
 
 }  // namespace
@@ -74,8 +85,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();  // address, name, log file, mode
     QDBusConnection bus = QDBusConnection::connectToBus(args.at(1), QStringLiteral("fake"));
-    FakeLocker locker(args.at(3), args.contains(QStringLiteral("--confirm")),
-                      args.contains(QStringLiteral("--refuse")));
+    FakeLocker locker(args.at(3), args.contains(QStringLiteral("--confirm")), args.contains(QStringLiteral("--refuse")),
+                      args.contains(QStringLiteral("--lid-closed")));
     if (!bus.isConnected() || !bus.registerVirtualObject(QStringLiteral("/"), &locker, QDBusConnection::SubPath) ||
         !bus.registerService(args.at(2))) {
         return 1;
