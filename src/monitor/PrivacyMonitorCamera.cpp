@@ -129,7 +129,6 @@ void PrivacyMonitor::runCamera(const CameraDevice& device) {
 
 void PrivacyMonitor::stopOnSessionQueue() {
     const bool onlookerWasConfirmed = onlooker_.active();
-    disarmLeaveLock();
     awayModeProcess_ = false;
     awayLockTriggeredThisSession_ = false;
     if (ports_.session) {

@@ -9,7 +9,7 @@ using namespace tovak;
 using namespace tovak::testing;
 
 TEST(LeaveLockTest, LocksAtTheChosenDelayAfterAwayCameByItselfUnlessAFaceCameBackFirst) {
-    enum class Then { nothing, faceBack, strayFace, pressedBack, stopped, pressedAwayFirst };
+    enum class Then { nothing, faceBack, facesBack, strayFace, pressedBackAndAway, stopped, pressedAwayFirst };
     const struct Row {
         const char* name;
         std::optional<double> seconds;
@@ -21,9 +21,10 @@ TEST(LeaveLockTest, LocksAtTheChosenDelayAfterAwayCameByItselfUnlessAFaceCameBac
         {"at once", 0.0, Then::nothing, 1, 1},
         {"after 30 s", 30.0, Then::nothing, 1, 1},
         {"after 2 min", 120.0, Then::nothing, 1, 1},
-        {"a face back for three frames cancels it; the visitor's lock follows", 30.0, Then::faceBack, 0, 1},
+        {"a face back for three frames: the visitor's lock, not this one", 30.0, Then::faceBack, 0, 1},
+        {"two faces back for three frames cancel it", 30.0, Then::facesBack, 0, 0},
         {"a face in one frame does not", 120.0, Then::strayFace, 1, 1},
-        {"\"На месте\" cancels it", 30.0, Then::pressedBack, 0, 0},
+        {"\"На месте\", then \"Отошёл\" cancel it", 30.0, Then::pressedBackAndAway, 0, 0},
         {"\"Стоп\" cancels it", 30.0, Then::stopped, 0, 0},
         {"away mode switched on by \"Отошёл\" sets none", 30.0, Then::pressedAwayFirst, 0, 0},
     };
@@ -42,11 +43,12 @@ TEST(LeaveLockTest, LocksAtTheChosenDelayAfterAwayCameByItselfUnlessAFaceCameBac
         }
         const double delay = row.seconds.value_or(30), due = h.sim.clock.now() + delay;
         h.sim.advance(delay / 2);
-        if (row.then == Then::faceBack || row.then == Then::strayFace) {
-            h.frames(row.then == Then::faceBack ? 3 : 1, h.one, 0.1);
+        if (row.then == Then::faceBack || row.then == Then::facesBack || row.then == Then::strayFace) {
+            h.frames(row.then == Then::strayFace ? 1 : 3, row.then == Then::facesBack ? h.two : h.one, 0.1);
             h.frames(15, {}, 0.1);
-        } else if (row.then == Then::pressedBack) {
+        } else if (row.then == Then::pressedBackAndAway) {
             h.setAway(false);
+            h.setAway(true);
         } else if (row.then == Then::stopped) {
             h.stop();
         }
