@@ -145,8 +145,9 @@ TEST_F(ControlTest, EveryCommandDrivesTheRunningTovakAndWithoutOneSaysSo) {
 
     // A second Tovak is refused: the socket shows the first one's window, and the bus name stops one
     // the socket did not reach.
-    EXPECT_EQ(tovak("--camera demo").text, "tovak: already running; its window was brought to the front\n");
-    const Said beside = tovak("--camera demo", "two");
+    EXPECT_EQ(tovak("--camera demo", "one", "timeout 120").text,
+              "tovak: already running; its window was brought to the front\n");
+    const Said beside = tovak("--camera demo", "two", "timeout 120");
     EXPECT_EQ(beside.status, 6);
     EXPECT_EQ(beside.text, "tovak: Товак уже запущен\n");
 }
