@@ -52,7 +52,7 @@ class ControlTest : public ::testing::Test {
                 "QT_QPA_PLATFORM=offscreen",
                 "XDG_CONFIG_HOME=" + dir_ / "config",
                 "XDG_RUNTIME_DIR=" + dir_ / "run",
-                "TOVAK_INSTANCE_NAME=" + dir_ / instance};
+                "TOVAK_INSTANCE_NAME=tovak-test-" + instance};
     }
     // The tovak command line with these arguments, to its end.
     Said tovak(const std::string& arguments, const std::string& instance = "one", const std::string& as = "") {
