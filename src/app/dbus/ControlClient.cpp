@@ -62,6 +62,14 @@ std::string statusJson(const QVariantMap& properties) {
            ", \"tooltip\": " + quote("Товак — " + status) + ", \"class\": " + quote(state) + "}";
 }
 
+// Text from the bus for a terminal: whoever holds the name could send control characters.
+std::string printable(QString text) {
+    for (QChar& c : text) {
+        c = c.category() == QChar::Other_Control ? QLatin1Char(' ') : c;
+    }
+    return text.toStdString();
+}
+
 QString methodFor(Control control) {
     switch (control) {
         case Control::pause:
@@ -103,7 +111,7 @@ int runControlCommand(const Options& options, std::ostream& out, std::ostream& e
         // Tovak's own refusals are in the user's words; anything else is the bus's.
         const bool tovakSaid = reply.errorName().startsWith(QStringLiteral("org.tovak.Tovak1.Error."));
         err << "tovak: " << (tovakSaid ? QString() : QStringLiteral("Товак не ответил: ")).toStdString()
-            << reply.errorMessage().toStdString() << "\n";
+            << printable(reply.errorMessage()) << "\n";
         return exitRefused;
     }
     if (!status) {
@@ -115,7 +123,7 @@ int runControlCommand(const Options& options, std::ostream& out, std::ostream& e
     } else {
         out << "Состояние: " << stateText(properties).toStdString() << "\n"
             << "Отошёл: " << (properties.value(QStringLiteral("Away")).toBool() ? "да" : "нет") << "\n"
-            << "Строка состояния: " << properties.value(QStringLiteral("Status")).toString().toStdString() << "\n";
+            << "Строка состояния: " << printable(properties.value(QStringLiteral("Status")).toString()) << "\n";
     }
     return exitOk;
 }
