@@ -1,20 +1,23 @@
 #include "app/CommandLine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 
 #include "monitor/IgnoredFaces.h"
+#include "monitor/PrivacyMonitor.h"
 
 namespace tovak::app {
 
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH|/dev/videoN|NAME [--camera-node PATH]] [--headless] [--lock dry-run]\n"
            "             [--max-seconds N] [--start] [--hidden] [--detector NAME] [--realtime]\n"
-           "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH]\n"
+           "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH] [--lock-on-leave SECONDS]\n"
            "       tovak --list-cameras\n"
+           "       tovak --status [--json] | --pause DURATION | --resume | --away | --back | --stop\n"
            "\n"
            "  --camera demo      the built-in demo scene instead of the camera\n"
            "  --camera PATH      a video file or a folder of images as the camera: a PATH has a \"/\" in\n"
@@ -28,7 +31,7 @@ std::string usageText() {
            "  --headless         no windows: one JSON object per line on standard output per event\n"
            "  --lock dry-run     report the session lock as done instead of locking\n"
            "  --max-seconds N    stop after N seconds of source time\n"
-           "  --start            start monitoring at once\n"
+           "  --start            start monitoring at once (in the Tovak already running, if one is)\n"
            "  --hidden           only the tray icon, no window (the window when there is no tray)\n"
            "  --ignore-face X,Y,W,H\n"
            "                     with --headless: a face whose box matches this one is not a person\n"
@@ -42,8 +45,33 @@ std::string usageText() {
            "                     replay's times are its frames' own, 0 being 1970-01-01 00:00:00 UTC)\n"
            "  --camera-node PATH with --camera: PATH stands for the camera's device node; another program\n"
            "                     opening it makes Tovak step aside as from a real camera\n"
+           "  --lock-on-leave SECONDS\n"
+           "                     with --headless: lock the session SECONDS after away mode switched\n"
+           "                     itself on (0: at once), unless a face comes back first\n"
            "  --help             this text\n"
-           "  --version          the version\n";
+           "  --version          the version\n"
+           "\n"
+           "The Tovak already running, over the session bus (exit status 5 when none runs):\n"
+           "  --status           whether it watches, is paused or stopped, away mode, the status line\n"
+           "  --status --json    the same as one JSON object, for status bars\n"
+           "  --pause DURATION   pause watching for 15m, 1h, 90s... (at most 24h)\n"
+           "  --resume           end the pause\n"
+           "  --away             away mode on, as \"Отошёл\"\n"
+           "  --back             away mode off, as \"На месте\"\n"
+           "  --stop             stop watching, as \"Стоп\"\n";
+}
+
+std::optional<double> parseDuration(const std::string& text) {
+    char* end = nullptr;
+    const double count = std::strtod(text.c_str(), &end);
+    const std::string unit(end);
+    const double scale = unit.empty() || unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : 0;
+    const double seconds = count * scale;
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || !std::isfinite(seconds) || seconds < 1 ||
+        seconds > 24 * 3600) {
+        return std::nullopt;
+    }
+    return seconds;
 }
 
 namespace {
@@ -56,6 +84,8 @@ struct Rule {
     const char* name;
     bool takesValue;
     Apply apply;
+    // Speaks to the Tovak already running rather than configuring this one.
+    bool control = false;
 };
 
 Rule flag(const char* name, bool Options::*member) {
@@ -129,6 +159,36 @@ std::optional<std::string> ignoreFace(Options& options, const std::optional<std:
     return std::nullopt;
 }
 
+std::optional<std::string> lockOnLeave(Options& options, const std::optional<std::string>& text) {
+    const std::optional<double> seconds = text ? monitor::PrivacyMonitor::parseLockOnLeave(*text) : std::nullopt;
+    if (!seconds) {
+        return "--lock-on-leave needs a number of seconds from 0 to 3600, not \"" + text.value_or("") + "\"";
+    }
+    options.lockOnLeaveSeconds = seconds;
+    return std::nullopt;
+}
+
+// A command for the running Tovak; one at a time.
+Rule control(const char* name, Control verb) {
+    return {name, verb == Control::pause,
+            [name, verb](Options& options, const std::optional<std::string>& value) -> std::optional<std::string> {
+                if (options.control != Control::none) {
+                    return "--status, --pause, --resume, --away, --back and --stop go one at a time";
+                }
+                if (verb == Control::pause) {
+                    const std::optional<double> seconds = value ? parseDuration(*value) : std::nullopt;
+                    if (!seconds) {
+                        return std::string(name) + " needs a duration such as 15m, 1h or 90s, at most 24h, not \"" +
+                               value.value_or("") + "\"";
+                    }
+                    options.pauseSeconds = *seconds;
+                }
+                options.control = verb;
+                return std::nullopt;
+            },
+            true};
+}
+
 const std::vector<Rule>& rules() {
     static const std::vector<Rule> table = {
         flag("--help", &Options::help),
@@ -154,6 +214,19 @@ const std::vector<Rule>& rules() {
         {"--detector", true, detector},
         {"--max-seconds", true, maxSeconds},
         {"--ignore-face", true, ignoreFace},
+        {"--lock-on-leave", true, lockOnLeave},
+        control("--status", Control::status),
+        control("--pause", Control::pause),
+        control("--resume", Control::resume),
+        control("--away", Control::away),
+        control("--back", Control::back),
+        control("--stop", Control::stop),
+        {"--json", false,
+         [](Options& options, const std::optional<std::string>&) -> std::optional<std::string> {
+             options.json = true;
+             return std::nullopt;
+         },
+         true},
     };
     return table;
 }
@@ -174,6 +247,13 @@ std::optional<std::string> refusedCombination(const Options& options) {
     if (options.loop && !options.camera) {
         return "--loop needs --camera demo or a path";
     }
+    if (options.lockOnLeaveSeconds && !options.headless) {
+        // The window keeps the choice in the settings, where the window and the tray change it.
+        return "--lock-on-leave works with --headless only";
+    }
+    if (options.json && options.control != Control::status) {
+        return "--json goes with --status";
+    }
     return std::nullopt;
 }
 
@@ -182,6 +262,7 @@ std::optional<std::string> refusedCombination(const Options& options) {
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     Options options;
     const auto fail = [](std::string message) { return ParsedCommandLine{std::nullopt, std::move(message)}; };
+    bool configures = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
         std::optional<std::string> value;
@@ -199,6 +280,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         if (std::optional<std::string> refusal = rule->apply(options, value)) {
             return fail(std::move(*refusal));
         }
+        configures = configures || !rule->control;
+    }
+    if (options.control != Control::none && configures) {
+        return fail(
+            "--status, --pause, --resume, --away, --back and --stop speak to the running Tovak and take no "
+            "other option");
     }
     if (std::optional<std::string> refusal = refusedCombination(options)) {
         return fail(std::move(*refusal));

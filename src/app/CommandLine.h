@@ -12,6 +12,9 @@ namespace tovak::app {
 // OpenCV DNN.
 enum class DetectorBackend { onednn, onednnF32, opencv };
 
+// What a command asks of the Tovak already running (over the session bus), when anything.
+enum class Control { none, status, pause, resume, away, back, stop };
+
 // What the tovak command was asked to do.
 struct Options {
     // "demo", a video file or a folder of images; none for a camera.
@@ -44,6 +47,13 @@ struct Options {
     // A file standing for the camera's device node: another program opening it is seen as one
     // asking for the camera.
     std::optional<std::string> cameraNode;
+    // With --headless: the session is locked this many seconds after away mode switched itself on,
+    // unless a face comes back first.
+    std::optional<double> lockOnLeaveSeconds;
+    // A command for the running Tovak; the status as one JSON object; the pause's length in seconds.
+    Control control = Control::none;
+    bool json = false;
+    double pauseSeconds = 0;
     bool help = false;
     bool version = false;
 };
@@ -57,5 +67,8 @@ struct ParsedCommandLine {
 // The arguments after the program name.
 [[nodiscard]] ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
 [[nodiscard]] std::string usageText();
+// A pause's length as --pause takes it ("15m", "1h", "90s", "90"): seconds, none for anything else
+// or for more than a day.
+[[nodiscard]] std::optional<double> parseDuration(const std::string& text);
 
 }  // namespace tovak::app

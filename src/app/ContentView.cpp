@@ -4,8 +4,10 @@
 #include <QPainter>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/Icons.h"
+#include "app/LeaveDelays.h"
 #include "app/Pauses.h"
 
 namespace tovak::app {
@@ -67,6 +69,7 @@ ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()>
     preview_ = new CameraPreviewView(monitor_, this);
     column->addWidget(preview_, 1, Qt::AlignLeft | Qt::AlignVCenter);
     column->addLayout(makeTriggerRow());
+    column->addLayout(makeLockOnLeaveRow());
     column->addLayout(makeControls());
     observeMonitor();
     rebuild();
@@ -143,6 +146,46 @@ QHBoxLayout* ContentView::makeTriggerRow() {
     return triggerRow;
 }
 
+// The lock when the user leaves: off until ticked, then at the delay beside it.
+QHBoxLayout* ContentView::makeLockOnLeaveRow() {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    lockOnLeave_ = new QCheckBox(QString::fromUtf8(kLockOnLeaveText), this);
+    lockOnLeave_->setObjectName("lockOnLeave");
+    leaveDelay_ = new QComboBox(this);
+    leaveDelay_->setObjectName("leaveDelay");
+    row->addWidget(lockOnLeave_);
+    row->addWidget(leaveDelay_);
+    row->addStretch(1);
+    connect(lockOnLeave_, &QCheckBox::toggled, this, &ContentView::lockOnLeaveChosen);
+    connect(leaveDelay_, &QComboBox::activated, this, &ContentView::lockOnLeaveChosen);
+    return row;
+}
+
+void ContentView::lockOnLeaveChosen() {
+    const QVariant delay = leaveDelay_->currentData();
+    monitor_.setLockOnLeave(lockOnLeave_->isChecked() && delay.isValid() ? std::optional(delay.toDouble())
+                                                                         : std::nullopt);
+}
+
+void ContentView::showLockOnLeave(std::optional<double> seconds) {
+    const QSignalBlocker blockBox(lockOnLeave_), blockList(leaveDelay_);
+    lockOnLeave_->setChecked(seconds.has_value());
+    leaveDelay_->setEnabled(seconds.has_value());
+    // Unticked, the list keeps what it showed, so that ticking again brings that delay back. Its
+    // entries are made again only when they change: a rebuild must not close a list the user opened.
+    const double shown = seconds.value_or(leaveDelay_->currentData().toDouble());
+    const auto delays = leaveDelays(seconds);
+    if (leaveDelay_->count() != static_cast<int>(delays.size()) ||
+        leaveDelay_->itemData(leaveDelay_->count() - 1).toDouble() != delays.back().first) {
+        leaveDelay_->clear();
+        for (const auto& [delay, text] : delays) {
+            leaveDelay_->addItem(text, delay);
+        }
+    }
+    leaveDelay_->setCurrentIndex(std::max(0, leaveDelay_->findData(shown)));
+}
+
 // Away mode and the pause on the left, start and stop on the right; each calls one monitor operation.
 QHBoxLayout* ContentView::makeControls() {
     auto* controls = new QHBoxLayout;
@@ -189,6 +232,7 @@ void ContentView::observeMonitor() {
     watch(monitor_.triggerFileSummary);
     watch(monitor_.awayMode);
     watch(monitor_.pausedUntil);
+    watch(monitor_.lockOnLeaveSeconds);
 }
 
 ContentView::~ContentView() {
@@ -212,6 +256,7 @@ void ContentView::rebuild() {
     showAwayMode(away);
     const bool running = monitor_.isRunning.get();
     showRunning(running, running && monitor_.pausedUntil.get().has_value());
+    showLockOnLeave(monitor_.lockOnLeaveSeconds.get());
 
     std::weak_ptr<monitor::PrivacyMonitor> weak = monitor_.weak_from_this();
     escMonitor_->sync(away, [weak] {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QPushButton>
@@ -52,6 +54,9 @@ class ContentView final : public QWidget {
     QHBoxLayout* makeHeader();
     QHBoxLayout* makeTriggerRow();
     QHBoxLayout* makeControls();
+    QHBoxLayout* makeLockOnLeaveRow();
+    void showLockOnLeave(std::optional<double> seconds);
+    void lockOnLeaveChosen();
     void observeMonitor();
     void scheduleRebuild();
     void showAwayMode(bool away);
@@ -70,6 +75,8 @@ class ContentView final : public QWidget {
     QMenu* pauseMenu_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
+    QCheckBox* lockOnLeave_ = nullptr;
+    QComboBox* leaveDelay_ = nullptr;
     CameraPreviewView* preview_ = nullptr;
     AwayEscMonitor* escMonitor_ = nullptr;
     bool rebuildQueued_ = false;

@@ -1,15 +1,19 @@
 #include "app/GuiMain.h"
 
 #include <QApplication>
+#include <QDBusMessage>
 #include <QMainWindow>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/DisplayCheck.h"
+#include "app/HeadlessRunner.h"
 #include "app/Icons.h"
 #include "app/QtTranslations.h"
 #include "app/TovakApp.h"
+#include "app/dbus/ControlClient.h"
+#include "app/dbus/ControlService.h"
 
 namespace tovak::app {
 
@@ -41,8 +45,17 @@ int runGui(int& argc, char** argv, const Options& options) {
 
     // A second start shows the running instance's window instead of making a second monitor.
     if (TovakApp::askRunningInstanceToShow()) {
-        std::cout << "tovak: already running; its window was brought to the front\n";
+        const bool started = options.startMonitoring && askRunningToStart();
+        std::cout << "tovak: already running; its window was brought to the front" << (started ? " and it watches" : "")
+                  << "\n";
         return 0;
+    }
+    // The bus name is the other single-instance check: a Tovak whose socket did not answer still holds it.
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const ControlService::Claim claim = ControlService::claimName(bus);
+    if (claim == ControlService::Claim::taken) {
+        std::cerr << "tovak: Товак уже запущен\n";
+        return exitRefused;
     }
     std::string error;
     TovakApp app(options, error);
@@ -50,9 +63,21 @@ int runGui(int& argc, char** argv, const Options& options) {
         std::cerr << "tovak: " << error << "\n";
         return 2;
     }
+    ControlService control(app.monitor());
+    if (claim == ControlService::Claim::noBus || !control.publish(bus)) {
+        std::cerr << "tovak: no session bus: tovak --status and the other commands cannot reach this Tovak\n";
+    }
     app.listenForOtherInstances();
     app.open(options);
     return QApplication::exec();
+}
+
+int runControl(int& argc, char** argv, const Options& options) {
+    // Qt's registry of types made before its bus connections, so that it is gone after them at the
+    // end: the bus's thread may still read a message then.
+    qRegisterMetaType<QDBusMessage>();
+    QCoreApplication application(argc, argv);
+    return runControlCommand(options, std::cout, std::cerr);
 }
 
 }  // namespace tovak::app

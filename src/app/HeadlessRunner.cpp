@@ -164,7 +164,10 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     sim.drain();
     reportPublished(*monitor, log);
     watchJournal(recorder, *monitor);
-    sim.main.async([&] { monitor->setIgnoredFaces(options.ignoredFaces); });
+    sim.main.async([&] {
+        monitor->setIgnoredFaces(options.ignoredFaces);
+        monitor->setLockOnLeave(options.lockOnLeaveSeconds);
+    });
 
     monitor->start();
     sim.drain();
@@ -235,6 +238,7 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
         reportPublished(*monitor, log);
         watchJournal(recorder, *monitor);
         monitor->setIgnoredFaces(options.ignoredFaces);
+        monitor->setLockOnLeave(options.lockOnLeaveSeconds);
         monitor->statusLine.observe([&](const std::string& next) {
             if (failedStart(next)) {
                 failure = next;

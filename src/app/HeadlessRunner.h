@@ -22,6 +22,9 @@ enum ExitStatus : int {
     exitBadSource = 2,
     exitNoModel = 3,
     exitCameraFailed = 4,
+    // Commands for the running Tovak: none runs on the session bus; it refused or failed to answer.
+    exitNotRunning = 5,
+    exitRefused = 6,
 };
 
 struct HeadlessEnvironment {

@@ -28,6 +28,7 @@ IconName iconFor(const journal::Incident& incident) {
         case IncidentKind::onlooker:
             return IconName::document;
         case IncidentKind::visit:
+        case IncidentKind::leave:
             return IconName::away;
         case IncidentKind::pause:
             break;
@@ -112,6 +113,8 @@ QString IncidentRow::title(const journal::Incident& incident) {
             return QStringLiteral("Смотрели через плечо");
         case IncidentKind::visit:
             return QStringLiteral("Кто-то у компьютера");
+        case IncidentKind::leave:
+            return QStringLiteral("Вы ушли");
         case IncidentKind::pause:
             switch (incident.reason) {
                 case monitor::CameraPause::screenLocked:
@@ -133,6 +136,7 @@ QString IncidentRow::details(const journal::Incident& incident) {
         case IncidentKind::onlooker:
             return QStringLiteral("%1 · файл выведен %2").arg(howLong, timesText(incident.raises));
         case IncidentKind::visit:
+        case IncidentKind::leave:
             switch (incident.lock) {
                 case LockOutcome::locked:
                     return QStringLiteral("%1 · экран заблокирован").arg(howLong);

@@ -1,6 +1,9 @@
 #include "app/StatusTray.h"
 
+#include <QActionGroup>
+
 #include "app/Icons.h"
+#include "app/LeaveDelays.h"
 #include "app/Pauses.h"
 
 namespace tovak::app {
@@ -22,6 +25,8 @@ StatusTray::StatusTray(monitor::PrivacyMonitor& monitor, std::function<void()> t
     pauseLong_ =
         menu_->addAction(QStringLiteral("Пауза на час"), this, [this] { monitor_.pauseFor(kLongPauseSeconds); });
     resume_ = menu_->addAction(QStringLiteral("Продолжить"), this, [this] { monitor_.resume(); });
+    lockOnLeave_ = menu_->addMenu(QString::fromUtf8(kLockOnLeaveText));
+    lockOnLeave_->setObjectName("trayLockOnLeave");
     menu_->addSeparator();
     startStop_->setObjectName("trayStartStop");
     away_->setObjectName("trayAway");
@@ -51,6 +56,7 @@ StatusTray::StatusTray(monitor::PrivacyMonitor& monitor, std::function<void()> t
     watch(monitor_.isRunning);
     watch(monitor_.awayMode);
     watch(monitor_.pausedUntil);
+    watch(monitor_.lockOnLeaveSeconds);
     rebuild();
 }
 
@@ -80,6 +86,27 @@ void StatusTray::rebuild() {
     pauseShort_->setEnabled(running);
     pauseLong_->setEnabled(running);
     resume_->setVisible(paused);
+    showLockOnLeave(monitor_.lockOnLeaveSeconds.get());
+}
+
+void StatusTray::showLockOnLeave(std::optional<double> seconds) {
+    if (lockOnLeaveShown_ && *lockOnLeaveShown_ == seconds) {
+        return;
+    }
+    lockOnLeaveShown_ = seconds;
+    qDeleteAll(lockOnLeave_->findChildren<QActionGroup*>());
+    lockOnLeave_->clear();
+    auto* group = new QActionGroup(lockOnLeave_);
+    const auto add = [&](const QString& text, std::optional<double> delay) {
+        QAction* action = lockOnLeave_->addAction(text, this, [this, delay] { monitor_.setLockOnLeave(delay); });
+        action->setCheckable(true);
+        action->setChecked(delay == seconds);
+        group->addAction(action);
+    };
+    add(QStringLiteral("Нет"), std::nullopt);
+    for (const auto& [delay, text] : leaveDelays(seconds)) {
+        add(text.left(1).toUpper() + text.mid(1), delay);
+    }
 }
 
 }  // namespace tovak::app

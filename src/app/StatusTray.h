@@ -33,6 +33,8 @@ class StatusTray final : public QObject {
     void rebuild();
 
   private:
+    void showLockOnLeave(std::optional<double> seconds);
+
     monitor::PrivacyMonitor& monitor_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* icon_ = nullptr;
@@ -41,6 +43,10 @@ class StatusTray final : public QObject {
     QAction* pauseShort_ = nullptr;
     QAction* pauseLong_ = nullptr;
     QAction* resume_ = nullptr;
+    // "Блокировать, когда я ухожу": "Нет" and the delays, one ticked.
+    QMenu* lockOnLeave_ = nullptr;
+    // What it shows, so that it is made again only when that changes, never under the user's pointer.
+    std::optional<std::optional<double>> lockOnLeaveShown_;
     State state_ = State::stopped;
     bool awayShown_ = false;
     bool rebuildQueued_ = false;

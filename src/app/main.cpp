@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
         std::cout << "tovak " << TOVAK_VERSION << "\n";
         return exitOk;
     }
+    if (options.control != Control::none) {
+        return runControl(argc, argv, options);
+    }
     if (options.listCameras) {
         HeadlessEnvironment env{std::cout, std::cerr, makeScreenLocker};
         return printCameras(env);

@@ -1,5 +1,6 @@
 #include "headless/ReportingAdapters.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace tovak::headless {
@@ -18,6 +19,23 @@ void ReportingScreenLocker::lockNow(Completion completion) {
 
 void DryRunScreenLocker::lockNow(Completion completion) {
     main_->async([completion = std::move(completion)] { completion(true, std::nullopt); });
+}
+
+void ReportingObserver::leaveLock(monitor::LeaveLock step, double delaySeconds) {
+    switch (step) {
+        case monitor::LeaveLock::armed: {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%g", delaySeconds);
+            log_.emit("leave.armed", {EventLog::text("seconds", seconds)});
+            return;
+        }
+        case monitor::LeaveLock::cancelled:
+            log_.emit("leave.cancelled");
+            return;
+        case monitor::LeaveLock::requested:
+            log_.emit("leave.lock");
+            return;
+    }
 }
 
 }  // namespace tovak::headless

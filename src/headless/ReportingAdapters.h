@@ -85,6 +85,8 @@ class ReportingObserver final : public monitor::EngineObserver {
     void frameAnalysed(std::size_t faceCount) override { log_.facesCounted(faceCount); }
     void presenceConfirmed() override { log_.emit("presence.confirmed"); }
     void presenceEnded() override { log_.emit("presence.ended"); }
+    // "leave.armed" (with its delay), "leave.cancelled" and "leave.lock", just before "lock.request".
+    void leaveLock(monitor::LeaveLock step, double delaySeconds) override;
 
   private:
     EventLog& log_;

@@ -16,6 +16,8 @@ enum class IncidentKind {
     visit,
     // The camera was off while monitoring stayed on (the reason says why), or was lost and found.
     pause,
+    // The lock when the user left: from away mode switching itself on to the lock being asked.
+    leave,
 };
 
 // What became of the lock asked during a visit.
@@ -37,7 +39,8 @@ struct Incident {
     double end = 0;
     // Onlooker: how many times the decoy document was brought forward.
     int raises = 0;
-    // Visit: the close-up was put on screen; the lock's outcome and, when it failed, its message.
+    // Visit: the close-up was put on screen. Visit and leave: the lock's outcome and, when it failed,
+    // its message.
     bool closeup = false;
     LockOutcome lock = LockOutcome::notAsked;
     std::string lockText;

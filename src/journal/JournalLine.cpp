@@ -16,8 +16,10 @@ struct Kinds {
     IncidentKind kind;
     const char* name;
 };
-constexpr Kinds kKinds[] = {
-    {IncidentKind::onlooker, "onlooker"}, {IncidentKind::visit, "visit"}, {IncidentKind::pause, "pause"}};
+constexpr Kinds kKinds[] = {{IncidentKind::onlooker, "onlooker"},
+                            {IncidentKind::visit, "visit"},
+                            {IncidentKind::pause, "pause"},
+                            {IncidentKind::leave, "leave"}};
 
 struct Reasons {
     CameraPause reason;
@@ -83,6 +85,8 @@ std::string JournalLine::encode(const Incident& incident) {
             break;
         case IncidentKind::visit:
             line += std::string(", \"closeup\": ") + (incident.closeup ? "true" : "false");
+            [[fallthrough]];
+        case IncidentKind::leave:
             for (const Locks& row : kLocks) {
                 if (row.lock == incident.lock) {
                     line += ", \"lock\": " + system::Json::quote(row.name);
@@ -134,13 +138,14 @@ std::optional<Incident> JournalLine::decode(std::string_view line) {
             incident.raises = static_cast<int>(*raises);
             return incident;
         }
-        case IncidentKind::visit: {
+        case IncidentKind::visit:
+        case IncidentKind::leave: {
             const std::string* lock = text(*fields, "lock");
             const std::optional<bool> closeup = flag(*fields, "closeup");
-            if (lock == nullptr || !closeup) {
+            if (lock == nullptr || (incident.kind == IncidentKind::visit && !closeup)) {
                 return std::nullopt;
             }
-            incident.closeup = *closeup;
+            incident.closeup = incident.kind == IncidentKind::visit && *closeup;
             known = false;
             for (const Locks& row : kLocks) {
                 if (*lock == row.name) {
@@ -153,7 +158,8 @@ std::optional<Incident> JournalLine::decode(std::string_view line) {
             }
             // Only a plain file name beside the journal: a path could point anywhere.
             if (const std::string* picture = text(*fields, "picture");
-                picture != nullptr && picture->find('/') == std::string::npos && *picture != "." && *picture != "..") {
+                incident.kind == IncidentKind::visit && picture != nullptr && picture->find('/') == std::string::npos &&
+                *picture != "." && *picture != "..") {
                 incident.picture = *picture;
             }
             return known ? std::optional(incident) : std::nullopt;

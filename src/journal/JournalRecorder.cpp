@@ -30,6 +30,10 @@ class ObserverPair final : public monitor::EngineObserver {
         second_->cameraPaused(reason);
     }
     void cameraResumed() override { first_->cameraResumed(), second_->cameraResumed(); }
+    void leaveLock(monitor::LeaveLock step, double delaySeconds) override {
+        first_->leaveLock(step, delaySeconds);
+        second_->leaveLock(step, delaySeconds);
+    }
 
   private:
     std::shared_ptr<monitor::EngineObserver> first_;
@@ -161,6 +165,17 @@ void JournalRecorder::cameraResumed() {
     atNow(&JournalRecorder::resumedAt);
 }
 
+void JournalRecorder::leaveLock(monitor::LeaveLock step, double delaySeconds) {
+    if (step != monitor::LeaveLock::requested) {
+        return;
+    }
+    main_->async([weak = weak_from_this(), delaySeconds, at = wall_->now()] {
+        if (const auto self = weak.lock()) {
+            self->leaveLockAskedAt(delaySeconds, at);
+        }
+    });
+}
+
 // ---- main queue --------------------------------------------------------------------------------
 
 void JournalRecorder::onlookerConfirmedAt(double at) {
@@ -192,9 +207,34 @@ void JournalRecorder::lockRequested(double) {
     }
 }
 
+void JournalRecorder::leaveLockAskedAt(double delaySeconds, double at) {
+    closeLeave(LockOutcome::pending, {});
+    leave_ = OpenLeave{at - delaySeconds, at};
+}
+
+void JournalRecorder::closeLeave(LockOutcome outcome, const std::string& text) {
+    if (!leave_) {
+        return;
+    }
+    Incident incident;
+    incident.kind = IncidentKind::leave;
+    incident.start = leave_->start;
+    incident.end = leave_->end;
+    incident.lock = outcome;
+    incident.lockText = text;
+    leave_.reset();
+    write(incident);
+    record(std::move(incident));
+}
+
 void JournalRecorder::lockFinished(bool success, const std::optional<std::string>& message) {
     const LockOutcome outcome = success ? LockOutcome::locked : LockOutcome::failed;
     const std::string text = success ? std::string() : message.value_or(std::string());
+    // While the leave lock is asked no visitor's lock is: the answer is the leave lock's.
+    if (leave_) {
+        closeLeave(outcome, text);
+        return;
+    }
     if (visit_) {
         visit_->lock = outcome;
         visit_->lockText = text;
@@ -393,6 +433,7 @@ void JournalRecorder::finish() {
     closeOnlooker(at);
     visitorEndedAt(at);
     closePause(at);
+    closeLeave(LockOutcome::pending, {});
     for (const std::uint64_t id : awaitingLock_) {
         if (const Incident* visit = journal_.find(id)) {
             write(*visit);

@@ -44,6 +44,7 @@ class JournalRecorder final : public monitor::EngineObserver, public std::enable
     void lockFinished(bool success, const std::optional<std::string>& message) override;
     void cameraPaused(monitor::CameraPause reason) override;
     void cameraResumed() override;
+    void leaveLock(monitor::LeaveLock step, double delaySeconds) override;
 
     // Main thread from here on.
     void awayModeChanged(bool on);
@@ -91,6 +92,9 @@ class JournalRecorder final : public monitor::EngineObserver, public std::enable
     void visitorEndedAt(double at);
     void pausedAt(monitor::CameraPause reason, double at);
     void resumedAt(double at);
+    void leaveLockAskedAt(double delaySeconds, double at);
+    // The leave lock's entry, with its answer or none yet (written as unanswered).
+    void closeLeave(LockOutcome outcome, const std::string& text);
 
     void closeOnlooker(double at);
     void closePause(double at);
@@ -123,6 +127,12 @@ class JournalRecorder final : public monitor::EngineObserver, public std::enable
     std::optional<OpenOnlooker> onlooker_;
     std::optional<OpenVisit> visit_;
     std::optional<OpenPause> pause_;
+    // The lock when the user left, asked and waiting for its answer.
+    struct OpenLeave {
+        double start;
+        double end;
+    };
+    std::optional<OpenLeave> leave_;
     bool running_ = false;
     bool away_ = false;
     bool locked_ = false;

@@ -40,6 +40,7 @@ std::shared_ptr<PrivacyMonitor> PrivacyMonitor::create(Ports ports) {
     }
     monitor->refreshTriggerSummary();
     monitor->loadIgnoredFaces();
+    monitor->loadLockOnLeave();
     return monitor;
 }
 
@@ -52,6 +53,7 @@ PrivacyMonitor::PrivacyMonitor(Ports ports)
       previewFaceRects({}, *ports.mainQueue),
       ignoredFaces({}, *ports.mainQueue),
       pausedUntil(std::nullopt, *ports.mainQueue),
+      lockOnLeaveSeconds(std::nullopt, *ports.mainQueue),
       ports_(std::move(ports)),
       main_(ports_.mainQueue),
       sessionQueue_(ports_.sessionQueue),
@@ -173,6 +175,7 @@ void PrivacyMonitor::process(const PixelBufferPtr& pixelBuffer, const CaptureCon
 
 void PrivacyMonitor::decide(const std::vector<FaceObservation>& sorted, const PixelBufferPtr& pixelBuffer,
                             Orientation orientation) {
+    countFacesForLeaveLock(sorted.size());
     advanceAutoAwayTimer(sorted.size());
     maybePublishPreview(pixelBuffer, orientation, sorted);
     if (sorted.size() < 2) {
@@ -203,7 +206,7 @@ void PrivacyMonitor::advanceAutoAwayTimer(std::size_t faceCount) {
         absenceForAutoAwayStartedAt_ = now;
     } else if (now - *absenceForAutoAwayStartedAt_ >= autoAwayAfterNoFaceSeconds) {
         absenceForAutoAwayStartedAt_.reset();
-        setAwayMode(true);
+        switchAwayOnByItself();
     }
 }
 

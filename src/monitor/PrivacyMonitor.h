@@ -34,6 +34,9 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     static constexpr const char* customTriggerPathKey = TriggerDocument::customPathKey;
     // The faces marked as scenery, as readable text (see IgnoredFaces.h).
     static constexpr const char* ignoredFacesKey = "tovak.ignoredFaces";
+    // The lock when the user leaves: its delay in seconds as text, absent while it is off.
+    static constexpr const char* lockOnLeaveKey = "tovak.lockOnLeaveSeconds";
+    static constexpr double lockOnLeaveMaxSeconds = 3600;
 
     // Settings, fixed for the monitor's life.
     static constexpr std::int64_t confirmNeeded = 3;
@@ -69,6 +72,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     runtime::Published<std::vector<imaging::Rect>> ignoredFaces;
     // While the user's pause lasts: when it ends, in calendar seconds.
     runtime::Published<std::optional<double>> pausedUntil;
+    // The lock when the user leaves: seconds after away mode switched itself on; none while off.
+    runtime::Published<std::optional<double>> lockOnLeaveSeconds;
 
     // Monitoring on and off; main thread, return at once. Start also ends the user's pause.
     void start();
@@ -83,6 +88,11 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void cameraChoiceChanged();
     // Away mode on or off; any thread, returns at once.
     void setAwayMode(bool on);
+    // The lock when the user leaves, on with its delay (0 to lockOnLeaveMaxSeconds) or off; main
+    // thread. Kept in the settings where there are any.
+    void setLockOnLeave(std::optional<double> seconds);
+    // The delay a setting's text names; none for text that is not a number in range.
+    [[nodiscard]] static std::optional<double> parseLockOnLeave(const std::string& text);
     // The user closed the panel; any thread, returns at once.
     void userClosedPiP();
 
@@ -144,6 +154,17 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     void scheduleAwayModeLockIfNeeded();
     void cancelAwayLockWorkItemOnMain();
     void awayLockCheck();
+    // Sets the lock off and, when it fails, shows why and lets a later one be set off (session queue).
+    void lockSession();
+
+    // The lock when the user leaves (session queue, its work item on the main queue).
+    void switchAwayOnByItself();
+    void armLeaveLock();
+    void disarmLeaveLock();
+    void countFacesForLeaveLock(std::size_t faceCount);
+    void leaveLockCheck(std::uint64_t arming, double delay);
+    void loadLockOnLeave();
+    void handLockOnLeaveToSessionQueue(std::optional<double> seconds);
 
     // Preview.
     void maybePublishPreview(const imaging::PixelBufferPtr& pixelBuffer, imaging::Orientation orientation,
@@ -211,6 +232,13 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     std::atomic<bool> awayLockTriggeredThisSession_{false};
     runtime::WorkItemPtr awayLockWorkItem_;  // main queue only
     std::optional<double> absenceForAutoAwayStartedAt_;
+    // The lock when the user leaves: the session queue's copy of the setting, whether it is armed
+    // (and which arming it is), and the frames in a row with a face since.
+    std::optional<double> leaveLockDelay_;
+    bool leaveLockArmed_ = false;
+    std::uint64_t leaveLockArming_ = 0;
+    std::int64_t leaveLockFaceFrames_ = 0;
+    runtime::WorkItemPtr leaveLockWorkItem_;  // main queue only
     double lastPreviewPublish_ = 0;
     std::atomic<bool> previewWanted_{false};
     std::int64_t visionFrameCounter_ = 0;

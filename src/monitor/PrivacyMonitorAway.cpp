@@ -17,6 +17,7 @@ void PrivacyMonitor::setAwayMode(bool on) {
 }
 
 void PrivacyMonitor::applyAwayMode(bool on) {
+    disarmLeaveLock();
     awayModeProcess_ = on;
     absenceForAutoAwayStartedAt_.reset();
     awayLockTriggeredThisSession_ = false;
@@ -111,6 +112,10 @@ void PrivacyMonitor::awayLockCheck() {
     if (!awayModeProcess_ || !visitor_.active() || awayLockTriggeredThisSession_.load()) {
         return;
     }
+    lockSession();
+}
+
+void PrivacyMonitor::lockSession() {
     awayLockTriggeredThisSession_ = true;
     if (!ports_.screenLock) {
         return;

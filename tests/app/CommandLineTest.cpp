@@ -79,6 +79,22 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
                              "--journal j.jsonl",
                              "--detector onednn-bf16",
                              "--frobnicate",
+                             "--lock-on-leave 30",
+                             "--headless --lock-on-leave -1",
+                             "--headless --lock-on-leave 3601",
+                             "--headless --lock-on-leave 30s",
+                             "--status --camera demo",
+                             "--headless --away",
+                             "--away --back",
+                             "--json",
+                             "--away --json",
+                             "--pause",
+                             "--pause 0",
+                             "--pause 0.5s",
+                             "--pause 25h",
+                             "--pause 15min",
+                             "--pause -5m",
+                             "--pause m",
                              "demo"}) {
         std::istringstream words(line);
         const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
@@ -104,6 +120,36 @@ TEST(CommandLineTest, TheDetectorsEngineRealTimePacingHelpAndVersion) {
     EXPECT_TRUE(parseCommandLine({"-h"}).options->help);
     EXPECT_TRUE(parseCommandLine({"--version"}).options->version);
     EXPECT_NE(app::usageText().find("--camera demo|PATH"), std::string::npos);
+}
+
+TEST(CommandLineTest, CommandsForTheRunningTovakAndTheLockOnLeaving) {
+    const struct Row {
+        std::vector<std::string> arguments;
+        app::Control control;
+        bool json;
+        double pauseSeconds;
+    } rows[] = {
+        {{"--status", "--json"}, app::Control::status, true, 0},
+        {{"--pause", "15m"}, app::Control::pause, false, 900},
+        {{"--pause=1.5h"}, app::Control::pause, false, 5400},
+        {{"--pause", "90"}, app::Control::pause, false, 90},
+        {{"--pause", "24h"}, app::Control::pause, false, 86400},
+        {{"--resume"}, app::Control::resume, false, 0},
+        {{"--away"}, app::Control::away, false, 0},
+        {{"--back"}, app::Control::back, false, 0},
+        {{"--stop"}, app::Control::stop, false, 0},
+        {{"--start"}, app::Control::none, false, 0},
+    };
+    for (const Row& row : rows) {
+        const auto parsed = parseCommandLine(row.arguments);
+        ASSERT_TRUE(parsed.options) << row.arguments[0] << ": " << parsed.error;
+        EXPECT_EQ(parsed.options->control, row.control) << row.arguments[0];
+        EXPECT_EQ(parsed.options->json, row.json) << row.arguments[0];
+        EXPECT_EQ(parsed.options->pauseSeconds, row.pauseSeconds) << row.arguments[0];
+    }
+    EXPECT_EQ(parseCommandLine({"--headless", "--lock-on-leave", "0"}).options->lockOnLeaveSeconds, 0.0);
+    EXPECT_EQ(parseCommandLine({"--headless", "--lock-on-leave=120"}).options->lockOnLeaveSeconds, 120.0);
+    EXPECT_FALSE(parseCommandLine({"--headless"}).options->lockOnLeaveSeconds);
 }
 
 }  // namespace

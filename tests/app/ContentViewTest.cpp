@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -182,6 +184,34 @@ TEST_F(ContentViewTest, AwayButtonWorksBeforeStartFollowsAwayModeAndEscapeWithAM
     }
 }
 
+// "Блокировать, когда я ухожу": off until ticked, then at the delay beside it; a choice made in the tray
+// shows here too.
+TEST_F(ContentViewTest, TheLockOnLeavingIsOffUntilTickedAndFollowsTheChosenDelay) {
+    auto* box = view->findChild<QCheckBox*>("lockOnLeave");
+    auto* delays = view->findChild<QComboBox*>("leaveDelay");
+    EXPECT_EQ(box->text(), "Блокировать, когда я ухожу");
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(delays->isEnabled());
+    ASSERT_EQ(delays->count(), 3);
+    EXPECT_EQ((std::vector{delays->itemText(0), delays->itemText(1), delays->itemText(2)}),
+              (std::vector<QString>{"сразу", "через 30 с", "через 2 мин"}));
+    box->click();
+    settle();
+    EXPECT_EQ(h.monitor->lockOnLeaveSeconds.get(), 0.0);
+    delays->setCurrentIndex(2);
+    Q_EMIT delays->activated(2);
+    settle();
+    EXPECT_EQ(h.monitor->lockOnLeaveSeconds.get(), 120.0);
+    box->click();
+    settle();
+    EXPECT_FALSE(h.monitor->lockOnLeaveSeconds.get());
+    EXPECT_EQ(delays->currentText(), "через 2 мин") << "ticking again brings it back";
+    h.monitor->setLockOnLeave(45.0);
+    settle();
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_EQ(delays->currentText(), "через 45 с");
+}
+
 TEST_F(ContentViewTest, FileButtonsPickAndReset) {
     click("pickButton");
     h.services->addFile("/tmp/Отчёт.xlsx");
@@ -308,6 +338,24 @@ TEST_F(StatusTrayTest, TheIconTooltipAndMenuFollowTheMonitorAndALeftClickToggles
     const int hides = h.pip->hides;
     trigger("trayAway");
     EXPECT_EQ(h.pip->hides, hides + 1);
+    QMenu* leave = tray.menu().findChild<QMenu*>("trayLockOnLeave");
+    EXPECT_EQ(leave->title(), "Блокировать, когда я ухожу");
+    for (const auto& [text, seconds] : {std::pair{"Через 2 мин", std::optional(120.0)},
+                                        {"Сразу", std::optional(0.0)},
+                                        {"Через 30 с", std::optional(30.0)},
+                                        {"Нет", std::optional<double>()}}) {
+        QList<QAction*> entries = leave->actions();
+        const auto it = std::find_if(entries.begin(), entries.end(), [&](QAction* a) { return a->text() == text; });
+        ASSERT_NE(it, entries.end()) << text;
+        (*it)->trigger();
+        settle();
+        EXPECT_EQ(h.monitor->lockOnLeaveSeconds.get(), seconds) << text;
+        entries = leave->actions();
+        EXPECT_EQ(entries.size(), 4);
+        for (QAction* entry : entries) {
+            EXPECT_EQ(entry->isChecked(), entry->text() == text) << entry->text().toStdString();
+        }
+    }
     Q_EMIT tray.icon().activated(QSystemTrayIcon::Context);
     Q_EMIT tray.icon().activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(toggles, 1);

@@ -137,8 +137,10 @@ const struct Beat {
     {"pip.show", 242, 2},
     {"presence.ended", 494, 1},  // the fifteenth frame without the onlooker
     {"trigger.close", 494, 1},
-    {"away.on", 960, 0},        // 10.0 s after the last face
-    {"closeup.show", 1082, 1},  // the third frame with the stranger
+    {"away.on", 960, 0},           // 10.0 s after the last face
+    {"leave.armed", 960, 0},       // the lock when the user leaves, after 30 s...
+    {"leave.cancelled", 1082, 1},  // ...cancelled by the stranger's third frame
+    {"closeup.show", 1082, 1},     // the third frame with the stranger
 };
 constexpr long kLastFrame = 1379;
 
@@ -147,7 +149,8 @@ class DemoReplayTest : public ::testing::Test {
     // One replay for the whole suite: it takes most of a minute.
     static void SetUpTestSuite() {
         journalDir_ = new TempDir("tovak-replay-journal");
-        replay_ = new Outcome(tovak({"--camera", "demo", "--lock", "dry-run", "--journal", *journalDir_ / "j.jsonl"}));
+        replay_ = new Outcome(tovak(
+            {"--camera", "demo", "--lock", "dry-run", "--journal", *journalDir_ / "j.jsonl", "--lock-on-leave", "30"}));
     }
     static void TearDownTestSuite() {
         delete std::exchange(replay_, nullptr);
@@ -175,6 +178,7 @@ TEST_F(DemoReplayTest, EachBeatComesOnItsFrameOnce) {
     for (const char* once : {"presence.confirmed", "presence.ended", "away.on", "closeup.show", "lock.request"}) {
         EXPECT_EQ(named(events_, once).size(), 1U) << once;
     }
+    EXPECT_TRUE(named(events_, "leave.lock").empty());
     // The end of the source stops the monitor.
     EXPECT_EQ(events_.back().frame, kLastFrame);
     EXPECT_NE(events_.back().line.find(R"("event": "status", "text": "Стоп")"), std::string::npos);
@@ -246,7 +250,8 @@ TEST_F(DemoReplayTest, AShorterReplayPrintsTheSameEventsUpToWhereItWasCut) {
 TEST_F(DemoReplayTest, TheOtherEnginesPrintTheSameEvents) {
     for (const char* engine : {"onednn-f32", "opencv"}) {
         SCOPED_TRACE(engine);
-        const Outcome other = tovak({"--camera", "demo", "--lock", "dry-run", "--detector", engine});
+        const Outcome other =
+            tovak({"--camera", "demo", "--lock", "dry-run", "--detector", engine, "--lock-on-leave", "30"});
         ASSERT_EQ(other.status, 0) << other.err;
         EXPECT_EQ(other.out, replay_->out);
     }

@@ -275,13 +275,16 @@ TEST(JournalWindowTest, AKeptJournalLoadsWithOneNoteForItsDamagedLines) {
                   R"({"kind": "onlooker", "start": 1796551200.000, "end": 1796551210.000, "raises": 2})"
                   "\n{\"kind\": \"vis\n"
                   R"({"kind": "pause", "reason": "user", "start": 1796634000.000, "end": 1796635800.000})"
+                  "\n"
+                  R"({"kind": "leave", "start": 1796634100.000, "end": 1796634130.000, "lock": "failed"})"
                   "\n{\"kind\": \"onlooker\", \"sta");
     });
     EXPECT_EQ(std::count(desk.statuses.begin(), desk.statuses.end(), "Журнал: повреждённые записи пропущены"), 1);
     desk.journal->showJournal();
     desk.settle();
     EXPECT_EQ(rowTexts(desk.journal->journalWindow()),
-              std::vector<std::string>{"<b>09:00</b>&nbsp;&nbsp;Пауза / 30 мин"});
+              (std::vector<std::string>{"<b>09:01</b>&nbsp;&nbsp;Вы ушли / 30 с · блокировка не сработала",
+                                        "<b>09:00</b>&nbsp;&nbsp;Пауза / 30 мин"}));
 }
 
 // Only the visitor's face is kept: the onlooker's, which the panel shows, never reaches the disk.

@@ -243,6 +243,21 @@ TEST(JournalRecorderTest, DroppedEpisodesAndLateLockAnswers) {
     late.held->completions.clear();  // the unanswered completion holds the monitor
 }
 
+// The lock when the user left is an entry of its own: from away mode switching itself on to the lock.
+TEST(JournalRecorderTest, TheLockWhenTheUserLeftIsAnEntryOfItsOwn) {
+    JournalHarness j;
+    TempDir dir;
+    j.recorder->keepIn(std::make_shared<JournalStore>(dir.path().string()), false);
+    j.h.monitor->setLockOnLeave(30.0);
+    j.at(1001.0);
+    j.framesUntil(1011.5, {});  // nobody from 1001.25: away mode on by itself at 1011.25
+    j.at(1042.0);
+    j.h.stop();
+    EXPECT_EQ(lines(dir.read("journal.jsonl")),
+              std::vector<std::string>{R"({"kind": "leave", "start": 1796637611.250, "end": 1796637641.250, )"
+                                       R"("seconds": 30.000, "lock": "locked"})"});
+}
+
 // Pictures are the visitors' only, and reach the disk only with "Сохранять снимки лиц".
 TEST(JournalRecorderTest, VisitorPicturesAreWrittenOnlyWhenAskedAndNeverAnyoneElses) {
     struct Row {
@@ -324,6 +339,7 @@ TEST(JournalLineTest, DamagedOrUnknownLinesAreRefusedAndUnknownFieldsPassedOver)
         {"truncated", R"({"kind": "onlooker", "start": 1, "end": 2, "rai)", false},
         {"unknown kind", R"({"kind": "party", "start": 1, "end": 2})", false},
         {"unknown pause", R"({"kind": "pause", "reason": "lunch", "start": 1, "end": 2})", false},
+        {"a lock on leaving without its outcome", R"({"kind": "leave", "start": 1, "end": 31})", false},
         {"ends before it starts", R"({"kind": "onlooker", "start": 5, "end": 2, "raises": 1})", false},
         {"no raises", R"({"kind": "onlooker", "start": 1, "end": 2})", false},
         {"not an object", "[1, 2]", false},

@@ -316,10 +316,11 @@ class FakeServices final : public monitor::SettingsStore,
 
 // What the engine reported: frames analysed, onlookers confirmed and gone.
 struct RecordingObserver final : monitor::EngineObserver {
-    std::atomic<int> frames{0}, confirmed{0}, ended{0};
+    std::atomic<int> frames{0}, confirmed{0}, ended{0}, leaveLocks{0};
     void frameAnalysed(std::size_t) override { ++frames; }
     void presenceConfirmed() override { ++confirmed; }
     void presenceEnded() override { ++ended; }
+    void leaveLock(monitor::LeaveLock step, double) override { leaveLocks += step == monitor::LeaveLock::requested; }
 };
 
 // Another program and the camera, as the test says: what the monitor asked and the watch it holds.

@@ -18,6 +18,10 @@ enum class CameraPause {
     cameraLost,
 };
 
+// The lock when the user leaves: armed as away mode switched itself on, cancelled (a face back, away
+// mode switched, the screen locked meanwhile), or asked of the lock chain now.
+enum class LeaveLock { armed, cancelled, requested };
+
 // Optional listener for what the engine decides, for event logs, replays and the journal. Called
 // on the session queue, in the order of the decisions, except lockFinished (main queue).
 class EngineObserver {
@@ -37,6 +41,10 @@ class EngineObserver {
     // The lock's outcome: message is set exactly when it failed.
     virtual void lockFinished(bool success, const std::optional<std::string>& message) {
         static_cast<void>(success), static_cast<void>(message);
+    }
+    // The lock when the user leaves, with its delay in seconds.
+    virtual void leaveLock(LeaveLock step, double delaySeconds) {
+        static_cast<void>(step), static_cast<void>(delaySeconds);
     }
     // The camera went off while monitoring stays on, and came back.
     virtual void cameraPaused(CameraPause reason) { static_cast<void>(reason); }
