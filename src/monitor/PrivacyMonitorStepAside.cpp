@@ -12,6 +12,7 @@ namespace tovak::monitor {
 namespace {
 
 constexpr const char* kSteppedAside = "Пауза: камера нужна другой программе";
+constexpr const char* kAwayBlind = "Отошёл: камера занята другой программой";
 
 }  // namespace
 
@@ -46,10 +47,9 @@ void PrivacyMonitor::contentionEvent(CameraContention::Event event, std::uint64_
             }
             return;
         case CameraContention::Event::free:
-            if (cameraPhase_ == CameraPhase::pausedForOtherProgram) {
-                cameraPhase_ = CameraPhase::waitingForCamera;
-                ++cameraEpoch_;
-                resumeCameraAfterMain();
+            if (cameraPhase_ == CameraPhase::pausedForOtherProgram ||
+                (awayModeProcess_ && cameraPhase_ == CameraPhase::waitingForCamera)) {
+                askForCameraNow();
             }
             return;
         case CameraContention::Event::lost:
@@ -64,14 +64,17 @@ void PrivacyMonitor::contentionEvent(CameraContention::Event event, std::uint64_
 }
 
 // The camera was refused as busy (at a start, a retry, or while running): in normal mode the same
-// pause as when the other program's open was seen, ended the same way.
+// pause as when the other program's open was seen, ended the same way. Away mode is blind without
+// it: it asks again every half second and says so until it has it.
 void PrivacyMonitor::cameraBusy() {
     if (!awayModeProcess_ && ports_.contention) {
         if (const std::optional<CameraDevice> device = ports_.session->defaultVideoDevice()) {
             watchForOtherPrograms(*device);
         }
     }
-    if (awayModeProcess_ || !watchedNode_) {
+    if (awayModeProcess_) {
+        suspendCamera(CameraPhase::waitingForCamera, kAwayBlind, awayCameraRetrySeconds);
+    } else if (!watchedNode_) {
         suspendCamera(CameraPhase::waitingForCamera, "Камера: занята другой программой");
     } else {
         ports_.contention->holdOff();

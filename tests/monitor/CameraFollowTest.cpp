@@ -110,11 +110,13 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
         CameraInterruption reason;
         bool busyOnRetry;
         const char* text;
+        double every;
     };
     const Row rows[] = {
-        {"unplugged", CameraInterruption::disconnected, false, "Камера: отключена"},
-        // Away mode keeps the camera rather than step aside, so it is looked for again.
-        {"taken by another program in away mode", CameraInterruption::busy, true, "Камера: занята другой программой"},
+        {"unplugged", CameraInterruption::disconnected, false, "Камера: отключена", 2.0},
+        // Away mode keeps the camera rather than step aside: blind without it, it asks more often.
+        {"taken by another program in away mode", CameraInterruption::busy, true,
+         "Отошёл: камера занята другой программой", 0.5},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -135,14 +137,14 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
             h.camera->inputBusy = true;
         }
         const std::size_t attempts = h.log.count("camera.removeAll");
-        h.sim.advance(6.1);
+        h.sim.advance(3 * row.every + 0.01);
         EXPECT_EQ(h.log.count("camera.removeAll"), attempts + 3);
         EXPECT_EQ(h.status(), row.text);
 
         h.camera->device = monitor::CameraDevice{"video0", "Test Camera"};
         h.camera->inputAccepted = true;
         h.camera->inputBusy = false;
-        h.sim.advance(2.0);
+        h.sim.advance(row.every);
         EXPECT_EQ(h.status(), "● Test Camera");
         EXPECT_TRUE(h.camera->isRunning());
         EXPECT_TRUE(analyses());
@@ -307,4 +309,36 @@ TEST_F(CameraFollowTest, ABusyCameraIsAPauseTooAndALostWatchFallsBackToTheRetry)
     h.sim.advance(2.0);
     EXPECT_EQ(h.status(), "● Test Camera");
     EXPECT_EQ(other->watched, "video0") << "watched again once the camera is back";
+}
+
+TEST_F(CameraFollowTest, AwayModeWhileSteppedAsideAsksForTheCameraAtOnceAndEveryHalfSecondAndSaysSo) {
+    other->tell(Event::otherWants);
+    h.sim.drain();
+    h.camera->inputAccepted = false;
+    h.camera->inputBusy = true;  // the other program streams on
+    const std::size_t asked = h.log.count("camera.removeAll");
+    h.setAway(true);
+    EXPECT_EQ(h.log.count("camera.removeAll"), asked + 1) << "at once";
+    EXPECT_EQ(h.status(), "Отошёл: камера занята другой программой");
+    h.sim.advance(1.01);
+    EXPECT_EQ(h.log.count("camera.removeAll"), asked + 3) << "every half second";
+    h.camera->inputAccepted = true;
+    h.camera->inputBusy = false;
+    other->tell(Event::free);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "● Test Camera");
+    h.frames(3, h.one);
+    EXPECT_TRUE(h.fullscreen->visible) << "away mode sees the moment it has the camera";
+
+    // Back at the desk while still waiting: the other program is stepped aside for again.
+    h.setAway(false);
+    h.camera->inputAccepted = false;
+    h.camera->inputBusy = true;
+    h.camera->interrupt(CameraInterruption::busy);
+    h.sim.drain();
+    h.setAway(true);
+    EXPECT_EQ(h.status(), "Отошёл: камера занята другой программой");
+    h.setAway(false);
+    EXPECT_EQ(h.status(), "Пауза: камера нужна другой программе");
+    EXPECT_EQ(other->holdOffs, 2);
 }
