@@ -196,7 +196,7 @@ void PrivacyMonitor::sessionLockChanged(bool locked) {
                        phase == CameraPhase::pausedForOtherProgram)) {
             self->suspendCamera(CameraPhase::pausedForLock, "Пауза: экран заблокирован");
         } else if (!locked && phase == CameraPhase::pausedForLock) {
-            // Whoever unlocked the screen knew the password: the user is back.
+            // Only a lock that needed the password is reported: whoever unlocked it is the user.
             self->applyAwayMode(false);
             self->askForCameraNow();
         }

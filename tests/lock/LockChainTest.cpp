@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "lock/MacLockChain.h"
 #include "lock/ScreenLock.h"
+#include "lock/SessionLockState.h"
 #include "runtime/Simulation.h"
 #include "support/RecordingRunner.h"
 #include "support/TempDir.h"
@@ -151,6 +153,44 @@ TEST(ScreenLockChain, LockersThatNeverConfirmedAreNamedElseTheChainsOwnMessage) 
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->first, row.success);
         EXPECT_EQ(answer->second, row.message);
+    }
+}
+
+// A visitor who moves the mouse ends a screensaver that does not lock: only a lock that needs the
+// password counts, and its end is the user's unlock.
+TEST(SessionLockState, AScreensaverIsALockOnlyWithItsLockOnPastItsDelayOrWhenTovakLockedThroughIt) {
+    const LockerPolicy off{false, 0}, atOnce{true, 0}, afterAMinute{true, 60};
+    const struct Row {
+        const char* name;
+        std::optional<LockerPolicy> policy;
+        bool ours;
+        double after;
+        bool locked;
+    } rows[] = {
+        {"its lock off: it only blanks", off, false, 3600, false},
+        {"its settings unknown: keep watching", std::nullopt, false, 3600, false},
+        {"its lock on", atOnce, false, 0, true},
+        {"within its lock delay a mouse move ends it", afterAMinute, false, 59.9, false},
+        {"past its lock delay", afterAMinute, false, 60, true},
+        {"a negative delay", LockerPolicy{true, -1}, false, 3600, false},
+        {"a delay that is no number", LockerPolicy{true, std::nan("")}, false, 3600, false},
+        {"locked by Tovak whatever its settings", off, true, 0, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SessionLockState state;
+        if (row.ours) {
+            state.ownLockConfirmed("org.mate.ScreenSaver", 100);  // its signal may come after the answer
+        }
+        state.screenSaverChanged("org.mate.ScreenSaver", true, row.policy, 100);
+        EXPECT_EQ(state.locked(100 + row.after), row.locked);
+        EXPECT_EQ(state.nextChange(100), row.policy == afterAMinute ? std::optional<double>(160) : std::nullopt);
+        state.screenSaverChanged("org.mate.ScreenSaver", false, std::nullopt, 200);
+        EXPECT_FALSE(state.locked(4000));
+        state.screenSaverChanged("org.mate.ScreenSaver", true, off, 5000);
+        EXPECT_FALSE(state.locked(5000)) << "Tovak's lock ended with its screensaver";
+        state.setLockedHint(true);
+        EXPECT_TRUE(state.locked(5000)) << "logind's LockedHint is a lock";
     }
 }
 
