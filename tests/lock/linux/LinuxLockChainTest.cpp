@@ -216,6 +216,15 @@ TEST_F(PrivateBus, LockersOwnSettingsAreReadWhereTheyKeepThemAndAnUnusableValueI
     }
 }
 
+// What the README promises: 3 s for a locker to confirm, 0.5 s for its reply to Lock, 1 s for any
+// other question, so at most 4 s per silent locker (1 s to find it, 3 s to confirm).
+TEST(LinuxLockOptions, AreTheTimingsTheUserIsPromised) {
+    const LinuxLockOptions defaults;
+    EXPECT_EQ(defaults.confirmSeconds, 3.0);
+    EXPECT_EQ(defaults.requestTimeoutMs, 500);
+    EXPECT_EQ(defaults.callTimeoutMs, 1000);
+}
+
 // Real lockers from Debian packages, each on an X server and a bus of its own (ctest label locker).
 class RealLocker : public ::testing::TestWithParam<testing::LockerSession::Locker> {
   protected:
