@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -40,6 +42,20 @@ std::string readLink(const std::string& path) {
 
 bool isNumber(const char* text) {
     return *text != '\0' && std::all_of(text, text + std::strlen(text), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A name from /proc as the status line may show it: no control characters, at most 40 bytes.
+std::string shownName(std::string name) {
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return (c >= 0 && c < ' ') || c == 0x7f; }, '?');
+    if (name.size() > 40) {
+        std::size_t cut = 40;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;  // not inside a character
+        }
+        name.resize(cut);
+    }
+    return name;
 }
 
 template <typename Each>
@@ -74,7 +90,9 @@ unsigned long CameraNodeWatcher::ownOpens() const {
 }
 
 CameraNodeWatcher::CameraNodeWatcher(Options options, Callback callback)
-    : options_(std::move(options)), callback_(std::move(callback)) {
+    : options_(std::move(options)),
+      callback_(std::move(callback)),
+      budget_(options_.noStreamPauseSeconds, options_.noStreamWindowSeconds) {
     if (options_.selfPid == 0) {
         options_.selfPid = ::getpid();
     }
@@ -145,7 +163,7 @@ void CameraNodeWatcher::tell(NodeEvent event) {
     }
 }
 
-unsigned long long CameraNodeWatcher::startTime(pid_t pid) const {
+unsigned long long CameraNodeWatcher::startTime(pid_t pid, pid_t* parent) const {
     std::ifstream in(options_.procRoot + "/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // The name in parentheses may hold spaces and parentheses; the fields after it are plain.
@@ -155,9 +173,11 @@ unsigned long long CameraNodeWatcher::startTime(pid_t pid) const {
     }
     std::istringstream fields(text.substr(close + 1));
     std::string field;
-    // state is field 3 and starttime field 22 of the whole line.
+    // state is field 3, the parent field 4 and starttime field 22 of the whole line.
     for (int index = 3; index <= 22 && fields >> field; ++index) {
-        if (index == 22) {
+        if (index == 4 && parent != nullptr) {
+            *parent = static_cast<pid_t>(std::strtol(field.c_str(), nullptr, 10));
+        } else if (index == 22) {
             return std::strtoull(field.c_str(), nullptr, 10);
         }
     }
@@ -208,7 +228,9 @@ CameraNodeWatcher::Seen CameraNodeWatcher::scan() const {
         if (fds.empty()) {
             return;
         }
-        const Process process{pid, startTime(pid)};
+        pid_t parent = 0;
+        const Process process{pid, startTime(pid, &parent)};
+        seen.parents[process] = parent;
         for (const int fd : fds) {
             seen.descriptors.insert({process, fd});
         }
@@ -223,8 +245,17 @@ CameraNodeWatcher::Seen CameraNodeWatcher::scan() const {
         }
     }
     for (const Process& process : holders) {
-        std::ifstream in(options_.procRoot + "/" + std::to_string(process.first) + "/comm");
-        std::getline(in, seen.programs[process]);
+        const std::string folder = options_.procRoot + "/" + std::to_string(process.first);
+        const std::string executable = readLink(folder + "/exe");
+        seen.executables[process] = executable;
+        std::string& name = seen.programs[process];
+        if (executable.empty()) {
+            std::ifstream in(folder + "/comm");
+            std::getline(in, name);
+        } else {
+            name = executable.substr(executable.rfind('/') + 1);
+        }
+        name = shownName(name);
     }
     return seen;
 }
@@ -232,16 +263,20 @@ CameraNodeWatcher::Seen CameraNodeWatcher::scan() const {
 void CameraNodeWatcher::run() {
     if (!last_.mapping.empty()) {
         // Started while another program streams: the camera is theirs until they let go.
-        held_ = true;
+        held_ = streamed_ = true;
         lastMapped_ = now();
         const Process& process = *last_.mapping.begin();
         const auto program = last_.programs.find(process);
         tell({NodeEvent::Kind::otherOpened, process.first, program == last_.programs.end() ? "" : program->second, {}});
     }
     for (;;) {
-        const double deadline = lastMapped_ + options_.freeAfterSeconds;
-        const int timeoutMs =
-            held_ ? static_cast<int>(std::clamp((deadline - now()) * 1000.0 + 1.0, 0.0, double(INT_MAX))) : -1;
+        double wakeAt = held_ ? heldUntil() : INFINITY;
+        if (scanPending_) {
+            wakeAt = std::min(wakeAt, nextScanAt());
+        }
+        const int timeoutMs = std::isinf(wakeAt)
+                                  ? -1
+                                  : static_cast<int>(std::clamp((wakeAt - now()) * 1000.0 + 1.0, 0.0, double(INT_MAX)));
         pollfd fds[2] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeoutMs);
         if (stopping_) {
@@ -254,18 +289,50 @@ void CameraNodeWatcher::run() {
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
             eventfd_t count = 0;
             (void)::eventfd_read(wake_, &count);
-            if (holdOffAsked_.exchange(false) && !held_) {
-                held_ = true;
-                lastMapped_ = now();
+            if (holdOffAsked_.exchange(false)) {
+                // Refused as busy: somebody streams.
+                if (!held_) {
+                    held_ = true;
+                    lastMapped_ = now();
+                    culprits_.clear();
+                }
+                streamed_ = true;
             }
         }
         if (ready > 0 && (fds[0].revents & POLLIN) != 0 && !readEvents()) {
             return;
         }
-        if (held_ && now() >= lastMapped_ + options_.freeAfterSeconds) {
+        if (scanPending_ && now() >= nextScanAt()) {
+            scanPending_ = false;
+            ++eventScans_;
+            scans_.push_back(now());
+            if (scans_.size() > static_cast<std::size_t>(std::max(1, options_.scansPerSecond))) {
+                scans_.pop_front();
+            }
+            afterScan(scan(), std::exchange(pendingOpens_, 0));
+        }
+        if (held_ && now() >= heldUntil()) {
             checkHeld();
         }
     }
+}
+
+double CameraNodeWatcher::nextScanAt() const {
+    // As many scans in any second as allowed: the next once the oldest of them is a second old.
+    return scans_.size() < static_cast<std::size_t>(std::max(1, options_.scansPerSecond)) ? 0 : scans_.front() + 1.0;
+}
+
+double CameraNodeWatcher::heldUntil() const {
+    double until = lastMapped_ + options_.freeAfterSeconds;
+    if (!streamed_ && !culprits_.empty()) {
+        // Nothing streamed: the pause lasts no longer than the most that any of its openers may cost.
+        double budgetEnd = 0;
+        for (const auto& [program, span] : culprits_) {
+            budgetEnd = std::max(budgetEnd, span.second);
+        }
+        until = std::min(until, budgetEnd);
+    }
+    return until;
 }
 
 bool CameraNodeWatcher::readEvents() {
@@ -308,9 +375,8 @@ bool CameraNodeWatcher::readEvents() {
         tell({NodeEvent::Kind::lost, 0, {}, lostReason});
         return false;
     }
-    if (changed) {
-        afterScan(scan(), opens);
-    }
+    pendingOpens_ += opens;
+    scanPending_ = scanPending_ || changed;
     return true;
 }
 
@@ -336,24 +402,59 @@ void CameraNodeWatcher::afterScan(Seen seen, long opens) {
     // A mapping seen before and gone now ended between the two looks: counted from now.
     if (held_ && (!seen.mapping.empty() || !last_.mapping.empty())) {
         lastMapped_ = at;
+        streamed_ = true;
     }
-    if (!fresh.empty() || quickOther) {
-        if (!held_) {
-            held_ = true;
-            lastMapped_ = at;
-            NodeEvent event{NodeEvent::Kind::otherOpened, 0, {}, {}};
-            if (!fresh.empty()) {
-                event.pid = fresh.front().first.first;
-                event.program = seen.programs[fresh.front().first];
-            }
-            last_ = std::move(seen);
-            tell(event);
-            return;
+    // A child holding the node its parent holds inherited it: its parent is the one that opened.
+    std::set<pid_t> holders;
+    for (const auto& [process, fd] : seen.descriptors) {
+        holders.insert(process.first);
+    }
+    std::vector<Process> openers;
+    for (const auto& [process, fd] : fresh) {
+        if (holders.count(seen.parents[process]) == 0) {
+            openers.push_back(process);
         }
-        // Someone new may map the node any moment: the delay starts again.
-        lastMapped_ = at;
+    }
+    if (quickOther) {
+        openers.push_back({0, 0});
     }
     last_ = std::move(seen);
+    opened(last_, openers, at);
+}
+
+void CameraNodeWatcher::opened(const Seen& seen, const std::vector<Process>& openers, double at) {
+    std::vector<std::pair<std::string, double>> yielded;
+    std::optional<Process> first;
+    for (const Process& process : openers) {
+        const auto executable = seen.executables.find(process);
+        const std::string program = executable == seen.executables.end() ? "" : executable->second;
+        const double left = budget_.left(program, at);
+        if (left > 0 || seen.mapping.count(process) != 0) {
+            yielded.emplace_back(program, left);
+            first = first.value_or(process);
+        } else if (!std::exchange(toldIgnored_, true)) {
+            const auto name = seen.programs.find(process);
+            tell({NodeEvent::Kind::ignored, process.first, name == seen.programs.end() ? "" : name->second, {}});
+        }
+    }
+    if (!first) {
+        return;
+    }
+    const bool starting = !held_;
+    if (starting) {
+        held_ = true;
+        streamed_ = !seen.mapping.empty();
+        culprits_.clear();
+    }
+    for (const auto& [program, left] : yielded) {
+        culprits_.try_emplace(program, at, at + left);
+    }
+    // Someone new may map the node any moment: the delay starts again.
+    lastMapped_ = at;
+    if (starting) {
+        const auto name = seen.programs.find(*first);
+        tell({NodeEvent::Kind::otherOpened, first->first, name == seen.programs.end() ? "" : name->second, {}});
+    }
 }
 
 void CameraNodeWatcher::checkHeld() {
@@ -361,6 +462,7 @@ void CameraNodeWatcher::checkHeld() {
     for (const Process& process : last_.mapping) {
         if (maps(process)) {
             lastMapped_ = now();
+            streamed_ = true;
             return;
         }
     }
@@ -369,8 +471,16 @@ void CameraNodeWatcher::checkHeld() {
     last_.mapping = scan().mapping;
     if (!last_.mapping.empty()) {
         lastMapped_ = now();
+        streamed_ = true;
         return;
     }
+    if (!streamed_) {
+        const double at = now();
+        for (const auto& [program, span] : culprits_) {
+            budget_.charge(program, span.first, std::min(at, span.second));
+        }
+    }
+    culprits_.clear();
     held_ = false;
     tell({NodeEvent::Kind::cameraFree, 0, {}, {}});
 }

@@ -200,7 +200,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // The user's pause (session queue, its work item on the main queue).
     // Stepping aside for another program (session queue).
     void watchForOtherPrograms(const CameraDevice& device);
-    void contentionEvent(CameraContention::Event event, std::uint64_t watch);
+    void contentionEvent(CameraContention::Event event, const std::string& program, std::uint64_t watch);
     // Another program holds the camera: stepped aside in normal mode, looked for every two seconds
     // in away mode, whose camera nobody may take.
     void cameraBusy();

@@ -22,12 +22,12 @@ void PrivacyMonitor::watchForOtherPrograms(const CameraDevice& device) {
     }
     ports_.contention->stopWatching();
     const std::uint64_t watch = ++watchCount_;
-    const bool watching =
-        ports_.contention->watch(device, [weak = weak_from_this(), watch](CameraContention::Event event) {
+    const bool watching = ports_.contention->watch(
+        device, [weak = weak_from_this(), watch](CameraContention::Event event, const std::string& program) {
             if (auto self = weak.lock()) {
-                self->sessionQueue_->async([weak, event, watch] {
+                self->sessionQueue_->async([weak, event, program, watch] {
                     if (auto monitor = weak.lock()) {
-                        monitor->contentionEvent(event, watch);
+                        monitor->contentionEvent(event, program, watch);
                     }
                 });
             }
@@ -35,7 +35,7 @@ void PrivacyMonitor::watchForOtherPrograms(const CameraDevice& device) {
     watchedNode_ = watching ? std::optional(device.id) : std::nullopt;
 }
 
-void PrivacyMonitor::contentionEvent(CameraContention::Event event, std::uint64_t watch) {
+void PrivacyMonitor::contentionEvent(CameraContention::Event event, const std::string& program, std::uint64_t watch) {
     assert(sessionQueue_->isCurrent());
     if (watch != watchCount_ || !watchedNode_) {
         return;
@@ -50,6 +50,13 @@ void PrivacyMonitor::contentionEvent(CameraContention::Event event, std::uint64_
             if (cameraPhase_ == CameraPhase::pausedForOtherProgram ||
                 (awayModeProcess_ && cameraPhase_ == CameraPhase::waitingForCamera)) {
                 askForCameraNow();
+            }
+            return;
+        case CameraContention::Event::ignored:
+            // Said once, while the camera it kept is watching.
+            if (cameraPhase_ == CameraPhase::running) {
+                publishStatus(program.empty() ? "Камера не отдана: её открывают без съёмки"
+                                              : "Камера не отдана: " + program + " открывает её без съёмки");
             }
             return;
         case CameraContention::Event::lost:

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "camera/CameraNodeWatcher.h"
+#include "camera/OpenerBudget.h"
 #include "support/TempDir.h"
 
 namespace tovak::testing {
@@ -130,8 +132,7 @@ struct WatcherTest : ::testing::Test {
     std::string node = dir.write("video0", std::string(4096, '\0'));
     Told told;
 
-    std::unique_ptr<CameraNodeWatcher> watch(CameraNodeWatcher::Options options = {}) {
-        options.freeAfterSeconds = kFreeAfter;
+    std::unique_ptr<CameraNodeWatcher> watch(CameraNodeWatcher::Options options = {.freeAfterSeconds = kFreeAfter}) {
         std::string error;
         auto watcher = CameraNodeWatcher::start(node, told.callback(), options, error);
         EXPECT_TRUE(watcher) << error;
@@ -230,7 +231,7 @@ TEST_F(WatcherTest, APidReusedByANewProcessIsANewOpener) {
     TempDir proc("tovak-proc");
     writeProcess(proc, 4242, 100, node);
     // This process is not in that table: its opens stand for events only.
-    auto watcher = watch({.procRoot = proc.path().string(), .selfPid = 1});
+    auto watcher = watch({.freeAfterSeconds = kFreeAfter, .procRoot = proc.path().string(), .selfPid = 1});
     touch();
     std::this_thread::sleep_for(kQuiet);
     EXPECT_EQ(told.countNow(Kind::otherOpened), 0U) << "the holder from before the start";
@@ -286,6 +287,72 @@ TEST_F(WatcherTest, LostEventsAGoneNodeOrANewCameraEndTheWatch) {
         EXPECT_EQ(lost.kind, Kind::lost);
         EXPECT_NE(lost.reason.find(row.reason), std::string::npos) << lost.reason;
     }
+}
+
+TEST(OpenerBudget, AProgramOpeningWithoutStreamingMayCostThreeSecondsOfPauseInAnyMinute) {
+    camera::OpenerBudget budget(CameraNodeWatcher::Options{}.noStreamPauseSeconds,
+                                CameraNodeWatcher::Options{}.noStreamWindowSeconds);
+    budget.charge("/usr/bin/v4l2-ctl", 10, 12);
+    budget.charge("/usr/bin/v4l2-ctl", 30, 30.5);
+    const struct Row {
+        const char* program;
+        double at, left;
+    } rows[] = {{"/usr/bin/v4l2-ctl", 9, 3},
+                {"/usr/bin/v4l2-ctl", 31, 0.5},
+                {"/usr/bin/v4l2-ctl", 70, 0.5},
+                {"/usr/bin/v4l2-ctl", 71, 1.5},
+                {"/usr/bin/v4l2-ctl", 90.5, 3},
+                {"/usr/bin/cheese", 31, 3},
+                {"", 31, 3}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.program) + " at " + std::to_string(row.at));
+        EXPECT_DOUBLE_EQ(budget.left(row.program, row.at), row.left);
+    }
+}
+
+// Opening the node is not enough to keep Tovak off it: a program that opens it again and again
+// without streaming (reopening before any free delay could run out) costs its share of pause, then
+// is named once and ignored, while a call that streams still gets the camera.
+TEST_F(WatcherTest, AProgramThatKeepsOpeningWithoutStreamingIsIgnoredOnceItsShareIsUsedAndACallIsNot) {
+    auto watcher = watch({.freeAfterSeconds = 5, .noStreamPauseSeconds = 0.5});
+    const pid_t prober = ::fork();
+    if (prober == 0) {
+        ::execlp("sh", "sh", "-c", ("while :; do exec 3<'" + node + "'; sleep 0.3; exec 3<&-; sleep 0.4; done").c_str(),
+                 nullptr);
+        ::_exit(127);
+    }
+    ASSERT_TRUE(told.waitFor(Kind::cameraFree)) << "its share used up well before the free delay";
+    ASSERT_TRUE(told.waitFor(Kind::ignored));
+    const std::size_t yielded = told.countNow(Kind::otherOpened);
+    std::this_thread::sleep_for(2s);  // three more of its opens
+    EXPECT_EQ(told.countNow(Kind::otherOpened), yielded);
+    EXPECT_EQ(told.countNow(Kind::ignored), 1U);
+    StandIn call(node);
+    call("om");
+    EXPECT_TRUE(told.waitFor(Kind::otherOpened, yielded + 1));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(told.countNow(Kind::cameraFree), 1U) << "a call that streams is never cut short";
+    ::kill(prober, SIGKILL);
+    ::waitpid(prober, nullptr, 0);
+    std::lock_guard lock(told.mutex);
+    const auto ignored = std::find_if(told.events.begin(), told.events.end(),
+                                      [](const NodeEvent& event) { return event.kind == Kind::ignored; });
+    EXPECT_EQ(ignored->program, std::filesystem::canonical("/bin/sh").filename().string());
+}
+
+// However fast another program opens the node, /proc is read for it a few times a second at most.
+TEST_F(WatcherTest, TheProcessTableIsReadAtMostFourTimesInAnySecondWhateverTheEventRate) {
+    auto watcher = watch();
+    StandIn other(node);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2000; ++i) {
+        other("p");
+        std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(kQuiet);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(watcher->eventScans(), 1U);
+    EXPECT_LE(watcher->eventScans(), 4 * (seconds + 1)) << "in " << seconds << " s";
 }
 
 }  // namespace

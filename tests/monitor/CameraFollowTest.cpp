@@ -309,6 +309,15 @@ TEST_F(CameraFollowTest, ABusyCameraIsAPauseTooAndALostWatchFallsBackToTheRetry)
     h.sim.advance(2.0);
     EXPECT_EQ(h.status(), "● Test Camera");
     EXPECT_EQ(other->watched, "video0") << "watched again once the camera is back";
+
+    // A program that kept opening the camera without streaming is named once, and Tovak watches on.
+    for (const auto& [program, text] : {std::pair{"v4l2-ctl", "Камера не отдана: v4l2-ctl открывает её без съёмки"},
+                                        std::pair{"", "Камера не отдана: её открывают без съёмки"}}) {
+        other->tell(Event::ignored, program);
+        h.sim.drain();
+        EXPECT_EQ(h.status(), text);
+        EXPECT_TRUE(analyses());
+    }
 }
 
 TEST_F(CameraFollowTest, AwayModeWhileSteppedAsideAsksForTheCameraAtOnceAndEveryHalfSecondAndSaysSo) {
