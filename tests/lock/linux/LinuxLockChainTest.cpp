@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "lock/ScreenLock.h"
 #include "lock/linux/LinuxLockChain.h"
@@ -185,8 +186,6 @@ TEST_F(PrivateBus, LockersOwnSettingsAreReadWhereTheyKeepThemAndAnUnusableValueI
         {"MATE's negative delay", "org.mate.ScreenSaver", "[org/mate/screensaver]\nlock-delay=-5\n", none},
         {"MATE locked down", "org.mate.ScreenSaver", "[org/mate/desktop/lockdown]\ndisable-lock-screen=true\n",
          LockerPolicy{}},
-        {"GNOME counts seconds", "org.gnome.ScreenSaver", "[org/gnome/desktop/screensaver]\nlock-delay=uint32 30\n",
-         LockerPolicy{true, 30}},
         {"MATE by default", "org.mate.ScreenSaver", "", LockerPolicy{true, 0}},
         {"the freedesktop name's owner varies", "org.freedesktop.ScreenSaver", "", none},
         {"Xfce without xfconf", "org.xfce.ScreenSaver", nullptr, none},
@@ -195,7 +194,7 @@ TEST_F(PrivateBus, LockersOwnSettingsAreReadWhereTheyKeepThemAndAnUnusableValueI
         {"Xfce's lock with the screensaver off", "org.xfce.ScreenSaver", "/lock/saver-activation/enabled=false",
          LockerPolicy{}},
         {"Xfce counts minutes", "org.xfce.ScreenSaver", "/lock/saver-activation/delay=3", LockerPolicy{true, 180}},
-        {"Xfce's word for a switch", "org.xfce.ScreenSaver", "/lock/enabled=yes", none},
+        {"Xfce's number for a switch", "org.xfce.ScreenSaver", "/lock/enabled=1", none},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -219,10 +218,9 @@ TEST_F(PrivateBus, LockersOwnSettingsAreReadWhereTheyKeepThemAndAnUnusableValueI
 // What the README promises: 3 s for a locker to confirm, 0.5 s for its reply to Lock, 1 s for any
 // other question, so at most 4 s per silent locker (1 s to find it, 3 s to confirm).
 TEST(LinuxLockOptions, AreTheTimingsTheUserIsPromised) {
-    const LinuxLockOptions defaults;
-    EXPECT_EQ(defaults.confirmSeconds, 3.0);
-    EXPECT_EQ(defaults.requestTimeoutMs, 500);
-    EXPECT_EQ(defaults.callTimeoutMs, 1000);
+    const LinuxLockOptions given;
+    EXPECT_EQ(std::tuple(given.confirmSeconds, given.requestTimeoutMs, given.callTimeoutMs),
+              std::tuple(3.0, 500, 1000));
 }
 
 // Real lockers from Debian packages, each on an X server and a bus of its own (ctest label locker).
@@ -288,28 +286,24 @@ TEST(RealMateLocker, WithItsLockOffBlankingAndWakingChangeNothingAndItsLocksEndA
     if (std::string why = session.startLocker(testing::LockerSession::mate); !why.empty()) {
         GTEST_SKIP() << why;
     }
-    auto watcher = std::make_shared<LinuxSessionLockWatcher>(session.bus(), session.bus());
-    testing::MonitorHarness h{[&](monitor::Ports& deps) { deps.lockWatcher = watcher; }};
+    testing::MonitorHarness h{[&](monitor::Ports& deps) {
+        deps.lockWatcher = std::make_shared<LinuxSessionLockWatcher>(session.bus(), session.bus());
+    }};
     const auto settled = [&](const std::function<bool()>& done) {
         pumpUntil([&] { return h.sim.drain(), done(); }, std::chrono::seconds(10));
         return done();
     };
-    const auto mateLocks = [&](bool locks) {
-        return settled([&] { return linuxLockerPolicy("org.mate.ScreenSaver", session.bus(), 500)->locks == locks; });
-    };
     const auto setActive = [&](bool on) {
         session.callLocker(QStringLiteral("SetActive"), {on});
         EXPECT_TRUE(settled([&] { return session.active() == on; }));
-        pumpUntil([] { return false; }, std::chrono::milliseconds(500));  // its signal is heard
-        h.sim.drain();
+        pumpUntil([&] { return h.sim.drain(), false; }, std::chrono::milliseconds(500));  // its signal is heard
     };
-    ASSERT_TRUE(mateLocks(false));
+    ASSERT_TRUE(settled([&] { return !linuxLockerPolicy("org.mate.ScreenSaver", session.bus(), 500)->locks; }));
     h.start();
     h.setAway(true);
     setActive(true);
     setActive(false);
-    EXPECT_TRUE(h.monitor->awayMode.get()) << "waking the screen is no unlock";
-    EXPECT_TRUE(h.camera->isRunning() && h.status() == "● Test Camera") << "blanking is no lock";
+    EXPECT_TRUE(h.monitor->awayMode.get() && h.camera->isRunning()) << "blanking is no lock, waking no unlock";
     for (const bool own : {true, false}) {
         SCOPED_TRACE(own ? "Tovak's lock" : "the locker's");
         h.setAway(true);
@@ -317,7 +311,7 @@ TEST(RealMateLocker, WithItsLockOffBlankingAndWakingChangeNothingAndItsLocksEndA
             ASSERT_TRUE(lockNow(session).ok);
         } else {
             testing::LockerSession::writeSettings("");
-            ASSERT_TRUE(mateLocks(true));
+            ASSERT_TRUE(settled([&] { return linuxLockerPolicy("org.mate.ScreenSaver", session.bus(), 500)->locks; }));
             setActive(true);
         }
         EXPECT_TRUE(settled([&] { return h.status() == "Пауза: экран заблокирован" && !h.camera->isRunning(); }));
@@ -353,8 +347,8 @@ TEST_F(PrivateBus, LockStateFollowsLogindAndEveryScreensaver) {
 
     // A screensaver is a lock once past its lock delay, and not before.
     testing::LockerSession::writeSettings("[org/gnome/desktop/screensaver]\nlock-delay=uint32 2\n");
-    const auto gnome = [&] { return linuxLockerPolicy("org.gnome.ScreenSaver", session_.bus(), 500); };
-    pumpUntil([&] { return gnome() == LockerPolicy{true, 2}; }, std::chrono::seconds(10));
+    pumpUntil([&] { return linuxLockerPolicy("org.gnome.ScreenSaver", session_.bus(), 500)->delaySeconds == 2; },
+              std::chrono::seconds(10));
     fake("org.gnome.ScreenSaver", "--confirm");
     const auto asked = std::chrono::steady_clock::now();
     session_.bus().call(QDBusMessage::createMethodCall("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
