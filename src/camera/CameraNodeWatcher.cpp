@@ -263,7 +263,7 @@ CameraNodeWatcher::Seen CameraNodeWatcher::scan() const {
 void CameraNodeWatcher::run() {
     if (!last_.mapping.empty()) {
         // Started while another program streams: the camera is theirs until they let go.
-        held_ = streamed_ = true;
+        held_ = true;
         lastMapped_ = now();
         const Process& process = *last_.mapping.begin();
         const auto program = last_.programs.find(process);
@@ -293,10 +293,9 @@ void CameraNodeWatcher::run() {
                 // Refused as busy: somebody streams.
                 if (!held_) {
                     held_ = true;
-                    lastMapped_ = now();
                     culprits_.clear();
                 }
-                streamed_ = true;
+                lastMapped_ = now();
             }
         }
         if (ready > 0 && (fds[0].revents & POLLIN) != 0 && !readEvents()) {
@@ -324,15 +323,20 @@ double CameraNodeWatcher::nextScanAt() const {
 
 double CameraNodeWatcher::heldUntil() const {
     double until = lastMapped_ + options_.freeAfterSeconds;
-    if (!streamed_ && !culprits_.empty()) {
-        // Nothing streamed: the pause lasts no longer than the most that any of its openers may cost.
-        double budgetEnd = 0;
-        for (const auto& [program, span] : culprits_) {
-            budgetEnd = std::max(budgetEnd, span.second);
-        }
-        until = std::min(until, budgetEnd);
+    for (const auto& [program, culprit] : culprits_) {
+        until = std::max(until, heldBy(culprit));
     }
     return until;
+}
+
+// An open holds Tovak off for the free delay, as streaming does after its last mapping, but for no
+// longer than its program's share of pause beyond what the streaming needed.
+double CameraNodeWatcher::heldBy(const Culprit& culprit) const {
+    return std::min(culprit.opened + options_.freeAfterSeconds, chargedFrom(culprit) + culprit.share);
+}
+
+double CameraNodeWatcher::chargedFrom(const Culprit& culprit) const {
+    return std::max(culprit.joined, lastMapped_ + options_.freeAfterSeconds);
 }
 
 bool CameraNodeWatcher::readEvents() {
@@ -402,7 +406,6 @@ void CameraNodeWatcher::afterScan(Seen seen, long opens) {
     // A mapping seen before and gone now ended between the two looks: counted from now.
     if (held_ && (!seen.mapping.empty() || !last_.mapping.empty())) {
         lastMapped_ = at;
-        streamed_ = true;
     }
     // A child holding the node its parent holds inherited it: its parent is the one that opened.
     std::set<pid_t> holders;
@@ -443,14 +446,13 @@ void CameraNodeWatcher::opened(const Seen& seen, const std::vector<Process>& ope
     const bool starting = !held_;
     if (starting) {
         held_ = true;
-        streamed_ = !seen.mapping.empty();
+        lastMapped_ = seen.mapping.empty() ? -INFINITY : at;
         culprits_.clear();
     }
-    for (const auto& [program, left] : yielded) {
-        culprits_.try_emplace(program, at, at + left);
-    }
     // Someone new may map the node any moment: the delay starts again.
-    lastMapped_ = at;
+    for (const auto& [program, left] : yielded) {
+        culprits_.try_emplace(program, Culprit{at, left, at}).first->second.opened = at;
+    }
     if (starting) {
         const auto name = seen.programs.find(*first);
         tell({NodeEvent::Kind::otherOpened, first->first, name == seen.programs.end() ? "" : name->second, {}});
@@ -462,7 +464,6 @@ void CameraNodeWatcher::checkHeld() {
     for (const Process& process : last_.mapping) {
         if (maps(process)) {
             lastMapped_ = now();
-            streamed_ = true;
             return;
         }
     }
@@ -471,14 +472,11 @@ void CameraNodeWatcher::checkHeld() {
     last_.mapping = scan().mapping;
     if (!last_.mapping.empty()) {
         lastMapped_ = now();
-        streamed_ = true;
         return;
     }
-    if (!streamed_) {
-        const double at = now();
-        for (const auto& [program, span] : culprits_) {
-            budget_.charge(program, span.first, std::min(at, span.second));
-        }
+    const double at = now();
+    for (const auto& [program, culprit] : culprits_) {
+        budget_.charge(program, chargedFrom(culprit), std::min(at, heldBy(culprit)));
     }
     culprits_.clear();
     held_ = false;

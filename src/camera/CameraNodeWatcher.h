@@ -49,10 +49,11 @@ struct NodeEvent {
 // again each free delay, because unmapping makes no inotify event. However fast the events come,
 // the process table is read for them at most scansPerSecond times in any second.
 //
-// Streaming is yielded to every time. A pause in which nothing streamed (no mapping seen, no
-// refusal as busy) is charged to the programs whose opens caused it, by executable: each may cost
-// at most noStreamPauseSeconds in any noStreamWindowSeconds, the pause ending early when the last
-// of them has used up its share; after that their opens are ignored until the window lets them.
+// Streaming is yielded to every time. The pause that opens cause beyond what streaming needed (a
+// mapping seen, or a refusal as busy, and the free delay after it) is charged to their programs, by
+// executable: each may cost at most noStreamPauseSeconds in any noStreamWindowSeconds, the pause
+// ending early when the last of them has used up its share; after that their opens are ignored
+// until the window lets them.
 //
 // An open that left no new descriptor behind by the time /proc is read (a program refused at its
 // format request closes at once) and that this process did not note as its own (noteOwnOpen) is
@@ -129,7 +130,14 @@ class CameraNodeWatcher {
     void afterScan(Seen seen, long opens);
     // New openers of the node (PID 0: one /proc does not show), told or ignored as the budget says.
     void opened(const Seen& seen, const std::vector<Process>& openers, double at);
+    // A program whose opens hold the pause: when it first and last did, and how much pause it may cost.
+    struct Culprit {
+        double joined, share, opened;
+    };
     [[nodiscard]] double heldUntil() const;
+    [[nodiscard]] double heldBy(const Culprit& culprit) const;
+    // Where its share begins: at its open, or once the streaming no longer needed the pause.
+    [[nodiscard]] double chargedFrom(const Culprit& culprit) const;
     [[nodiscard]] unsigned long ownOpens() const;
     void checkHeld();
     void tell(NodeEvent event);
@@ -153,15 +161,12 @@ class CameraNodeWatcher {
     Seen last_;
     unsigned long ownOpensSeen_ = 0;
     bool held_ = false;
-    double lastMapped_ = 0;  // seconds on the steady clock
+    double lastMapped_ = 0;  // seconds on the steady clock: the last mapping seen, or refusal as busy
     // Events not yet looked into, and when the process table was read for the last ones.
     bool scanPending_ = false;
     long pendingOpens_ = 0;
     std::deque<double> scans_;
-    // The pause being held: whether anything streamed in it, and each program that caused it with
-    // when it did and until when its budget lasts.
-    bool streamed_ = false;
-    std::map<std::string, std::pair<double, double>> culprits_;
+    std::map<std::string, Culprit> culprits_;
     OpenerBudget budget_;
     bool toldIgnored_ = false;
 };
