@@ -157,8 +157,7 @@ TEST(ScreenLockChain, LockersThatNeverConfirmedAreNamedElseTheChainsOwnMessage) 
 }
 
 // A visitor who moves the mouse ends a screensaver that does not lock: only a lock that needs the
-// password counts, and its end is the user's unlock. (The lockers' settings and delays are tried
-// against the lock-state watcher on a private bus.)
+// password counts, and its end is the user's unlock (settings and delays: the watcher's tests).
 TEST(SessionLockState, AScreensaverIsALockOnlyWithItsLockOnPastItsDelayOrWhenTovakLockedThroughIt) {
     const struct Row {
         const char* name;

@@ -83,8 +83,8 @@ class LockerSession {
         return waitForName(service_) ? "" : std::string(locker.program) + " did not start (not installed?)";
     }
 
-    // The GSettings of this process and of the lockers it starts: a keyfile of their own, so that the
-    // machine's settings count for neither. Set up before anything in the process reads GSettings.
+    // GSettings for this process and its lockers in a keyfile of their own, not the machine's; set up
+    // before anything in the process reads GSettings.
     static const TempDir& settings() {
         static const TempDir folder("tovak-settings");
         [[maybe_unused]] static const bool isolated = ::setenv("XDG_CONFIG_HOME", folder.path().c_str(), 1) == 0 &&

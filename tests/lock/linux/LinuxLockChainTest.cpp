@@ -215,8 +215,7 @@ TEST_F(PrivateBus, LockersOwnSettingsAreReadWhereTheyKeepThemAndAnUnusableValueI
     }
 }
 
-// What the README promises: 3 s for a locker to confirm, 0.5 s for its reply to Lock, 1 s for any
-// other question, so at most 4 s per silent locker (1 s to find it, 3 s to confirm).
+// As the README promises: 3 s to confirm, 0.5 s for Lock's reply, 1 s to find a locker (4 s at most).
 TEST(LinuxLockOptions, AreTheTimingsTheUserIsPromised) {
     const LinuxLockOptions given;
     EXPECT_EQ(std::tuple(given.confirmSeconds, given.requestTimeoutMs, given.callTimeoutMs),
@@ -277,9 +276,8 @@ TEST(RealMateLocker, FrozenIsNamedAsNotConfirmingAndKilledIsNotFound) {
               "Xfce, logind).");
 }
 
-// A screensaver whose lock is off only blanks the screen: the visitor who wakes it with the mouse
-// is seen and locked out as if it had never blanked. Tovak's own lock is a lock whatever the
-// settings, and so is the locker's once they say it locks: the unlock ends away mode, as before.
+// A screensaver whose lock is off only blanks: the visitor who wakes it is seen and locked out as if
+// it never had. Tovak's own lock, and the locker's once its settings lock, end away mode as before.
 TEST(RealMateLocker, WithItsLockOffBlankingAndWakingChangeNothingAndItsLocksEndAwayModeAsBefore) {
     testing::LockerSession::writeSettings("[org/mate/screensaver]\nlock-enabled=false\n");
     testing::LockerSession session;
