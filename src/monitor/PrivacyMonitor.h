@@ -201,7 +201,7 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // Stepping aside for another program (session queue).
     void watchForOtherPrograms(const CameraDevice& device);
     void contentionEvent(CameraContention::Event event, const std::string& program, std::uint64_t watch);
-    // Another program holds the camera: stepped aside in normal mode, looked for every two seconds
+    // Another program holds the camera: stepped aside in normal mode, asked for every half second
     // in away mode, whose camera nobody may take.
     void cameraBusy();
 
