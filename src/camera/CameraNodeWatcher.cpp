@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -40,6 +42,20 @@ std::string readLink(const std::string& path) {
 
 bool isNumber(const char* text) {
     return *text != '\0' && std::all_of(text, text + std::strlen(text), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A name from /proc as the status line may show it: no control characters, at most 40 bytes.
+std::string shownName(std::string name) {
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return (c >= 0 && c < ' ') || c == 0x7f; }, '?');
+    if (name.size() > 40) {
+        std::size_t cut = 40;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;  // not inside a character
+        }
+        name.resize(cut);
+    }
+    return name;
 }
 
 template <typename Each>
@@ -74,7 +90,9 @@ unsigned long CameraNodeWatcher::ownOpens() const {
 }
 
 CameraNodeWatcher::CameraNodeWatcher(Options options, Callback callback)
-    : options_(std::move(options)), callback_(std::move(callback)) {
+    : options_(std::move(options)),
+      callback_(std::move(callback)),
+      budget_(options_.noStreamPauseSeconds, options_.noStreamWindowSeconds) {
     if (options_.selfPid == 0) {
         options_.selfPid = ::getpid();
     }
@@ -145,7 +163,7 @@ void CameraNodeWatcher::tell(NodeEvent event) {
     }
 }
 
-unsigned long long CameraNodeWatcher::startTime(pid_t pid) const {
+unsigned long long CameraNodeWatcher::startTime(pid_t pid, pid_t* parent) const {
     std::ifstream in(options_.procRoot + "/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // The name in parentheses may hold spaces and parentheses; the fields after it are plain.
@@ -155,9 +173,11 @@ unsigned long long CameraNodeWatcher::startTime(pid_t pid) const {
     }
     std::istringstream fields(text.substr(close + 1));
     std::string field;
-    // state is field 3 and starttime field 22 of the whole line.
+    // state is field 3, the parent field 4 and starttime field 22 of the whole line.
     for (int index = 3; index <= 22 && fields >> field; ++index) {
-        if (index == 22) {
+        if (index == 4 && parent != nullptr) {
+            *parent = static_cast<pid_t>(std::strtol(field.c_str(), nullptr, 10));
+        } else if (index == 22) {
             return std::strtoull(field.c_str(), nullptr, 10);
         }
     }
@@ -208,7 +228,9 @@ CameraNodeWatcher::Seen CameraNodeWatcher::scan() const {
         if (fds.empty()) {
             return;
         }
-        const Process process{pid, startTime(pid)};
+        pid_t parent = 0;
+        const Process process{pid, startTime(pid, &parent)};
+        seen.parents[process] = parent;
         for (const int fd : fds) {
             seen.descriptors.insert({process, fd});
         }
@@ -223,8 +245,17 @@ CameraNodeWatcher::Seen CameraNodeWatcher::scan() const {
         }
     }
     for (const Process& process : holders) {
-        std::ifstream in(options_.procRoot + "/" + std::to_string(process.first) + "/comm");
-        std::getline(in, seen.programs[process]);
+        const std::string folder = options_.procRoot + "/" + std::to_string(process.first);
+        const std::string executable = readLink(folder + "/exe");
+        seen.executables[process] = executable;
+        std::string& name = seen.programs[process];
+        if (executable.empty()) {
+            std::ifstream in(folder + "/comm");
+            std::getline(in, name);
+        } else {
+            name = executable.substr(executable.rfind('/') + 1);
+        }
+        name = shownName(name);
     }
     return seen;
 }
@@ -239,9 +270,13 @@ void CameraNodeWatcher::run() {
         tell({NodeEvent::Kind::otherOpened, process.first, program == last_.programs.end() ? "" : program->second, {}});
     }
     for (;;) {
-        const double deadline = lastMapped_ + options_.freeAfterSeconds;
-        const int timeoutMs =
-            held_ ? static_cast<int>(std::clamp((deadline - now()) * 1000.0 + 1.0, 0.0, double(INT_MAX))) : -1;
+        double wakeAt = held_ ? heldUntil() : INFINITY;
+        if (scanPending_) {
+            wakeAt = std::min(wakeAt, nextScanAt());
+        }
+        const int timeoutMs = std::isinf(wakeAt)
+                                  ? -1
+                                  : static_cast<int>(std::clamp((wakeAt - now()) * 1000.0 + 1.0, 0.0, double(INT_MAX)));
         pollfd fds[2] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeoutMs);
         if (stopping_) {
@@ -254,18 +289,54 @@ void CameraNodeWatcher::run() {
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
             eventfd_t count = 0;
             (void)::eventfd_read(wake_, &count);
-            if (holdOffAsked_.exchange(false) && !held_) {
-                held_ = true;
+            if (holdOffAsked_.exchange(false)) {
+                // Refused as busy: somebody streams.
+                if (!held_) {
+                    held_ = true;
+                    culprits_.clear();
+                }
                 lastMapped_ = now();
             }
         }
         if (ready > 0 && (fds[0].revents & POLLIN) != 0 && !readEvents()) {
             return;
         }
-        if (held_ && now() >= lastMapped_ + options_.freeAfterSeconds) {
+        if (scanPending_ && now() >= nextScanAt()) {
+            scanPending_ = false;
+            ++eventScans_;
+            scans_.push_back(now());
+            if (scans_.size() > static_cast<std::size_t>(std::max(1, options_.scansPerSecond))) {
+                scans_.pop_front();
+            }
+            afterScan(scan(), std::exchange(pendingOpens_, 0));
+        }
+        if (held_ && now() >= heldUntil()) {
             checkHeld();
         }
     }
+}
+
+double CameraNodeWatcher::nextScanAt() const {
+    // As many scans in any second as allowed: the next once the oldest of them is a second old.
+    return scans_.size() < static_cast<std::size_t>(std::max(1, options_.scansPerSecond)) ? 0 : scans_.front() + 1.0;
+}
+
+double CameraNodeWatcher::heldUntil() const {
+    double until = lastMapped_ + options_.freeAfterSeconds;
+    for (const auto& [program, culprit] : culprits_) {
+        until = std::max(until, heldBy(culprit));
+    }
+    return until;
+}
+
+// An open holds Tovak off for the free delay, as streaming does after its last mapping, but for no
+// longer than its program's share of pause beyond what the streaming needed.
+double CameraNodeWatcher::heldBy(const Culprit& culprit) const {
+    return std::min(culprit.opened + options_.freeAfterSeconds, chargedFrom(culprit) + culprit.share);
+}
+
+double CameraNodeWatcher::chargedFrom(const Culprit& culprit) const {
+    return std::max(culprit.joined, lastMapped_ + options_.freeAfterSeconds);
 }
 
 bool CameraNodeWatcher::readEvents() {
@@ -308,9 +379,8 @@ bool CameraNodeWatcher::readEvents() {
         tell({NodeEvent::Kind::lost, 0, {}, lostReason});
         return false;
     }
-    if (changed) {
-        afterScan(scan(), opens);
-    }
+    pendingOpens_ += opens;
+    scanPending_ = scanPending_ || changed;
     return true;
 }
 
@@ -337,23 +407,56 @@ void CameraNodeWatcher::afterScan(Seen seen, long opens) {
     if (held_ && (!seen.mapping.empty() || !last_.mapping.empty())) {
         lastMapped_ = at;
     }
-    if (!fresh.empty() || quickOther) {
-        if (!held_) {
-            held_ = true;
-            lastMapped_ = at;
-            NodeEvent event{NodeEvent::Kind::otherOpened, 0, {}, {}};
-            if (!fresh.empty()) {
-                event.pid = fresh.front().first.first;
-                event.program = seen.programs[fresh.front().first];
-            }
-            last_ = std::move(seen);
-            tell(event);
-            return;
+    // A child holding the node its parent holds inherited it: its parent is the one that opened.
+    std::set<pid_t> holders;
+    for (const auto& [process, fd] : seen.descriptors) {
+        holders.insert(process.first);
+    }
+    std::vector<Process> openers;
+    for (const auto& [process, fd] : fresh) {
+        if (holders.count(seen.parents[process]) == 0) {
+            openers.push_back(process);
         }
-        // Someone new may map the node any moment: the delay starts again.
-        lastMapped_ = at;
+    }
+    if (quickOther) {
+        openers.push_back({0, 0});
     }
     last_ = std::move(seen);
+    opened(last_, openers, at);
+}
+
+void CameraNodeWatcher::opened(const Seen& seen, const std::vector<Process>& openers, double at) {
+    std::vector<std::pair<std::string, double>> yielded;
+    std::optional<Process> first;
+    for (const Process& process : openers) {
+        const auto executable = seen.executables.find(process);
+        const std::string program = executable == seen.executables.end() ? "" : executable->second;
+        const double left = budget_.left(program, at);
+        if (left > 0 || seen.mapping.count(process) != 0) {
+            yielded.emplace_back(program, left);
+            first = first.value_or(process);
+        } else if (!std::exchange(toldIgnored_, true)) {
+            const auto name = seen.programs.find(process);
+            tell({NodeEvent::Kind::ignored, process.first, name == seen.programs.end() ? "" : name->second, {}});
+        }
+    }
+    if (!first) {
+        return;
+    }
+    const bool starting = !held_;
+    if (starting) {
+        held_ = true;
+        lastMapped_ = seen.mapping.empty() ? -INFINITY : at;
+        culprits_.clear();
+    }
+    // Someone new may map the node any moment: the delay starts again.
+    for (const auto& [program, left] : yielded) {
+        culprits_.try_emplace(program, Culprit{at, left, at}).first->second.opened = at;
+    }
+    if (starting) {
+        const auto name = seen.programs.find(*first);
+        tell({NodeEvent::Kind::otherOpened, first->first, name == seen.programs.end() ? "" : name->second, {}});
+    }
 }
 
 void CameraNodeWatcher::checkHeld() {
@@ -371,6 +474,11 @@ void CameraNodeWatcher::checkHeld() {
         lastMapped_ = now();
         return;
     }
+    const double at = now();
+    for (const auto& [program, culprit] : culprits_) {
+        budget_.charge(program, chargedFrom(culprit), std::min(at, heldBy(culprit)));
+    }
+    culprits_.clear();
     held_ = false;
     tell({NodeEvent::Kind::cameraFree, 0, {}, {}});
 }

@@ -13,6 +13,8 @@ monitor::CameraContention::Event eventFor(NodeEvent::Kind kind) {
             return monitor::CameraContention::Event::otherWants;
         case NodeEvent::Kind::cameraFree:
             return monitor::CameraContention::Event::free;
+        case NodeEvent::Kind::ignored:
+            return monitor::CameraContention::Event::ignored;
         case NodeEvent::Kind::lost:
             break;
     }
@@ -28,7 +30,7 @@ NodeContention::~NodeContention() {
     stopWatching();
 }
 
-bool NodeContention::watch(const monitor::CameraDevice& device, std::function<void(Event)> onEvent) {
+bool NodeContention::watch(const monitor::CameraDevice& device, OnEvent onEvent) {
     stopWatching();
     onEvent_ = std::move(onEvent);
     const std::string path = node_ ? *node_ : device.id;
@@ -40,11 +42,11 @@ bool NodeContention::watch(const monitor::CameraDevice& device, std::function<vo
                 std::cerr << "tovak: camera " << (node_ ? *node_ : "node") << ": " << event.reason << "\n";
             }
             if (delivery_ == Delivery::immediate) {
-                onEvent_(eventFor(event.kind));
+                onEvent_(eventFor(event.kind), event.program);
                 return;
             }
             std::lock_guard lock(mutex_);
-            pending_.push_back(eventFor(event.kind));
+            pending_.emplace_back(eventFor(event.kind), event.program);
         },
         options_, error);
     if (!watcher_) {
@@ -67,14 +69,14 @@ void NodeContention::holdOff() {
 }
 
 void NodeContention::deliverPending() {
-    std::vector<Event> events;
+    std::vector<std::pair<Event, std::string>> events;
     {
         std::lock_guard lock(mutex_);
         events.swap(pending_);
     }
-    for (const Event event : events) {
+    for (const auto& [event, program] : events) {
         if (onEvent_) {
-            onEvent_(event);
+            onEvent_(event, program);
         }
     }
 }

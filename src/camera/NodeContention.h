@@ -27,7 +27,7 @@ class NodeContention final : public monitor::CameraContention {
     NodeContention(const NodeContention&) = delete;
     NodeContention& operator=(const NodeContention&) = delete;
 
-    bool watch(const monitor::CameraDevice& device, std::function<void(Event)> onEvent) override;
+    bool watch(const monitor::CameraDevice& device, OnEvent onEvent) override;
     void stopWatching() override;
     void holdOff() override;
 
@@ -39,9 +39,9 @@ class NodeContention final : public monitor::CameraContention {
     Delivery delivery_;
     CameraNodeWatcher::Options options_;
     std::unique_ptr<CameraNodeWatcher> watcher_;
-    std::function<void(Event)> onEvent_;
+    OnEvent onEvent_;
     std::mutex mutex_;
-    std::vector<Event> pending_;  // guarded by mutex_
+    std::vector<std::pair<Event, std::string>> pending_;  // guarded by mutex_
 };
 
 }  // namespace tovak::camera

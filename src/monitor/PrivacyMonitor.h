@@ -181,9 +181,15 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // The camera follows the desk: off while the screen is locked or the user paused it, waiting
     // while it is gone. Session queue, except the retry and pause work items (main queue).
     enum class CameraPhase { off, running, pausedForLock, pausedByUser, pausedForOtherProgram, waitingForCamera };
+    // A camera that is gone is looked for this often; one that another program holds, in away mode,
+    // more often, since away mode is blind until it has it.
+    static constexpr double cameraRetrySeconds = 2.0;
+    static constexpr double awayCameraRetrySeconds = 0.5;
     void sessionLockChanged(bool locked);
     void cameraInterrupted(CameraInterruption reason, std::uint64_t epoch);
-    void suspendCamera(CameraPhase next, std::string status);
+    void suspendCamera(CameraPhase next, std::string status, double retryAfter = cameraRetrySeconds);
+    // The camera is asked for now, after what the main queue has to do first.
+    void askForCameraNow();
     void resumeCameraAfterMain();
     void resumeCamera(std::uint64_t epoch);
     bool attachCamera();
@@ -194,8 +200,8 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
     // The user's pause (session queue, its work item on the main queue).
     // Stepping aside for another program (session queue).
     void watchForOtherPrograms(const CameraDevice& device);
-    void contentionEvent(CameraContention::Event event, std::uint64_t watch);
-    // Another program holds the camera: stepped aside in normal mode, looked for every two seconds
+    void contentionEvent(CameraContention::Event event, const std::string& program, std::uint64_t watch);
+    // Another program holds the camera: stepped aside in normal mode, asked for every half second
     // in away mode, whose camera nobody may take.
     void cameraBusy();
 

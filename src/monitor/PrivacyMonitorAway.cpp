@@ -37,6 +37,11 @@ void PrivacyMonitor::applyAwayMode(bool on) {
         hideOnMain(ports_.fullscreen);
     }
     main_->async([self = shared_from_this(), on] { self->awayMode.set(on); });
+    // Away mode must see: a camera stepped aside for another program is asked for at once, as is
+    // one still awaited whenever away mode changes (how often it is asked depends on it).
+    if ((on && cameraPhase_ == CameraPhase::pausedForOtherProgram) || cameraPhase_ == CameraPhase::waitingForCamera) {
+        askForCameraNow();
+    }
 }
 
 void PrivacyMonitor::processAwayWhenFewerThanTwoFaces(const std::vector<FaceObservation>& sorted,

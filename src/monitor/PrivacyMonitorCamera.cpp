@@ -9,12 +9,6 @@
 
 namespace tovak::monitor {
 
-namespace {
-
-constexpr double kCameraRetrySeconds = 2.0;
-
-}  // namespace
-
 void PrivacyMonitor::start() {
     onSessionQueue(&PrivacyMonitor::startSessionIfNeeded);
 }
@@ -202,11 +196,9 @@ void PrivacyMonitor::sessionLockChanged(bool locked) {
                        phase == CameraPhase::pausedForOtherProgram)) {
             self->suspendCamera(CameraPhase::pausedForLock, "Пауза: экран заблокирован");
         } else if (!locked && phase == CameraPhase::pausedForLock) {
-            // Whoever unlocked the screen knew the password: the user is back.
+            // Only a lock that needed the password is reported: whoever unlocked it is the user.
             self->applyAwayMode(false);
-            self->cameraPhase_ = CameraPhase::waitingForCamera;
-            ++self->cameraEpoch_;
-            self->resumeCameraAfterMain();
+            self->askForCameraNow();
         }
     });
 }
@@ -225,7 +217,7 @@ void PrivacyMonitor::cameraInterrupted(CameraInterruption reason, std::uint64_t 
     });
 }
 
-void PrivacyMonitor::suspendCamera(CameraPhase next, std::string status) {
+void PrivacyMonitor::suspendCamera(CameraPhase next, std::string status, double retryAfter) {
     assert(sessionQueue_->isCurrent());
     const bool onlookerWasConfirmed = onlooker_.active();
     if (next != cameraPhase_ && ports_.observer) {
@@ -246,7 +238,7 @@ void PrivacyMonitor::suspendCamera(CameraPhase next, std::string status) {
         trigger_.close();
     }
     const bool retry = next == CameraPhase::waitingForCamera;
-    onMain([status = std::move(status), retry, epoch = cameraEpoch_.load()](PrivacyMonitor& self) {
+    onMain([status = std::move(status), retry, retryAfter, epoch = cameraEpoch_.load()](PrivacyMonitor& self) {
         self.cancelPiPHideWorkItem();
         if (self.ports_.session && self.ports_.session->isRunning()) {
             self.ports_.session->stopRunning();
@@ -268,9 +260,12 @@ void PrivacyMonitor::suspendCamera(CameraPhase next, std::string status) {
                     monitor->resumeCamera(epoch);
                 }
             });
-            self.main_->asyncAfter(kCameraRetrySeconds, self.cameraRetryWorkItem_);
+            self.main_->asyncAfter(retryAfter, self.cameraRetryWorkItem_);
         }
-        self.statusLine.set(status);
+        // Each retry that fails alike says nothing new.
+        if (self.statusLine.get() != status) {
+            self.statusLine.set(status);
+        }
         self.previewImage.set(std::nullopt);
         self.previewFaceRects.set({});
     });
@@ -291,6 +286,12 @@ std::optional<CameraPause> PrivacyMonitor::pauseReason(CameraPhase phase) {
             break;
     }
     return std::nullopt;
+}
+
+void PrivacyMonitor::askForCameraNow() {
+    cameraPhase_ = CameraPhase::waitingForCamera;
+    ++cameraEpoch_;
+    resumeCameraAfterMain();
 }
 
 void PrivacyMonitor::resumeCameraAfterMain() {

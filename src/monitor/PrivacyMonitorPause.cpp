@@ -70,9 +70,7 @@ void PrivacyMonitor::endUserPause() {
         suspendCamera(CameraPhase::pausedForLock, "Пауза: экран заблокирован");
         return;
     }
-    cameraPhase_ = CameraPhase::waitingForCamera;
-    ++cameraEpoch_;
-    resumeCameraAfterMain();
+    askForCameraNow();
 }
 
 void PrivacyMonitor::schedulePauseCheck(double until, std::uint64_t epoch) {

@@ -12,6 +12,7 @@ namespace tovak::monitor {
 namespace {
 
 constexpr const char* kSteppedAside = "Пауза: камера нужна другой программе";
+constexpr const char* kAwayBlind = "Отошёл: камера занята другой программой";
 
 }  // namespace
 
@@ -21,12 +22,12 @@ void PrivacyMonitor::watchForOtherPrograms(const CameraDevice& device) {
     }
     ports_.contention->stopWatching();
     const std::uint64_t watch = ++watchCount_;
-    const bool watching =
-        ports_.contention->watch(device, [weak = weak_from_this(), watch](CameraContention::Event event) {
+    const bool watching = ports_.contention->watch(
+        device, [weak = weak_from_this(), watch](CameraContention::Event event, const std::string& program) {
             if (auto self = weak.lock()) {
-                self->sessionQueue_->async([weak, event, watch] {
+                self->sessionQueue_->async([weak, event, program, watch] {
                     if (auto monitor = weak.lock()) {
-                        monitor->contentionEvent(event, watch);
+                        monitor->contentionEvent(event, program, watch);
                     }
                 });
             }
@@ -34,7 +35,7 @@ void PrivacyMonitor::watchForOtherPrograms(const CameraDevice& device) {
     watchedNode_ = watching ? std::optional(device.id) : std::nullopt;
 }
 
-void PrivacyMonitor::contentionEvent(CameraContention::Event event, std::uint64_t watch) {
+void PrivacyMonitor::contentionEvent(CameraContention::Event event, const std::string& program, std::uint64_t watch) {
     assert(sessionQueue_->isCurrent());
     if (watch != watchCount_ || !watchedNode_) {
         return;
@@ -46,10 +47,16 @@ void PrivacyMonitor::contentionEvent(CameraContention::Event event, std::uint64_
             }
             return;
         case CameraContention::Event::free:
-            if (cameraPhase_ == CameraPhase::pausedForOtherProgram) {
-                cameraPhase_ = CameraPhase::waitingForCamera;
-                ++cameraEpoch_;
-                resumeCameraAfterMain();
+            if (cameraPhase_ == CameraPhase::pausedForOtherProgram ||
+                (awayModeProcess_ && cameraPhase_ == CameraPhase::waitingForCamera)) {
+                askForCameraNow();
+            }
+            return;
+        case CameraContention::Event::ignored:
+            // Said once, while the camera it kept is watching.
+            if (cameraPhase_ == CameraPhase::running) {
+                publishStatus(program.empty() ? "Камера не отдана: её открывают без съёмки"
+                                              : "Камера не отдана: " + program + " открывает её без съёмки");
             }
             return;
         case CameraContention::Event::lost:
@@ -64,14 +71,17 @@ void PrivacyMonitor::contentionEvent(CameraContention::Event event, std::uint64_
 }
 
 // The camera was refused as busy (at a start, a retry, or while running): in normal mode the same
-// pause as when the other program's open was seen, ended the same way.
+// pause as when the other program's open was seen, ended the same way. Away mode is blind without
+// it: it asks again every half second and says so until it has it.
 void PrivacyMonitor::cameraBusy() {
     if (!awayModeProcess_ && ports_.contention) {
         if (const std::optional<CameraDevice> device = ports_.session->defaultVideoDevice()) {
             watchForOtherPrograms(*device);
         }
     }
-    if (awayModeProcess_ || !watchedNode_) {
+    if (awayModeProcess_) {
+        suspendCamera(CameraPhase::waitingForCamera, kAwayBlind, awayCameraRetrySeconds);
+    } else if (!watchedNode_) {
         suspendCamera(CameraPhase::waitingForCamera, "Камера: занята другой программой");
     } else {
         ports_.contention->holdOff();

@@ -21,6 +21,7 @@
 #include "headless/ReportingAdapters.h"
 #include "monitor/IgnoredFaces.h"
 #include "runtime/Simulation.h"
+#include "support/ChildProcess.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
 #include "system/DataDirectory.h"
@@ -368,16 +369,21 @@ TEST(HeadlessTest, TheCameraStepsAsideForAnotherProgramAndComesBackAfterItsClose
     const std::string node = folder.write("video0", std::string(4096, '\0'));
     const pid_t call = standInCall(node, 1.5, 1.5);
     ASSERT_GT(call, 0);
+    // Then a program that opens it again and again and never streams: its 3 s of pause, then no more.
+    const pid_t prober =
+        spawnChild({"sh", "-c", "sleep 6; while :; do exec 3<'" + node + "'; sleep 0.3; exec 3<&-; sleep 0.4; done"});
     const Outcome run =
-        tovak({"--camera", "demo", "--camera-node", node, "--lock", "dry-run", "--realtime", "--max-seconds", "7"});
+        tovak({"--camera", "demo", "--camera-node", node, "--lock", "dry-run", "--realtime", "--max-seconds", "12"});
     int status = 0;
     ::waitpid(call, &status, 0);
+    stopChild(prober);
     EXPECT_EQ(run.status, app::exitOk) << run.err;
     std::vector<Event> statuses = named(parse(run.out), "status");
-    ASSERT_EQ(statuses.size(), 4U) << run.out;  // the last is the replay's "Стоп"
+    ASSERT_EQ(statuses.size(), 7U) << run.out;  // the last is the replay's "Стоп"
     EXPECT_NE(statuses[0].line.find("● Демо-камера"), std::string::npos);
     EXPECT_NE(statuses[1].line.find("Пауза: камера нужна другой программе"), std::string::npos);
     EXPECT_NE(statuses[2].line.find("● Демо-камера"), std::string::npos);
+    EXPECT_NE(statuses[5].line.find("Камера не отдана: "), std::string::npos) << "its name: the watcher's tests";
     EXPECT_EQ(statuses[2].frame, statuses[1].frame) << "no frame while the other program holds the camera";
     std::cout << "stepped aside at " << statuses[1].t << " s, back at " << statuses[2].t << " s\n";
 }

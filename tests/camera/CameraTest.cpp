@@ -289,6 +289,7 @@ TEST(CameraSessionTest, FramesFlowUntilTheCameraIsUnpluggedAndABusyCameraIsToldA
     const auto toldAt = std::chrono::steady_clock::now();
     EXPECT_EQ(answer.get(), monitor::CameraInterruption::disconnected);
     EXPECT_GE(toldAt - fake.unpluggedAt, 500ms) << "reads fail for half a second before the camera counts as gone";
+    EXPECT_EQ(camera::V4L2CameraSession::failingReadsSeconds, 0.5) << "and no longer: the README promises it";
     std::promise<void> drained;
     queue->async([&] { drained.set_value(); });
     drained.get_future().wait();

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "camera/CameraNodeWatcher.h"
+#include "camera/OpenerBudget.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace tovak::testing {
@@ -130,8 +132,7 @@ struct WatcherTest : ::testing::Test {
     std::string node = dir.write("video0", std::string(4096, '\0'));
     Told told;
 
-    std::unique_ptr<CameraNodeWatcher> watch(CameraNodeWatcher::Options options = {}) {
-        options.freeAfterSeconds = kFreeAfter;
+    std::unique_ptr<CameraNodeWatcher> watch(CameraNodeWatcher::Options options = {.freeAfterSeconds = kFreeAfter}) {
         std::string error;
         auto watcher = CameraNodeWatcher::start(node, told.callback(), options, error);
         EXPECT_TRUE(watcher) << error;
@@ -214,13 +215,13 @@ TEST_F(WatcherTest, StartedWhileAnotherProgramStreamsItIsHeldOffAtOnce) {
     ASSERT_TRUE(told.waitFor(Kind::cameraFree));
 }
 
-// A process table of our own: each process's start time, descriptors and mappings.
-void writeProcess(const TempDir& proc, pid_t pid, unsigned long long start, const std::string& node) {
+// A process table of our own: each process's parent, start time, descriptors and mappings.
+void writeProcess(const TempDir& proc, pid_t pid, unsigned long long start, const std::string& node, pid_t parent = 1) {
     const std::string folder = std::to_string(pid);
     std::filesystem::remove_all(proc.path() / folder);
-    proc.write(folder + "/stat",
-               folder + " (a (b) c) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " + std::to_string(start) + " 0 0\n");
-    proc.write(folder + "/comm", "stand-in\n");
+    proc.write(folder + "/stat", folder + " (a (b) c) S " + std::to_string(parent) +
+                                     " 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " + std::to_string(start) + " 0 0\n");
+    proc.write(folder + "/comm", "stand\tin\n");
     proc.write(folder + "/maps", "");
     std::filesystem::create_directories(proc.path() / folder / "fd");
     std::filesystem::create_symlink(node, proc.path() / folder / "fd" / "3");
@@ -230,15 +231,16 @@ TEST_F(WatcherTest, APidReusedByANewProcessIsANewOpener) {
     TempDir proc("tovak-proc");
     writeProcess(proc, 4242, 100, node);
     // This process is not in that table: its opens stand for events only.
-    auto watcher = watch({.procRoot = proc.path().string(), .selfPid = 1});
+    auto watcher = watch({.freeAfterSeconds = kFreeAfter, .procRoot = proc.path().string(), .selfPid = 1});
+    writeProcess(proc, 4243, 150, node, 4242);
     touch();
     std::this_thread::sleep_for(kQuiet);
-    EXPECT_EQ(told.countNow(Kind::otherOpened), 0U) << "the holder from before the start";
+    EXPECT_EQ(told.countNow(Kind::otherOpened), 0U) << "the holder from before the start, and a child it shares with";
     writeProcess(proc, 4242, 200, node);
     touch();
     ASSERT_TRUE(told.waitFor(Kind::otherOpened));
     EXPECT_EQ(told.events.front().pid, 4242);
-    EXPECT_EQ(told.events.front().program, "stand-in");
+    EXPECT_EQ(told.events.front().program, "stand?in") << "no control character reaches the status line";
 }
 
 TEST_F(WatcherTest, LostEventsAGoneNodeOrANewCameraEndTheWatch) {
@@ -286,6 +288,59 @@ TEST_F(WatcherTest, LostEventsAGoneNodeOrANewCameraEndTheWatch) {
         EXPECT_EQ(lost.kind, Kind::lost);
         EXPECT_NE(lost.reason.find(row.reason), std::string::npos) << lost.reason;
     }
+}
+
+TEST(OpenerBudget, AProgramOpeningWithoutStreamingMayCostThreeSecondsOfPauseInAnyMinute) {
+    camera::OpenerBudget budget(CameraNodeWatcher::Options{}.noStreamPauseSeconds,
+                                CameraNodeWatcher::Options{}.noStreamWindowSeconds);
+    budget.charge("/usr/bin/v4l2-ctl", 10, 12);
+    budget.charge("/usr/bin/v4l2-ctl", 30, 30.5);
+    const struct Row {
+        const char* program;
+        double at, left;
+    } rows[] = {{"/usr/bin/v4l2-ctl", 9, 3},    {"/usr/bin/v4l2-ctl", 31, 0.5}, {"/usr/bin/v4l2-ctl", 70, 0.5},
+                {"/usr/bin/v4l2-ctl", 71, 1.5}, {"/usr/bin/v4l2-ctl", 90.5, 3}, {"/usr/bin/cheese", 31, 3}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.program) + " at " + std::to_string(row.at));
+        EXPECT_DOUBLE_EQ(budget.left(row.program, row.at), row.left);
+    }
+}
+
+// Opening is not enough to keep Tovak off the node: a program reopening it sooner than the free
+// delay runs out, even within a call's pause, costs its share beyond the call's, is named once and
+// ignored, while a call still gets the camera; nor is /proc read for every open.
+TEST_F(WatcherTest, AProgramThatKeepsOpeningWithoutStreamingIsIgnoredOnceItsShareIsUsedAndACallIsNot) {
+    auto watcher = watch({.freeAfterSeconds = 1, .noStreamPauseSeconds = 0.5});
+    StandIn call(node);
+    call("om");
+    ASSERT_TRUE(told.waitFor(Kind::otherOpened));
+    const pid_t prober =
+        spawnChild({"sh", "-c", "while :; do exec 3<'" + node + "'; sleep 0.3; exec 3<&-; sleep 0.4; done"});
+    std::this_thread::sleep_for(kQuiet);
+    call("uc");
+    ASSERT_TRUE(told.waitFor(Kind::cameraFree)) << "its share after the call's pause, and no more";
+    ASSERT_TRUE(told.waitFor(Kind::ignored));
+    EXPECT_EQ((std::lock_guard(told.mutex), told.events.back().program),
+              std::filesystem::canonical("/bin/sh").filename().string());
+    std::this_thread::sleep_for(2s);  // three more of its opens
+    EXPECT_EQ(told.countNow(Kind::otherOpened), 1U);
+    EXPECT_EQ(told.countNow(Kind::ignored), 1U);
+    call("o");
+    EXPECT_TRUE(told.waitFor(Kind::otherOpened, 2)) << "the call's own pause cost it nothing";
+    call("m");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(told.countNow(Kind::cameraFree), 1U) << "a call that streams is never cut short";
+    stopChild(prober);
+
+    // However fast the opens come, /proc is read for them at most four times in any second.
+    const unsigned long scans = watcher->eventScans();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2000; ++i) {
+        call("p");
+        std::this_thread::sleep_for(1ms);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(watcher->eventScans() - scans, 4 * (seconds + 1)) << "in " << seconds << " s";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "lock/MacLockChain.h"
 #include "lock/ScreenLock.h"
+#include "lock/SessionLockState.h"
 #include "runtime/Simulation.h"
 #include "support/RecordingRunner.h"
 #include "support/TempDir.h"
@@ -151,6 +153,36 @@ TEST(ScreenLockChain, LockersThatNeverConfirmedAreNamedElseTheChainsOwnMessage) 
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->first, row.success);
         EXPECT_EQ(answer->second, row.message);
+    }
+}
+
+// A visitor who moves the mouse ends a screensaver that does not lock: only a lock that needs the
+// password counts, and its end is the user's unlock (settings and delays: the watcher's tests).
+TEST(SessionLockState, AScreensaverIsALockOnlyWithItsLockOnPastItsDelayOrWhenTovakLockedThroughIt) {
+    const struct Row {
+        const char* name;
+        std::optional<LockerPolicy> policy;
+        bool ours, locked;
+    } rows[] = {
+        {"its settings unknown: keep watching", std::nullopt, false, false},
+        {"a negative delay", LockerPolicy{true, -1}, false, false},
+        {"a delay that is no number", LockerPolicy{true, std::nan("")}, false, false},
+        {"past its lock delay", LockerPolicy{true, 60}, false, true},
+        {"locked by Tovak whatever its settings", LockerPolicy{}, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SessionLockState state;
+        if (row.ours) {
+            state.ownLockConfirmed("org.mate.ScreenSaver", 100);  // its signal may come after the answer
+        }
+        state.screenSaverChanged("org.mate.ScreenSaver", true, row.policy, 100);
+        EXPECT_EQ(state.locked(3700), row.locked);
+        state.screenSaverChanged("org.mate.ScreenSaver", false, std::nullopt, 4000);
+        state.screenSaverChanged("org.mate.ScreenSaver", true, LockerPolicy{}, 5000);
+        EXPECT_FALSE(state.locked(5000)) << "a lock ends with its screensaver";
+        state.setLockedHint(true);
+        EXPECT_TRUE(state.locked(5000)) << "logind's LockedHint is a lock";
     }
 }
 

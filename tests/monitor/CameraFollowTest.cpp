@@ -35,6 +35,7 @@ struct CameraFollowTest : ::testing::Test {
         watcher->onChange(locked);
         h.sim.drain();
     }
+    void busy(bool streams) { h.camera->inputAccepted = !(h.camera->inputBusy = streams); }
     // A pause the monitor comes back from by itself: its name, and how it begins.
     using Pause = std::pair<const char*, std::function<void()>>;
     // Frames are analysed only while the camera runs with the monitor attached.
@@ -110,11 +111,13 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
         CameraInterruption reason;
         bool busyOnRetry;
         const char* text;
+        double every;
     };
     const Row rows[] = {
-        {"unplugged", CameraInterruption::disconnected, false, "Камера: отключена"},
-        // Away mode keeps the camera rather than step aside, so it is looked for again.
-        {"taken by another program in away mode", CameraInterruption::busy, true, "Камера: занята другой программой"},
+        {"unplugged", CameraInterruption::disconnected, false, "Камера: отключена", 2.0},
+        // Away mode keeps the camera rather than step aside: blind without it, it asks more often.
+        {"taken by another program in away mode", CameraInterruption::busy, true,
+         "Отошёл: камера занята другой программой", 0.5},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -131,18 +134,16 @@ TEST_F(CameraFollowTest, LostCameraIsReportedAndLookedForEveryTwoSecondsUntilItR
         h.camera->device.reset();
         if (row.busyOnRetry) {
             h.camera->device = monitor::CameraDevice{"video0", "Test Camera"};
-            h.camera->inputAccepted = false;
-            h.camera->inputBusy = true;
+            busy(true);
         }
         const std::size_t attempts = h.log.count("camera.removeAll");
-        h.sim.advance(6.1);
+        h.sim.advance(3 * row.every + 0.01);
         EXPECT_EQ(h.log.count("camera.removeAll"), attempts + 3);
         EXPECT_EQ(h.status(), row.text);
 
         h.camera->device = monitor::CameraDevice{"video0", "Test Camera"};
-        h.camera->inputAccepted = true;
-        h.camera->inputBusy = false;
-        h.sim.advance(2.0);
+        busy(false);
+        h.sim.advance(row.every);
         EXPECT_EQ(h.status(), "● Test Camera");
         EXPECT_TRUE(h.camera->isRunning());
         EXPECT_TRUE(analyses());
@@ -284,14 +285,12 @@ TEST_F(CameraFollowTest, AnotherProgramGetsTheCameraAtOnceAndTovakTakesItBackAfr
 
 TEST_F(CameraFollowTest, ABusyCameraIsAPauseTooAndALostWatchFallsBackToTheRetry) {
     h.stop();
-    h.camera->inputAccepted = false;
-    h.camera->inputBusy = true;
+    busy(true);
     h.start();
     EXPECT_EQ(h.status(), "Пауза: камера нужна другой программе");
     EXPECT_TRUE(h.monitor->isRunning.get());
     EXPECT_EQ(other->holdOffs, 1);
-    h.camera->inputAccepted = true;
-    h.camera->inputBusy = false;
+    busy(false);
     other->tell(Event::free);
     h.sim.drain();
     EXPECT_EQ(h.status(), "● Test Camera");
@@ -307,4 +306,38 @@ TEST_F(CameraFollowTest, ABusyCameraIsAPauseTooAndALostWatchFallsBackToTheRetry)
     h.sim.advance(2.0);
     EXPECT_EQ(h.status(), "● Test Camera");
     EXPECT_EQ(other->watched, "video0") << "watched again once the camera is back";
+
+    // A program that kept opening the camera without streaming is named once, and Tovak watches on.
+    other->tell(Event::ignored, "v4l2-ctl");
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "Камера не отдана: v4l2-ctl открывает её без съёмки");
+    EXPECT_TRUE(analyses());
+    other->tell(Event::ignored);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "Камера не отдана: её открывают без съёмки");
+}
+
+TEST_F(CameraFollowTest, AwayModeWhileSteppedAsideAsksForTheCameraAtOnceAndEveryHalfSecondAndSaysSo) {
+    other->tell(Event::otherWants);
+    h.sim.drain();
+    busy(true);
+    const std::size_t asked = h.log.count("camera.removeAll");
+    h.setAway(true);
+    EXPECT_EQ(h.log.count("camera.removeAll"), asked + 1) << "at once (and every half second, above)";
+    EXPECT_EQ(h.status(), "Отошёл: камера занята другой программой");
+    busy(false);
+    other->tell(Event::free);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "● Test Camera");
+    h.frames(3, h.one);
+    EXPECT_TRUE(h.fullscreen->visible) << "away mode sees the moment it has the camera";
+
+    // Back at the desk while it still waits: the other program is stepped aside for again.
+    busy(true);
+    h.camera->interrupt(CameraInterruption::busy);
+    h.sim.drain();
+    EXPECT_EQ(h.status(), "Отошёл: камера занята другой программой");
+    h.setAway(false);
+    EXPECT_EQ(h.status(), "Пауза: камера нужна другой программе");
+    EXPECT_EQ(other->holdOffs, 1);
 }

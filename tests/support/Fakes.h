@@ -325,19 +325,19 @@ struct RecordingObserver final : monitor::EngineObserver {
 
 // Another program and the camera, as the test says: what the monitor asked and the watch it holds.
 struct FakeContention final : monitor::CameraContention {
-    std::function<void(Event)> onEvent;
+    OnEvent onEvent;
     std::string watched;
     int watches = 0, holdOffs = 0;
     bool watchable = true;
-    bool watch(const monitor::CameraDevice& device, std::function<void(Event)> callback) override {
+    bool watch(const monitor::CameraDevice& device, OnEvent callback) override {
         ++watches, watched = device.id, onEvent = std::move(callback);
         return watchable;
     }
     void stopWatching() override { onEvent = nullptr, watched.clear(); }
     void holdOff() override { ++holdOffs; }
-    void tell(Event event) {
+    void tell(Event event, const std::string& program = "") {
         if (onEvent) {
-            onEvent(event);
+            onEvent(event, program);
         }
     }
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/types.h>
 
 #include <QCoreApplication>
@@ -34,6 +35,7 @@ class LockerSession {
     static constexpr Locker gnome{"gnome-screensaver", "org.gnome.ScreenSaver", true};
 
     LockerSession() {
+        settings();
         static int argc = 1, sessions = 0;
         static char name[] = "tovak-test";
         static char* argv[] = {name, nullptr};
@@ -80,6 +82,17 @@ class LockerSession {
                              {.stdoutFd = -1, .display = ":" + number, .quietStderr = true});
         return waitForName(service_) ? "" : std::string(locker.program) + " did not start (not installed?)";
     }
+
+    // GSettings for this process and its lockers in a keyfile of their own, not the machine's; set up
+    // before anything in the process reads GSettings.
+    static const TempDir& settings() {
+        static const TempDir folder("tovak-settings");
+        [[maybe_unused]] static const bool isolated = ::setenv("XDG_CONFIG_HOME", folder.path().c_str(), 1) == 0 &&
+                                                      ::setenv("GSETTINGS_BACKEND", "keyfile", 1) == 0;
+        return folder;
+    }
+    // Replaces them: keyfile text such as "[org/mate/screensaver]\nlock-enabled=false\n".
+    static void writeSettings(const std::string& keyfile) { settings().write("glib-2.0/settings/keyfile", keyfile); }
 
     // Waits up to ten seconds for name to have an owner on the bus (or, owned false, none).
     bool waitForName(const QString& name, bool owned = true) const {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "lock/linux/LinuxSessionLockWatcher.h"
 #include "system/Process.h"
 
 namespace tovak::lock {
@@ -117,10 +118,15 @@ LockAttempt lockScreenSaver(const QDBusConnection& bus, const ScreenSaverRow& ro
     if (std::optional<LockAttempt> end = request(bus, service, path, service, options.requestTimeoutMs)) {
         return *end;
     }
-    return confirmedBy(deadline, options.callTimeoutMs, [&](int timeoutMs) {
+    const LockAttempt attempt = confirmedBy(deadline, options.callTimeoutMs, [&](int timeoutMs) {
         auto active = call(bus, service, path, service, QStringLiteral("GetActive"), {}, timeoutMs);
         return active && !active->isEmpty() && active->front().toBool();
     });
+    if (attempt == LockAttempt::locked) {
+        // Locked on request whatever its idle settings say: the lock-state watchers count it.
+        LinuxSessionLockWatcher::noteOwnLock(service);
+    }
+    return attempt;
 }
 
 std::optional<QString> currentSessionPath(const QDBusConnection& bus, const LinuxLockOptions& options) {
@@ -187,13 +193,18 @@ LockAttempt lockWithXflock4(const QDBusConnection& sessionBus, const QDBusConnec
     const std::optional<QString> session =
         systemBus.isConnected() ? currentSessionPath(systemBus, options) : std::nullopt;
     const QString xfce = QStringLiteral("org.xfce.ScreenSaver");
-    return confirmedBy(deadline, options.callTimeoutMs, [&](int timeoutMs) {
+    bool xfceActive = false;
+    const LockAttempt attempt = confirmedBy(deadline, options.callTimeoutMs, [&](int timeoutMs) {
         auto active = sessionBus.isConnected() ? call(sessionBus, xfce, QStringLiteral("/org/xfce/ScreenSaver"), xfce,
                                                       QStringLiteral("GetActive"), {}, timeoutMs)
                                                : std::nullopt;
-        return (active && !active->isEmpty() && active->front().toBool()) ||
-               (session && lockedHint(systemBus, *session, timeoutMs));
+        xfceActive = active && !active->isEmpty() && active->front().toBool();
+        return xfceActive || (session && lockedHint(systemBus, *session, timeoutMs));
     });
+    if (xfceActive) {
+        LinuxSessionLockWatcher::noteOwnLock(xfce);
+    }
+    return attempt;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // asked for to the log file. With --confirm a Lock takes effect; with --refuse it is an error;
 // otherwise Lock answers "done" and nothing is locked, like nobody listening. Lock and Unlock
 // announce the state: ActiveChanged, or LockedHint in PropertiesChanged on a login session.
+// As xfconf, it answers GetProperty with the PROPERTY=VALUE words of its mode (true and false as
+// switches, anything else as a number) and says the others are not set.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -11,13 +13,18 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFile>
+#include <algorithm>
 
 namespace {
 
 class FakeLocker final : public QDBusVirtualObject {
   public:
-    FakeLocker(QString logPath, bool confirm, bool refuse, bool lidClosed)
-        : logPath_(std::move(logPath)), confirm_(confirm), refuse_(refuse), lidClosed_(lidClosed) {}
+    FakeLocker(QString logPath, const QString& mode)
+        : logPath_(std::move(logPath)),
+          properties_(mode.split(' ', Qt::SkipEmptyParts)),
+          confirm_(mode.contains(QStringLiteral("--confirm"))),
+          refuse_(mode.contains(QStringLiteral("--refuse"))),
+          lidClosed_(mode.contains(QStringLiteral("--lid-closed"))) {}
 
     QString introspect(const QString&) const override { return {}; }
 
@@ -36,6 +43,18 @@ class FakeLocker final : public QDBusVirtualObject {
             log(message.arguments().value(0).toString());
             connection.send(message.createReply(
                 QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_37")))));
+        } else if (member == QLatin1String("GetProperty")) {
+            const QString wanted = message.arguments().value(1).toString() + '=';
+            const auto given = std::find_if(properties_.begin(), properties_.end(),
+                                            [&](const QString& word) { return word.startsWith(wanted); });
+            if (given == properties_.end()) {
+                connection.send(message.createErrorReply(QStringLiteral("org.xfce.Xfconf.Error.PropertyNotFound"), {}));
+            } else {
+                const QString text = given->mid(wanted.size());
+                const bool word = text == QLatin1String("true") || text == QLatin1String("false");
+                const QVariant value = word ? QVariant(text == QLatin1String("true")) : QVariant(text.toInt());
+                connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+            }
         } else if (member == QLatin1String("Get")) {
             const bool lid = message.arguments().value(1) == QLatin1String("LidClosed");
             connection.send(
@@ -76,6 +95,7 @@ class FakeLocker final : public QDBusVirtualObject {
     }
 
     QString logPath_;
+    QStringList properties_;
     bool confirm_, refuse_, lidClosed_, locked_ = false;
 };
 
@@ -85,8 +105,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();  // address, name, log file, mode
     QDBusConnection bus = QDBusConnection::connectToBus(args.at(1), QStringLiteral("fake"));
-    FakeLocker locker(args.at(3), args.contains(QStringLiteral("--confirm")), args.contains(QStringLiteral("--refuse")),
-                      args.contains(QStringLiteral("--lid-closed")));
+    FakeLocker locker(args.at(3), args.value(4));
     if (!bus.isConnected() || !bus.registerVirtualObject(QStringLiteral("/"), &locker, QDBusConnection::SubPath) ||
         !bus.registerService(args.at(2))) {
         return 1;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "lock/ScreenLock.h"
 #include "lock/linux/LinuxLockChain.h"
@@ -15,6 +16,7 @@
 #include "runtime/SerialQueue.h"
 #include "support/ChildProcess.h"
 #include "support/LockerSession.h"
+#include "support/MonitorHarness.h"
 #include "support/ThreadedMainQueue.h"
 
 namespace tovak::lock {
@@ -168,6 +170,58 @@ TEST_F(PrivateBus, Xflock4CountsOnlyOnceTheSessionIsLockedElseLogindLocksTheName
     EXPECT_EQ(calls("org.freedesktop.login1"), "GetSessionByPID\n" + std::to_string(::getpid()) + "\nLock\nGet\n");
 }
 
+// Each locker's own lock settings, read where it keeps them, as it reads them; a value it could not
+// act on, or settings nobody can read, are no lock. A changed keyfile is read again in the main loop.
+TEST_F(PrivateBus, LockersOwnSettingsAreReadWhereTheyKeepThemAndAnUnusableValueIsNoLock) {
+    const std::optional<LockerPolicy> none;
+    const struct Row {
+        const char* name;
+        const char* service;
+        const char* settings;  // GSettings keyfile, or xfconf's values (none: no xfconf)
+        std::optional<LockerPolicy> policy;
+    } rows[] = {
+        {"MATE's lock off", "org.mate.ScreenSaver", "[org/mate/screensaver]\nlock-enabled=false\n", LockerPolicy{}},
+        {"MATE counts minutes", "org.mate.ScreenSaver", "[org/mate/screensaver]\nlock-delay=2\n",
+         LockerPolicy{true, 120}},
+        {"MATE's negative delay", "org.mate.ScreenSaver", "[org/mate/screensaver]\nlock-delay=-5\n", none},
+        {"MATE locked down", "org.mate.ScreenSaver", "[org/mate/desktop/lockdown]\ndisable-lock-screen=true\n",
+         LockerPolicy{}},
+        {"MATE by default", "org.mate.ScreenSaver", "", LockerPolicy{true, 0}},
+        {"the freedesktop name's owner varies", "org.freedesktop.ScreenSaver", "", none},
+        {"Xfce without xfconf", "org.xfce.ScreenSaver", nullptr, none},
+        {"Xfce by default", "org.xfce.ScreenSaver", "", LockerPolicy{true, 0}},
+        {"Xfce's lock off", "org.xfce.ScreenSaver", "/lock/enabled=false", LockerPolicy{}},
+        {"Xfce's lock with the screensaver off", "org.xfce.ScreenSaver", "/lock/saver-activation/enabled=false",
+         LockerPolicy{}},
+        {"Xfce counts minutes", "org.xfce.ScreenSaver", "/lock/saver-activation/delay=3", LockerPolicy{true, 180}},
+        {"Xfce's number for a switch", "org.xfce.ScreenSaver", "/lock/enabled=1", none},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const bool xfconf = std::string(row.service) == "org.xfce.ScreenSaver" && row.settings != nullptr;
+        if (xfconf) {
+            fake("org.xfce.Xfconf", row.settings);
+        } else if (row.settings != nullptr) {
+            testing::LockerSession::writeSettings(row.settings);
+        }
+        const auto read = [&] { return linuxLockerPolicy(row.service, session_.bus(), 500); };
+        pumpUntil([&] { return read() == row.policy; }, std::chrono::seconds(10));
+        EXPECT_EQ(read(), row.policy);
+        if (xfconf) {
+            testing::stopChild(fakes_.back());
+            fakes_.pop_back();
+            ASSERT_TRUE(session_.waitForName(QStringLiteral("org.xfce.Xfconf"), false));
+        }
+    }
+}
+
+// As the README promises: 3 s to confirm, 0.5 s for Lock's reply, 1 s to find a locker (4 s at most).
+TEST(LinuxLockOptions, AreTheTimingsTheUserIsPromised) {
+    const LinuxLockOptions given;
+    EXPECT_EQ(std::tuple(given.confirmSeconds, given.requestTimeoutMs, given.callTimeoutMs),
+              std::tuple(3.0, 500, 1000));
+}
+
 // Real lockers from Debian packages, each on an X server and a bus of its own (ctest label locker).
 class RealLocker : public ::testing::TestWithParam<testing::LockerSession::Locker> {
   protected:
@@ -222,6 +276,48 @@ TEST(RealMateLocker, FrozenIsNamedAsNotConfirmingAndKilledIsNotFound) {
               "Xfce, logind).");
 }
 
+// A screensaver whose lock is off only blanks: the visitor who wakes it is seen and locked out as if
+// it never had. Tovak's own lock, and the locker's once its settings lock, end away mode as before.
+TEST(RealMateLocker, WithItsLockOffBlankingAndWakingChangeNothingAndItsLocksEndAwayModeAsBefore) {
+    testing::LockerSession::writeSettings("[org/mate/screensaver]\nlock-enabled=false\n");
+    testing::LockerSession session;
+    if (std::string why = session.startLocker(testing::LockerSession::mate); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    testing::MonitorHarness h{[&](monitor::Ports& deps) {
+        deps.lockWatcher = std::make_shared<LinuxSessionLockWatcher>(session.bus(), session.bus());
+    }};
+    const auto settled = [&](const std::function<bool()>& done) {
+        pumpUntil([&] { return h.sim.drain(), done(); }, std::chrono::seconds(10));
+        return done();
+    };
+    const auto setActive = [&](bool on) {
+        session.callLocker(QStringLiteral("SetActive"), {on});
+        EXPECT_TRUE(settled([&] { return session.active() == on; }));
+        pumpUntil([&] { return h.sim.drain(), false; }, std::chrono::milliseconds(500));  // its signal is heard
+    };
+    ASSERT_TRUE(settled([&] { return !linuxLockerPolicy("org.mate.ScreenSaver", session.bus(), 500)->locks; }));
+    h.start();
+    h.setAway(true);
+    setActive(true);
+    setActive(false);
+    EXPECT_TRUE(h.monitor->awayMode.get() && h.camera->isRunning()) << "blanking is no lock, waking no unlock";
+    for (const bool own : {true, false}) {
+        SCOPED_TRACE(own ? "Tovak's lock" : "the locker's");
+        h.setAway(true);
+        if (own) {
+            ASSERT_TRUE(lockNow(session).ok);
+        } else {
+            testing::LockerSession::writeSettings("");
+            ASSERT_TRUE(settled([&] { return linuxLockerPolicy("org.mate.ScreenSaver", session.bus(), 500)->locks; }));
+            setActive(true);
+        }
+        EXPECT_TRUE(settled([&] { return h.status() == "Пауза: экран заблокирован" && !h.camera->isRunning(); }));
+        setActive(false);
+        EXPECT_TRUE(settled([&] { return !h.monitor->awayMode.get() && h.camera->isRunning(); }));
+    }
+}
+
 // The lock state as the stand-ins announce it; the private bus stands in for both buses.
 TEST_F(PrivateBus, LockStateFollowsLogindAndEveryScreensaver) {
     fake("org.freedesktop.login1", "--confirm");
@@ -246,6 +342,19 @@ TEST_F(PrivateBus, LockStateFollowsLogindAndEveryScreensaver) {
     EXPECT_TRUE(watcher.isLocked());
     ask(false, "Unlock");
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+
+    // A screensaver is a lock once past its lock delay, and not before.
+    testing::LockerSession::writeSettings("[org/gnome/desktop/screensaver]\nlock-delay=uint32 2\n");
+    pumpUntil([&] { return linuxLockerPolicy("org.gnome.ScreenSaver", session_.bus(), 500)->delaySeconds == 2; },
+              std::chrono::seconds(10));
+    fake("org.gnome.ScreenSaver", "--confirm");
+    const auto asked = std::chrono::steady_clock::now();
+    session_.bus().call(QDBusMessage::createMethodCall("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
+                                                       "org.gnome.ScreenSaver", "Lock"));
+    pumpUntil([&] { return changes.size() > 2; }, std::chrono::seconds(10));
+    EXPECT_EQ(changes, (std::vector<bool>{true, false, true}));
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2)) << "within its lock delay";
+    testing::LockerSession::writeSettings("");
 }
 
 }  // namespace
