@@ -288,6 +288,7 @@ void ContentView::showAwayMode(bool away) {
 
 void ContentView::setAdminLocks(AdminLocks locks) {
     locks_ = std::move(locks);
+    preview_->setMarkingAllowed(!locks_.locked(monitor::PrivacyMonitor::ignoredFacesKey));
     if (locks_.locked(monitor::PrivacyMonitor::lockOnLeaveKey)) {
         showSetByAdministrator(lockOnLeave_);
         showSetByAdministrator(leaveDelay_);
