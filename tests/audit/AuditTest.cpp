@@ -14,6 +14,7 @@
 #include <map>
 
 #include "audit/AuditRecorder.h"
+#include "audit/JournalFields.h"
 
 namespace tovak::audit {
 namespace {
@@ -42,27 +43,11 @@ int privateJournalSocket(std::string& why) {
     return fd;
 }
 
-// One datagram of the native protocol: KEY=value lines (a value with a newline comes as KEY, a
-// 64-bit little-endian length, the bytes).
 std::map<std::string, std::string> receive(int fd) {
     std::string datagram(65536, '\0');
     const ssize_t got = ::recv(fd, datagram.data(), datagram.size(), 0);
-    std::map<std::string, std::string> fields;
     datagram.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    for (std::size_t at = 0; at < datagram.size();) {
-        const std::size_t end = datagram.find('\n', at);
-        const std::string line = datagram.substr(at, end - at);
-        if (const auto eq = line.find('='); eq != std::string::npos) {
-            fields[line.substr(0, eq)] = line.substr(eq + 1);
-            at = end + 1;
-        } else {
-            std::uint64_t size = 0;
-            std::memcpy(&size, datagram.data() + end + 1, sizeof size);
-            fields[line] = datagram.substr(end + 1 + sizeof size, size);
-            at = end + 1 + sizeof size + size + 1;
-        }
-    }
-    return fields;
+    return parseFields(datagram);
 }
 
 struct ImmediateLocker final : monitor::ScreenLocker {
