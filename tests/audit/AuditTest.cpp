@@ -1,5 +1,6 @@
 // The audit records read back field by field from the journal's native socket, bound where
-// libsystemd sends them inside a private mount namespace of this test process.
+// libsystemd sends them inside a private mount namespace of this test process. The kinds a demo
+// replay gives are also read back from a real journald (AuditJournaldTest).
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -86,24 +87,12 @@ TEST(AuditTrail, EveryKindArrivesWithItsMessageIdAndFieldsAndNothingElse) {
     };
     const Row rows[] = {
         {"Tovak started", [] {}, "started", "8bf61bd9c84e49168af245884786eee3", "6", {}},
-        {"an onlooker",
-         [&] { ports.observer->presenceConfirmed(); },
-         "onlooker-started",
-         "639abb092f344662b4d43f6fdcee320f",
-         "6",
-         {}},
         {"gone after two raises",
          [&] { ports.observer->documentRaised(), ports.observer->documentRaised(), ports.observer->presenceEnded(); },
          "onlooker-ended",
          "a73261943afd40098409ebef1cc069e6",
          "6",
          {{"TOVAK_RAISES", "2"}}},
-        {"a visit while away",
-         [&] { ports.observer->visitorConfirmed(); },
-         "away-visit",
-         "ef9974792990465384bb05236a34b2d0",
-         "6",
-         {}},
         {"paused by the user",
          [&] { ports.observer->cameraPaused(monitor::CameraPause::user); },
          "watching-paused",
@@ -128,9 +117,7 @@ TEST(AuditTrail, EveryKindArrivesWithItsMessageIdAndFieldsAndNothingElse) {
          "006cbb7ed0cd4aefa84ef9aafec7420b",
          "6",
          {}},
-        {"a lock asked", [&] { lock(true); }, "lock-requested", "3dacbd8840dd4492b504ebaad8622c07", "6", {}},
-        {"and confirmed", {}, "lock-confirmed", "2a839674d85345928378040afbf5849f", "6", {}},
-        {"a lock asked again", [&] { lock(false); }, "lock-requested", "3dacbd8840dd4492b504ebaad8622c07", "6", {}},
+        {"a lock asked", [&] { lock(false); }, "lock-requested", "3dacbd8840dd4492b504ebaad8622c07", "6", {}},
         {"and failed",
          {},
          "lock-failed",
