@@ -4,6 +4,8 @@
 #include <QMenu>
 #include <algorithm>
 
+#include "app/AdminLocks.h"
+
 namespace tovak::app {
 
 using camera::CameraChoice;
@@ -70,6 +72,12 @@ void CameraChooser::fill(QMenu& menu) {
         add(QStringLiteral("Выбранная камера не подключена"), chosen, true)->setEnabled(false);
     } else if (cameras.empty()) {
         menu.addAction(QStringLiteral("Камер не найдено"))->setEnabled(false);
+    }
+    if (setByAdministrator_) {
+        menu.setToolTipsVisible(true);
+        for (QAction* action : menu.actions()) {
+            showSetByAdministrator(action);
+        }
     }
 }
 

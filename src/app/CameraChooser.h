@@ -30,6 +30,8 @@ class CameraChooser final : public QObject {
 
     // The monitor told of every change; set once it is made.
     void setMonitor(std::weak_ptr<monitor::PrivacyMonitor> monitor) { monitor_ = std::move(monitor); }
+    // The administrator chose the camera: every entry of the menus is greyed out.
+    void setSetByAdministrator(bool locked) { setByAdministrator_ = locked; }
     // A menu, filled afresh each time it opens; owned by parent.
     [[nodiscard]] QMenu* makeMenu(QWidget* parent);
     // What an entry of the menu does.
@@ -43,6 +45,7 @@ class CameraChooser final : public QObject {
     std::shared_ptr<monitor::SettingsStore> settings_;
     std::unique_ptr<camera::LogindLid> lid_;
     std::weak_ptr<monitor::PrivacyMonitor> monitor_;
+    bool setByAdministrator_ = false;
 };
 
 }  // namespace tovak::app

@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QPalette>
 
+#include "app/AdminLocks.h"
 #include "app/Icons.h"
 
 namespace tovak::app {
@@ -84,8 +85,12 @@ std::unique_ptr<QMenu> CameraPreviewView::contextMenuAt(QPointF pos) {
         if (outlineRect(item->rect, picture.size()).translated(picture.topLeft()).contains(pos)) {
             // Marking the user's own face would blind the guard to the user.
             if (!item->isPrimary) {
-                menu->addAction(QStringLiteral("Не замечать это лицо"), this,
-                                [this, box = item->rect] { monitor_.ignoreFace(box); });
+                QAction* mark = menu->addAction(QStringLiteral("Не замечать это лицо"), this,
+                                                [this, box = item->rect] { monitor_.ignoreFace(box); });
+                if (!markingAllowed_) {
+                    menu->setToolTipsVisible(true);
+                    showSetByAdministrator(mark);
+                }
             }
             break;
         }

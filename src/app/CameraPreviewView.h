@@ -29,6 +29,9 @@ class CameraPreviewView final : public QWidget {
     explicit CameraPreviewView(monitor::PrivacyMonitor& monitor, QWidget* parent = nullptr);
     ~CameraPreviewView() override;
 
+    // Where the administrator forbids marked faces, the menu's entry that marks one is greyed out.
+    void setMarkingAllowed(bool allowed) { markingAllowed_ = allowed; }
+
     // Where a face's normalised box (origin lower left) is outlined in a picture of the given size
     // (origin top left). Nothing is clamped.
     [[nodiscard]] static QRectF outlineRect(const imaging::Rect& normalized, QSizeF box);
@@ -68,6 +71,7 @@ class CameraPreviewView final : public QWidget {
     runtime::Published<std::vector<monitor::PreviewFaceItem>>::Token itemsToken_ = 0;
     runtime::Published<std::vector<imaging::Rect>>::Token ignoredToken_ = 0;
     bool refreshQueued_ = false;
+    bool markingAllowed_ = true;
 };
 
 // A QImage that shares the bitmap's memory and keeps it alive.

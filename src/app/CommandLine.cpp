@@ -16,6 +16,7 @@ std::string usageText() {
     return "Usage: tovak [--camera demo|PATH|/dev/videoN|NAME [--camera-node PATH]] [--headless] [--lock dry-run]\n"
            "             [--max-seconds N] [--start] [--hidden] [--detector NAME] [--realtime]\n"
            "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH] [--lock-on-leave SECONDS]\n"
+           "             [--audit]\n"
            "       tovak --list-cameras\n"
            "       tovak --status [--json] | --pause DURATION | --resume | --away | --back | --stop\n"
            "\n"
@@ -48,6 +49,8 @@ std::string usageText() {
            "  --lock-on-leave SECONDS\n"
            "                     with --headless: lock the session SECONDS after away mode switched\n"
            "                     itself on (0: at once), unless a face comes back first\n"
+           "  --audit            write what happens to the systemd journal (journalctl -t tovak); the\n"
+           "                     window watching a camera always does, a replay only with it\n"
            "  --help             this text\n"
            "  --version          the version\n"
            "\n"
@@ -200,6 +203,7 @@ const std::vector<Rule>& rules() {
         flag("--loop", &Options::loop),
         flag("--realtime", &Options::realtime),
         flag("--list-cameras", &Options::listCameras),
+        flag("--audit", &Options::audit),
         {"--camera", true, camera},
         path("--camera-node", &Options::cameraNode, "--camera-node needs the path of a file"),
         path("--journal", &Options::journal, "--journal needs the path of a file"),

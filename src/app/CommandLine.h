@@ -50,6 +50,8 @@ struct Options {
     // With --headless: the session is locked this many seconds after away mode switched itself on,
     // unless a face comes back first.
     std::optional<double> lockOnLeaveSeconds;
+    // Write the audit trail to the systemd journal (the window watching a camera always does).
+    bool audit = false;
     // A command for the running Tovak; the status as one JSON object; the pause's length in seconds.
     Control control = Control::none;
     bool json = false;

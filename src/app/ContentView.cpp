@@ -171,7 +171,7 @@ void ContentView::lockOnLeaveChosen() {
 void ContentView::showLockOnLeave(std::optional<double> seconds) {
     const QSignalBlocker blockBox(lockOnLeave_), blockList(leaveDelay_);
     lockOnLeave_->setChecked(seconds.has_value());
-    leaveDelay_->setEnabled(seconds.has_value());
+    leaveDelay_->setEnabled(seconds.has_value() && !locks_.locked(monitor::PrivacyMonitor::lockOnLeaveKey));
     // Unticked, the list keeps what it showed, so that ticking again brings that delay back. Its
     // entries are made again only when they change: a rebuild must not close a list the user opened.
     const double shown = seconds.value_or(leaveDelay_->currentData().toDouble());
@@ -286,11 +286,32 @@ void ContentView::showAwayMode(bool away) {
     }
 }
 
+void ContentView::setAdminLocks(AdminLocks locks) {
+    locks_ = std::move(locks);
+    preview_->setMarkingAllowed(!locks_.locked(monitor::PrivacyMonitor::ignoredFacesKey));
+    if (locks_.locked(monitor::PrivacyMonitor::lockOnLeaveKey)) {
+        showSetByAdministrator(lockOnLeave_);
+        showSetByAdministrator(leaveDelay_);
+    }
+    const double lengths[] = {kShortPauseSeconds, kLongPauseSeconds};
+    for (int i = 0; i < pauseMenu_->actions().size() && i < 2; ++i) {
+        if (!locks_.pauseAllowed(lengths[i])) {
+            showSetByAdministrator(pauseMenu_->actions()[i]);
+        }
+    }
+    pauseMenu_->setToolTipsVisible(true);
+    if (!locks_.pauseAllowed(1)) {
+        pauseButton_->setToolTip(QString::fromUtf8(system::kSetByAdministrator));
+    }
+    rebuild();
+}
+
 // While paused, "Старт" and the pause button both end the pause at once.
 void ContentView::showRunning(bool running, bool paused) {
     startButton_->setEnabled(!running || paused);
     stopButton_->setEnabled(running);
-    pauseButton_->setEnabled(running);
+    // With no pause allowed at all only ending one is left (a pause begun before the policy).
+    pauseButton_->setEnabled(running && (paused || locks_.pauseAllowed(1)));
     pauseButton_->setText(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
     pauseButton_->setIcon(icon(paused ? IconName::start : IconName::pause));
     pauseButton_->setMenu(paused ? nullptr : pauseMenu_);

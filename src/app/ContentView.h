@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/AdminLocks.h"
 #include "app/AwayEscMonitor.h"
 #include "app/CameraPreviewView.h"
 #include "app/ElidedLabel.h"
@@ -37,6 +38,8 @@ class ContentView final : public QWidget {
 
     // The camera's choice beside the status line; without it (the demo, a file) no button shows.
     void setCameraMenu(QMenu* menu);
+    // Greys out what the administrator decided: the lock on leave and pauses longer than allowed.
+    void setAdminLocks(AdminLocks locks);
     // Reads every published value the panel shows and updates the controls.
     void rebuild();
 
@@ -73,6 +76,7 @@ class ContentView final : public QWidget {
     bool awayShown_ = false;
     QPushButton* pauseButton_ = nullptr;
     QMenu* pauseMenu_ = nullptr;
+    AdminLocks locks_;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     QCheckBox* lockOnLeave_ = nullptr;

@@ -64,6 +64,7 @@ int runGui(int& argc, char** argv, const Options& options) {
         return 2;
     }
     ControlService control(app.monitor());
+    control.setLongestPause(app.adminLocks().longestPauseSeconds);
     if (claim == ControlService::Claim::noBus || !control.publish(bus)) {
         std::cerr << "tovak: no session bus: tovak --status and the other commands cannot reach this Tovak\n";
     }

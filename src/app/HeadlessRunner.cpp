@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "audit/AuditRecorder.h"
 #include "camera/NodeContention.h"
 #include "camera/V4L2CameraSession.h"
 #include "camera/linux/LidQuestion.h"
@@ -134,6 +135,16 @@ bool failedStart(const std::string& status) {
     return status.rfind("Камера", 0) == 0 || status.rfind("Детектор", 0) == 0;
 }
 
+// With --audit the run's records go to the systemd journal; without it a replay never fills it.
+std::shared_ptr<audit::AuditRecorder> auditFor(const Options& options, monitor::Ports& deps) {
+    if (!options.audit) {
+        return nullptr;
+    }
+    auto recorder = audit::AuditRecorder::create(std::make_shared<audit::AuditTrail>());
+    recorder->wire(deps);
+    return recorder;
+}
+
 int replay(std::unique_ptr<sources::FrameSource> source, const Options& options, HeadlessEnvironment& env,
            std::shared_ptr<monitor::FaceDetector> detector) {
     runtime::Simulation sim;
@@ -153,6 +164,7 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     if (journalFailed) {
         return exitUsage;
     }
+    const auto audit = auditFor(options, deps);
     // What the stand-in node's watcher sees is handed to the simulation between frames.
     std::shared_ptr<camera::NodeContention> contention;
     if (options.cameraNode) {
@@ -164,6 +176,9 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     sim.drain();
     reportPublished(*monitor, log);
     watchJournal(recorder, *monitor);
+    if (audit) {
+        audit->watch(*monitor);
+    }
     sim.main.async([&] {
         monitor->setIgnoredFaces(options.ignoredFaces);
         monitor->setLockOnLeave(options.lockOnLeaveSeconds);
@@ -231,12 +246,16 @@ int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monit
     if (journalFailed) {
         return exitUsage;
     }
+    const auto audit = auditFor(options, deps);
     std::shared_ptr<PrivacyMonitor> monitor = PrivacyMonitor::create(std::move(deps));
 
     std::string failure;
     main->async([&] {
         reportPublished(*monitor, log);
         watchJournal(recorder, *monitor);
+        if (audit) {
+            audit->watch(*monitor);
+        }
         monitor->setIgnoredFaces(options.ignoredFaces);
         monitor->setLockOnLeave(options.lockOnLeaveSeconds);
         monitor->statusLine.observe([&](const std::string& next) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AdminLocks.h"
 #include "app/AwaySummaryWindow.h"
 #include "app/JournalWindow.h"
 #include "journal/JournalRecorder.h"
@@ -54,6 +55,10 @@ class JournalController final : public QObject {
     // The picture of a visit: in memory, else the kept file; null when there is none.
     [[nodiscard]] QImage pictureOf(const journal::Incident& incident) const;
 
+    // Which of the two settings the administrator decided: their boxes are greyed out.
+    void setAdminLocks(AdminLocks locks) { locks_ = std::move(locks); }
+    [[nodiscard]] const AdminLocks& adminLocks() const { return locks_; }
+
     [[nodiscard]] bool keepsJournal() const { return keepJournal_; }
     [[nodiscard]] bool keepsPictures() const { return keepJournal_ && keepPictures_; }
     void setKeepJournal(bool on);
@@ -75,6 +80,7 @@ class JournalController final : public QObject {
     bool keepJournal_ = false;
     bool keepPictures_ = false;
     bool loaded_ = false;
+    AdminLocks locks_;
     // Said once the monitor is there to show it.
     std::optional<std::string> pendingStatus_;
     QPointer<JournalWindow> journalWindow_;

@@ -113,6 +113,12 @@ void JournalWindow::rebuild() {
     keepJournal_->setChecked(controller_.keepsJournal());
     keepPictures_->setChecked(controller_.keepsPictures());
     keepPictures_->setEnabled(controller_.keepsJournal());
+    for (auto [box, key] : {std::pair{keepJournal_, JournalController::keepJournalKey},
+                            std::pair{keepPictures_, JournalController::keepFacePicturesKey}}) {
+        if (controller_.adminLocks().locked(key)) {
+            showSetByAdministrator(box);
+        }
+    }
     where_->setText(controller_.keepsJournal()
                         ? QStringLiteral("Хранится 30 дней: %1")
                               .arg(homeShortened(QString::fromStdString(controller_.store().folder())))

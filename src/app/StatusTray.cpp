@@ -83,10 +83,25 @@ void StatusTray::rebuild() {
     awayShown_ = monitor_.awayMode.get();
     away_->setText(awayShown_ ? QStringLiteral("На месте") : QStringLiteral("Отошёл"));
     // A pause needs a camera to switch off; a second one moves the end of the first.
-    pauseShort_->setEnabled(running);
-    pauseLong_->setEnabled(running);
+    pauseShort_->setEnabled(running && locks_.pauseAllowed(kShortPauseSeconds));
+    pauseLong_->setEnabled(running && locks_.pauseAllowed(kLongPauseSeconds));
     resume_->setVisible(paused);
     showLockOnLeave(monitor_.lockOnLeaveSeconds.get());
+}
+
+void StatusTray::setAdminLocks(AdminLocks locks) {
+    locks_ = std::move(locks);
+    menu_->setToolTipsVisible(true);
+    for (auto [action, seconds] :
+         {std::pair{pauseShort_, kShortPauseSeconds}, std::pair{pauseLong_, kLongPauseSeconds}}) {
+        if (!locks_.pauseAllowed(seconds)) {
+            showSetByAdministrator(action);
+        }
+    }
+    if (locks_.locked(monitor::PrivacyMonitor::lockOnLeaveKey)) {
+        showSetByAdministrator(lockOnLeave_->menuAction());
+    }
+    rebuild();
 }
 
 void StatusTray::showLockOnLeave(std::optional<double> seconds) {

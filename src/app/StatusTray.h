@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/AdminLocks.h"
 #include "monitor/PrivacyMonitor.h"
 
 namespace tovak::app {
@@ -29,6 +30,8 @@ class StatusTray final : public QObject {
     [[nodiscard]] QMenu& menu() { return *menu_; }
     [[nodiscard]] State state() const { return state_; }
 
+    // Greys out what the administrator decided: the lock on leave and pauses longer than allowed.
+    void setAdminLocks(AdminLocks locks);
     // Reads the monitor's published values and updates the picture, tooltip and menu.
     void rebuild();
 
@@ -48,6 +51,7 @@ class StatusTray final : public QObject {
     // What it shows, so that it is made again only when that changes, never under the user's pointer.
     std::optional<std::optional<double>> lockOnLeaveShown_;
     State state_ = State::stopped;
+    AdminLocks locks_;
     bool awayShown_ = false;
     bool rebuildQueued_ = false;
     std::vector<std::function<void()>> unobserve_;

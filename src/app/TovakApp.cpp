@@ -20,6 +20,7 @@
 #include "app/SourcePacer.h"
 #include "app/StatusTray.h"
 #include "app/TrayHost.h"
+#include "audit/AuditRecorder.h"
 #include "camera/NodeContention.h"
 #include "camera/V4L2CameraSession.h"
 #include "facedetect/BlazeFaceDetector.h"
@@ -36,6 +37,7 @@
 #include "system/AutomationWarmup.h"
 #include "system/DataDirectory.h"
 #include "system/PlatformScriptRunner.h"
+#include "system/PolicySettingsStore.h"
 #include "trigger/PlatformDocuments.h"
 #include "trigger/PosixFileSystem.h"
 #include "trigger/WindowControl.h"
@@ -64,7 +66,7 @@ std::shared_ptr<monitor::CameraSession> TovakApp::makeCamera(const Options& opti
 // window control cannot do goes to the status line of the monitor statusTarget comes to hold.
 void TovakApp::addDocumentPorts(monitor::Ports& deps, const std::shared_ptr<trigger::WindowControl>& windowControl,
                                 std::shared_ptr<std::weak_ptr<monitor::PrivacyMonitor>> statusTarget) {
-    deps.settings = std::make_shared<monitor::QtSettingsStore>();
+    deps.settings = settings_;
     deps.fileSystem = std::make_shared<trigger::PosixFileSystem>();
     deps.resources = std::make_shared<system::DataDirectoryResources>();
     trigger::PlatformDocuments documents =
@@ -85,6 +87,25 @@ void TovakApp::addDocumentPorts(monitor::Ports& deps, const std::shared_ptr<trig
 
 TovakApp::TovakApp(const Options& options, std::string& error) {
     main_ = std::make_shared<runtime::QtMainQueue>();
+    settings_ = std::make_shared<system::PolicySettingsStore>(
+        std::make_shared<monitor::QtSettingsStore>(),
+        std::make_shared<system::Policy>(system::Policy::fromEnvironment()));
+    for (const std::string& problem : settings_->policy().problems()) {
+        std::cerr << "tovak: " << problem << "\n";
+    }
+    // The window watching a camera keeps the audit trail; the demo and files only when asked.
+    std::shared_ptr<audit::AuditTrail> trail;
+    if (!options.camera || options.audit) {
+        trail = std::make_shared<audit::AuditTrail>();
+        settings_->setOnChange([trail](const std::string& key, const std::optional<std::string>& value) {
+            audit::AuditTrail::Fields fields = {{"TOVAK_SETTING", key}};
+            // Marked faces are boxes where faces were: the change is told, never where they are.
+            if (key != "tovak.ignoredFaces") {
+                fields.emplace_back("TOVAK_VALUE", value.value_or(""));
+            }
+            trail->record(audit::AuditKind::settingChanged, std::move(fields));
+        });
+    }
     std::shared_ptr<monitor::CameraSession> camera = makeCamera(options, error);
     if (!camera) {
         return;
@@ -115,8 +136,15 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     auto statusTarget = std::make_shared<std::weak_ptr<monitor::PrivacyMonitor>>();
     addDocumentPorts(deps, windowControl, statusTarget);
     if (auto v4l2 = std::dynamic_pointer_cast<camera::V4L2CameraSession>(camera)) {
+        if (settings_->isLocked(CameraChooser::settingsKey) && (options.cameraDevice || options.cameraName)) {
+            error =
+                "the camera is set by the administrator; --camera cannot choose another (камера задана "
+                "администратором)";
+            return;
+        }
         cameraChooser_ = new CameraChooser(v4l2, deps.settings, cameraChoice(options),
                                            std::make_unique<camera::LogindLid>(QDBusConnection::systemBus()), this);
+        cameraChooser_->setSetByAdministrator(settings_->isLocked(CameraChooser::settingsKey));
     }
     deps.lockWatcher = lock::makePlatformSessionLockWatcher();
     // A real camera is watched on its own node; the demo and files only on a node standing in for one.
@@ -124,9 +152,17 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
         deps.contention = std::make_shared<camera::NodeContention>(options.cameraNode);
     }
     journal_ = std::make_unique<JournalController>(main_, std::make_shared<runtime::SystemWallClock>(), deps.settings);
+    journal_->setAdminLocks(adminLocks());
     journal_->wire(deps);
+    if (trail) {
+        audit_ = audit::AuditRecorder::create(trail);
+        audit_->wire(deps);
+    }
     monitor_ = monitor::PrivacyMonitor::create(std::move(deps));
     journal_->attach(*monitor_);
+    if (audit_) {
+        audit_->watch(*monitor_);
+    }
     *statusTarget = monitor_;
     if (cameraChooser_ != nullptr) {
         cameraChooser_->setMonitor(monitor_);
@@ -134,8 +170,13 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     if (!windowControlNotice.empty()) {
         monitor_->statusLine.set(windowControlNotice);
     }
-    pip->setOnIgnore([weak = std::weak_ptr(monitor_)](const imaging::Rect& box) {
-        if (const auto monitor = weak.lock()) {
+    // Said once: the next status replaces it, stderr keeps the details.
+    if (const std::string policyNotice = settings_->policy().statusLine(); !policyNotice.empty()) {
+        monitor_->statusLine.set(policyNotice);
+    }
+    pip->setOnIgnore([weak = std::weak_ptr(monitor_), settings = settings_](const imaging::Rect& box) {
+        // Where faces may not be marked, the mark would hold only until the next start: none at all.
+        if (const auto monitor = weak.lock(); monitor && !settings->isLocked("tovak.ignoredFaces")) {
             monitor->ignoreFace(box);
         }
     });
@@ -185,6 +226,7 @@ QMainWindow& TovakApp::mainWindowMade() {
             },
             window));
         auto* view = qobject_cast<ContentView*>(window->centralWidget());
+        view->setAdminLocks(adminLocks());
         connect(view, &ContentView::journalRequested, this, [this] { journal_->showJournal(); });
         if (cameraChooser_ != nullptr) {
             view->setCameraMenu(cameraChooser_->makeMenu(view));
@@ -210,7 +252,7 @@ void TovakApp::open(const Options& options) {
     if (!options.hidden || !trayShown()) {
         showMainWindow();
     }
-    if (options.startMonitoring) {
+    if (options.startMonitoring || settings_->string(system::Policy::startWatchingKey) == "true") {
         monitor_->start();
     }
 }
@@ -221,6 +263,7 @@ void TovakApp::trayHostChanged() {
         trayOverDBus_ = trayHost_->statusNotifierHost();
         tray_ = new StatusTray(
             *monitor_, [this] { toggleMainWindow(); }, this);
+        tray_->setAdminLocks(adminLocks());
         addTrayEntries(tray_->menu());
         tray_->icon().show();
     }
@@ -246,12 +289,21 @@ void TovakApp::addTrayEntries(QMenu& menu) {
     if (cameraChooser_ != nullptr) {
         menu.addMenu(cameraChooser_->makeMenu(&menu));
     }
-    Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(menu, [this] {
+    QAction* autostart = Autostart(QCoreApplication::applicationFilePath()).addMenuEntry(menu, [this] {
         monitor_->statusLine.set("Автозапуск не сохранился");
     });
+    // The administrator's autostart entry in /etc/xdg/autostart starts Tovak for everyone.
+    if (settings_->isLocked(system::Policy::startAtLoginKey)) {
+        showSetByAdministrator(autostart);
+    }
     menu.addAction(QStringLiteral("Снова замечать все лица"), this, [this] { monitor_->setIgnoredFaces({}); });
     menu.addAction(QStringLiteral("Журнал"), this, [this] { journal_->showJournal(); });
     menu.addAction(QStringLiteral("Выход"), qApp, &QCoreApplication::quit);
+}
+
+AdminLocks TovakApp::adminLocks() const {
+    return {[settings = settings_](const std::string& key) { return settings->isLocked(key); },
+            settings_->policy().longestPauseSeconds()};
 }
 
 void TovakApp::toggleMainWindow() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/AdminLocks.h"
 #include "app/CommandLine.h"
 #include "monitor/PrivacyMonitor.h"
 #include "runtime/SerialQueue.h"
@@ -13,6 +14,14 @@
 
 class QMenu;
 class QWindow;
+
+namespace tovak::system {
+class PolicySettingsStore;
+}
+
+namespace tovak::audit {
+class AuditRecorder;
+}
 
 namespace tovak::runtime {
 class QtMainQueue;
@@ -42,6 +51,8 @@ class TovakApp final : public QObject {
     ~TovakApp() override;
 
     [[nodiscard]] monitor::PrivacyMonitor& monitor() { return *monitor_; }
+    // What the administrator locked and the longest pause allowed.
+    [[nodiscard]] AdminLocks adminLocks() const;
     // The main window, made anew if it was closed, restored if minimised and brought to the front.
     QMainWindow& showMainWindow();
     [[nodiscard]] QMainWindow* mainWindow() const { return window_; }
@@ -72,6 +83,8 @@ class TovakApp final : public QObject {
     void toggleMainWindow();
 
     std::shared_ptr<runtime::QtMainQueue> main_;
+    // The user's settings under the administrator's policy, read once at the start.
+    std::shared_ptr<system::PolicySettingsStore> settings_;
     // Where the session's window control is asked, one call at a time, off the GUI thread.
     std::shared_ptr<runtime::SerialQueue> windowsQueue_;
     std::shared_ptr<monitor::PrivacyMonitor> monitor_;
@@ -89,6 +102,8 @@ class TovakApp final : public QObject {
     bool minimiseWhenExposed_ = false;
     SingleInstance* instance_ = nullptr;
     std::unique_ptr<JournalController> journal_;
+    // The audit trail's recorder, where it is kept.
+    std::shared_ptr<audit::AuditRecorder> audit_;
     // The camera's choice, where the camera is a real one.
     CameraChooser* cameraChooser_ = nullptr;
 };

@@ -3,42 +3,11 @@
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
+#include "monitor/ports/ObserverPair.h"
+
 namespace tovak::journal {
 
 namespace {
-
-// The engine's observer already in the ports, and the recorder.
-class ObserverPair final : public monitor::EngineObserver {
-  public:
-    ObserverPair(std::shared_ptr<monitor::EngineObserver> first, std::shared_ptr<monitor::EngineObserver> second)
-        : first_(std::move(first)), second_(std::move(second)) {}
-    void frameAnalysed(std::size_t faceCount) override {
-        first_->frameAnalysed(faceCount);
-        second_->frameAnalysed(faceCount);
-    }
-    void presenceConfirmed() override { first_->presenceConfirmed(), second_->presenceConfirmed(); }
-    void presenceEnded() override { first_->presenceEnded(), second_->presenceEnded(); }
-    void documentRaised() override { first_->documentRaised(), second_->documentRaised(); }
-    void visitorConfirmed() override { first_->visitorConfirmed(), second_->visitorConfirmed(); }
-    void visitorEnded() override { first_->visitorEnded(), second_->visitorEnded(); }
-    void lockFinished(bool success, const std::optional<std::string>& message) override {
-        first_->lockFinished(success, message);
-        second_->lockFinished(success, message);
-    }
-    void cameraPaused(monitor::CameraPause reason) override {
-        first_->cameraPaused(reason);
-        second_->cameraPaused(reason);
-    }
-    void cameraResumed() override { first_->cameraResumed(), second_->cameraResumed(); }
-    void leaveLock(monitor::LeaveLock step, double delaySeconds) override {
-        first_->leaveLock(step, delaySeconds);
-        second_->leaveLock(step, delaySeconds);
-    }
-
-  private:
-    std::shared_ptr<monitor::EngineObserver> first_;
-    std::shared_ptr<monitor::EngineObserver> second_;
-};
 
 // The session's lock state for the monitor, and a copy of each change for the recorder.
 class LockStateCopy final : public monitor::SessionLockWatcher {
@@ -88,7 +57,7 @@ JournalRecorder::JournalRecorder(std::shared_ptr<runtime::TaskQueue> mainQueue,
 
 void JournalRecorder::wire(monitor::Ports& ports) {
     const std::shared_ptr<JournalRecorder> self = shared_from_this();
-    ports.observer = ports.observer ? std::make_shared<ObserverPair>(ports.observer, self)
+    ports.observer = ports.observer ? std::make_shared<monitor::ObserverPair>(ports.observer, self)
                                     : std::shared_ptr<monitor::EngineObserver>(self);
     const std::weak_ptr<JournalRecorder> weak = self;
     if (ports.screenLock) {

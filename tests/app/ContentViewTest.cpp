@@ -718,3 +718,35 @@ TEST(WindowLayout, NoButtonTextIsCutAtThreeSizesOrWithALargerFontAndThePreviewGr
     }
     QApplication::setFont(systemFont);
 }
+
+TEST_F(ContentViewTest, WhatTheAdministratorDecidedIsGreyedOutWithItsReasonInTheWindowAndTheTray) {
+    click("startButton");
+    app::StatusTray tray{*h.monitor, [] {}};
+    const app::AdminLocks locks{[](const std::string& key) { return key == "tovak.lockOnLeaveSeconds"; }, 900};
+    view->setAdminLocks(locks);
+    tray.setAdminLocks(locks);
+    settle();
+    QMenu* pauses = button("pauseButton")->menu();
+    ASSERT_NE(pauses, nullptr);
+    // Enabled, and whether the tooltip gives the administrator as the reason.
+    const auto seen = [](auto* control) {
+        return std::pair(control->isEnabled(), control->toolTip() == QStringLiteral("Задано администратором"));
+    };
+    const struct Row {
+        const char* name;
+        std::pair<bool, bool> seen;
+        bool enabled;
+    } rows[] = {
+        {"the lock on leave", seen(view->findChild<QCheckBox*>("lockOnLeave")), false},
+        {"its delay", seen(view->findChild<QComboBox*>("leaveDelay")), false},
+        {"a quarter's pause, within 15 min", seen(pauses->actions()[0]), true},
+        {"an hour's pause", seen(pauses->actions()[1]), false},
+        {"the tray's lock on leave", seen(tray.menu().findChild<QMenu*>("trayLockOnLeave")->menuAction()), false},
+        {"the tray's quarter", seen(tray.menu().findChild<QAction*>("trayPauseShort")), true},
+        {"the tray's hour", seen(tray.menu().findChild<QAction*>("trayPauseLong")), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.seen, std::pair(row.enabled, !row.enabled));
+    }
+}

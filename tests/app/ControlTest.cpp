@@ -51,6 +51,7 @@ class ControlTest : public ::testing::Test {
                 "DBUS_SESSION_BUS_ADDRESS=" + address_,
                 "QT_QPA_PLATFORM=offscreen",
                 "XDG_CONFIG_HOME=" + dir_ / "config",
+                "XDG_CONFIG_DIRS=" + dir_ / "xdg",
                 "XDG_RUNTIME_DIR=" + dir_ / "run",
                 "TOVAK_INSTANCE_NAME=tovak-test-" + instance};
     }
@@ -150,6 +151,40 @@ TEST_F(ControlTest, EveryCommandDrivesTheRunningTovakAndWithoutOneSaysSo) {
     const Said beside = tovak("--camera demo", "two", "timeout 120");
     EXPECT_EQ(beside.status, 6);
     EXPECT_EQ(beside.text, "tovak: Товак уже запущен\n");
+}
+
+TEST_F(ControlTest, WhatTheAdministratorLockedIsRefusedWithItsReason) {
+    dir_.write("xdg/tovak/tovak.conf",
+               "[General]\ntovak.startWatching=true\ntovak.longestPauseSeconds=900\ntovak.colour=red\n"
+               "[Locked]\ntovak.camera\n");
+    const std::string ignored =
+        "tovak: " + dir_ / "xdg/tovak/tovak.conf" + ":4: неизвестный ключ tovak.colour, пропущен\n";
+    const Said camera = tovak("--camera /dev/video0");
+    EXPECT_EQ(camera.status, 2);
+    EXPECT_EQ(camera.text, ignored +
+                               "tovak: the camera is set by the administrator; --camera cannot choose another "
+                               "(камера задана администратором)\n");
+    launch();
+    EXPECT_EQ(statusOnce([](const system::Json& s) { return s["state"].text() == "watching"; })["state"].text(),
+              "watching")
+        << "the administrator's default starts watching at once";
+    const struct Step {
+        const char* command;
+        int status;
+        const char* said;
+    } steps[] = {
+        {"--pause 16m", 6, "tovak: Администратор разрешает паузу не дольше 15 мин\n"},
+        {"--stop", 6, "tovak: Остановку запретил администратор\n"},
+        {"--pause 15m", 0, ""},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        const Said said = tovak(step.command);
+        EXPECT_EQ(said.status, step.status);
+        EXPECT_EQ(said.text, step.said);
+    }
+    EXPECT_EQ(statusOnce([](const system::Json& s) { return s["state"].text() == "paused"; })["state"].text(),
+              "paused");
 }
 
 TEST_F(ControlTest, ACallerOfAnotherAccountIsRefused) {

@@ -93,7 +93,8 @@ void ControlService::Start() {
 }
 
 void ControlService::Stop() {
-    if (callerIsUser()) {
+    // A stop is a pause without end: where pauses are limited only the window's own button stops.
+    if (callerIsUser() && !refusedByAdministrator(std::nullopt)) {
         monitor_.stop();
     }
 }
@@ -118,6 +119,9 @@ void ControlService::Pause(uint seconds) {
         sendErrorReply(QStringLiteral("org.tovak.Tovak1.Error.BadPause"), QStringLiteral("Пауза: от 1 с до 24 ч"));
         return;
     }
+    if (refusedByAdministrator(seconds)) {
+        return;
+    }
     // A pause needs a camera to switch off: a stopped Tovak would quietly do nothing.
     if (!monitor_.isRunning.get()) {
         sendErrorReply(QStringLiteral("org.tovak.Tovak1.Error.Stopped"),
@@ -131,6 +135,18 @@ void ControlService::Resume() {
     if (callerIsUser()) {
         monitor_.resume();
     }
+}
+
+bool ControlService::refusedByAdministrator(std::optional<unsigned> pauseSeconds) {
+    if (!longestPause_ || (pauseSeconds && *pauseSeconds <= *longestPause_)) {
+        return false;
+    }
+    const QString message = !pauseSeconds ? QStringLiteral("Остановку запретил администратор")
+                            : *longestPause_ == 0 ? QStringLiteral("Паузу запретил администратор")
+                                                  : QStringLiteral("Администратор разрешает паузу не дольше %1 мин")
+                                                        .arg(QString::number(*longestPause_ / 60.0, 'g', 3));
+    sendErrorReply(QStringLiteral("org.tovak.Tovak1.Error.SetByAdministrator"), message);
+    return true;
 }
 
 QVariantMap ControlService::properties() const {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "monitor/PrivacyMonitor.h"
@@ -43,6 +44,8 @@ class ControlService final : public QObject, protected QDBusContext {
     // Takes the name, before anything else is made: taken when another process holds it (another
     // Tovak of this user), which this one must not run beside. Held until the process ends.
     static Claim claimName(QDBusConnection bus);
+    // The longest pause the administrator allows (0: none); longer ones, and Stop, are refused.
+    void setLongestPause(std::optional<unsigned> seconds) { longestPause_ = seconds; }
     // Puts the object on the bus; false when it cannot be.
     bool publish(QDBusConnection bus);
 
@@ -62,6 +65,8 @@ class ControlService final : public QObject, protected QDBusContext {
   private:
     // False, with an error sent back, for a caller of another account.
     bool callerIsUser();
+    // True, with an error sent back, for a pause (none: a stop) longer than the administrator allows.
+    bool refusedByAdministrator(std::optional<unsigned> pauseSeconds);
     [[nodiscard]] QVariantMap properties() const;
     void scheduleAnnouncement();
     void announce();
@@ -69,6 +74,7 @@ class ControlService final : public QObject, protected QDBusContext {
     monitor::PrivacyMonitor& monitor_;
     QDBusConnection bus_{QString()};
     bool registered_ = false;
+    std::optional<unsigned> longestPause_;
     QVariantMap announced_;
     bool announcementQueued_ = false;
     std::vector<std::function<void()>> unobserve_;
