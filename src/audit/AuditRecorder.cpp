@@ -13,16 +13,20 @@ class AuditedLocker final : public monitor::ScreenLocker {
         : locker_(std::move(locker)), trail_(std::move(trail)) {}
     void lockNow(Completion completion) override {
         trail_->record(AuditKind::lockRequested);
-        locker_->lockNow(
-            [trail = trail_, completion = std::move(completion)](bool success, std::optional<std::string> message) {
-                if (success) {
-                    trail->record(AuditKind::lockConfirmed);
-                } else {
-                    trail->record(AuditKind::lockFailed, {{"TOVAK_REASON", message.value_or("")}});
-                }
-                completion(success, std::move(message));
-            });
+        // Weak: a lock chain's worker holding the last reference to its own locker would join itself.
+        locker_->lockNow([trail = trail_, weak = std::weak_ptr(locker_), completion = std::move(completion)](
+                             bool success, std::optional<std::string> message) {
+            const auto locker = weak.lock();
+            const std::string name = locker ? locker->lastLocker() : std::string();
+            if (success) {
+                trail->record(AuditKind::lockConfirmed, {{"TOVAK_LOCKER", name}});
+            } else {
+                trail->record(AuditKind::lockFailed, {{"TOVAK_LOCKER", name}, {"TOVAK_REASON", message.value_or("")}});
+            }
+            completion(success, std::move(message));
+        });
     }
+    [[nodiscard]] std::string lastLocker() const override { return locker_->lastLocker(); }
 
   private:
     std::shared_ptr<monitor::ScreenLocker> locker_;

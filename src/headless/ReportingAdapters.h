@@ -62,6 +62,7 @@ class ReportingScreenLocker final : public monitor::ScreenLocker {
     ReportingScreenLocker(EventLog& log, std::shared_ptr<monitor::ScreenLocker> locker)
         : log_(log), locker_(std::move(locker)) {}
     void lockNow(Completion completion) override;
+    [[nodiscard]] std::string lastLocker() const override { return locker_->lastLocker(); }
 
   private:
     EventLog& log_;
@@ -73,6 +74,7 @@ class DryRunScreenLocker final : public monitor::ScreenLocker {
   public:
     explicit DryRunScreenLocker(std::shared_ptr<runtime::TaskQueue> mainQueue) : main_(std::move(mainQueue)) {}
     void lockNow(Completion completion) override;
+    [[nodiscard]] std::string lastLocker() const override { return "dry-run"; }
 
   private:
     std::shared_ptr<runtime::TaskQueue> main_;

@@ -38,6 +38,7 @@ class LockRequestTap final : public monitor::ScreenLocker {
         onRequest_();
         locker_->lockNow(std::move(completion));
     }
+    [[nodiscard]] std::string lastLocker() const override { return locker_->lastLocker(); }
 
   private:
     std::shared_ptr<monitor::ScreenLocker> locker_;

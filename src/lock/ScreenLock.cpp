@@ -32,7 +32,11 @@ ScreenLock::Outcome run(const LockChain& chain) {
 }
 
 void report(const LockChain& chain, const ScreenLock::Outcome& outcome,
-            const monitor::ScreenLocker::Completion& completion) {
+            const monitor::ScreenLocker::Completion& completion, std::string& lastLocker) {
+    lastLocker = outcome.method;
+    for (const std::string& name : outcome.success ? std::vector<std::string>{} : outcome.unconfirmed) {
+        lastLocker += (lastLocker.empty() ? "" : ", ") + name;
+    }
     if (outcome.success) {
         completion(true, std::nullopt);
     } else if (!outcome.unconfirmed.empty() && chain.unconfirmedMessage) {
@@ -52,12 +56,14 @@ void ScreenLock::lockNow(Completion completion) {
     // The closures hold the chain and the main queue, never the worker: a worker that held the last
     // reference to itself would have to join its own thread.
     if (!worker_) {
-        main_->async([chain = chain_, completion = std::move(completion)] { report(*chain, run(*chain), completion); });
+        main_->async([chain = chain_, last = lastLocker_, completion = std::move(completion)] {
+            report(*chain, run(*chain), completion, *last);
+        });
         return;
     }
-    worker_->async([main = main_, chain = chain_, completion = std::move(completion)] {
+    worker_->async([main = main_, chain = chain_, last = lastLocker_, completion = std::move(completion)] {
         Outcome outcome = run(*chain);
-        main->async([chain, outcome, completion] { report(*chain, outcome, completion); });
+        main->async([chain, outcome, last, completion] { report(*chain, outcome, completion, *last); });
     });
 }
 

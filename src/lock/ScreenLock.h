@@ -47,6 +47,7 @@ class ScreenLock final : public monitor::ScreenLocker {
                std::shared_ptr<runtime::TaskQueue> worker = nullptr);
 
     void lockNow(Completion completion) override;
+    [[nodiscard]] std::string lastLocker() const override { return *lastLocker_; }
 
     // Runs the chain here and now; on success, the name of the method that locked, otherwise the
     // names of the methods that were asked and never confirmed.
@@ -61,6 +62,8 @@ class ScreenLock final : public monitor::ScreenLocker {
     std::shared_ptr<runtime::MainQueue> main_;
     std::shared_ptr<const LockChain> chain_;
     std::shared_ptr<runtime::TaskQueue> worker_;
+    // Written and read on the main queue only.
+    std::shared_ptr<std::string> lastLocker_ = std::make_shared<std::string>();
 };
 
 }  // namespace tovak::lock

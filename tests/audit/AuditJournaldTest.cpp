@@ -50,7 +50,7 @@ TEST(AuditTrail, AReplayWithAuditIsReadBackFromARealJournald) {
         {"onlooker-ended", "a73261943afd40098409ebef1cc069e6", {{"TOVAK_RAISES", "4"}}},
         {"away-visit", "ef9974792990465384bb05236a34b2d0", {}},
         {"lock-requested", "3dacbd8840dd4492b504ebaad8622c07", {}},
-        {"lock-confirmed", "2a839674d85345928378040afbf5849f", {}},
+        {"lock-confirmed", "2a839674d85345928378040afbf5849f", {{"TOVAK_LOCKER", "dry-run"}}},
         {"watching-stopped", "1e432c0d3f6d4f20b09448614cc61620", {}},
         {"ended", "ca6d7248cdff4522846b2bebd86a5970", {}},
     };

@@ -56,6 +56,7 @@ struct ImmediateLocker final : monitor::ScreenLocker {
     void lockNow(Completion completion) override {
         completion(succeeds, succeeds ? std::nullopt : std::optional<std::string>("Экран не заблокирован"));
     }
+    [[nodiscard]] std::string lastLocker() const override { return "MATE"; }
 };
 
 TEST(AuditTrail, EveryKindArrivesWithItsMessageIdAndFieldsAndNothingElse) {
@@ -123,7 +124,7 @@ TEST(AuditTrail, EveryKindArrivesWithItsMessageIdAndFieldsAndNothingElse) {
          "lock-failed",
          "98e16b1706b84a86a4e7dded9d3db927",
          "4",
-         {{"TOVAK_REASON", "Экран не заблокирован"}}},
+         {{"TOVAK_LOCKER", "MATE"}, {"TOVAK_REASON", "Экран не заблокирован"}}},
         {"a setting",
          [&] {
              trail->record(AuditKind::settingChanged, {{"TOVAK_SETTING", "tovak.keepJournal"}});

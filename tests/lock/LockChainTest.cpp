@@ -128,12 +128,13 @@ TEST(ScreenLockChain, LockersThatNeverConfirmedAreNamedElseTheChainsOwnMessage) 
         LockAttempt first, second;
         bool success;
         std::optional<std::string> message;
+        const char* locker;
     };
     const Row rows[] = {
-        {"the second confirms", LockAttempt::unconfirmed, LockAttempt::locked, true, std::nullopt},
-        {"none there", LockAttempt::unavailable, LockAttempt::unavailable, false, "не найдено"},
-        {"asked, never confirmed", LockAttempt::unconfirmed, LockAttempt::unavailable, false, "не подтвердил: A"},
-        {"both asked", LockAttempt::unconfirmed, LockAttempt::unconfirmed, false, "не подтвердил: A B"},
+        {"the second confirms", LockAttempt::unconfirmed, LockAttempt::locked, true, std::nullopt, "B"},
+        {"none there", LockAttempt::unavailable, LockAttempt::unavailable, false, "не найдено", ""},
+        {"asked, never confirmed", LockAttempt::unconfirmed, LockAttempt::unavailable, false, "не подтвердил: A", "A"},
+        {"both asked", LockAttempt::unconfirmed, LockAttempt::unconfirmed, false, "не подтвердил: A B", "A, B"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -153,6 +154,7 @@ TEST(ScreenLockChain, LockersThatNeverConfirmedAreNamedElseTheChainsOwnMessage) 
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->first, row.success);
         EXPECT_EQ(answer->second, row.message);
+        EXPECT_EQ(screenLock.lastLocker(), row.locker) << "the audit trail's name for the locker";
     }
 }
 

@@ -65,6 +65,9 @@ class ScreenLocker {
     using Completion = std::function<void(bool success, std::optional<std::string> message)>;
     virtual ~ScreenLocker() = default;
     virtual void lockNow(Completion completion) = 0;
+    // Who answered the last lock, once its completion runs: the locker that locked, or those that
+    // were asked and never confirmed, joined by ", "; empty when unknown. Main thread.
+    [[nodiscard]] virtual std::string lastLocker() const { return {}; }
 };
 
 }  // namespace tovak::monitor
