@@ -32,14 +32,16 @@ for target in $targets; do
     # The targets' own chatter (libwayland's complaints about a broken compositor) is closed off;
     # libFuzzer and the sanitizers still report.
     status=0
+    started=$(date +%s)
     LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp \
         nice -n 10 "$build/src/fuzz/fuzz-$target" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
         -close_fd_mask=3 -artifact_prefix="$scratch/$target/found/" "$scratch/$target/corpus" \
         >"$scratch/$target/log" 2>&1 || status=$?
+    ran=$(($(date +%s) - started))
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$scratch/$target/log" | tail -n 1)
     corpus=$(find "$scratch/$target/corpus" -type f | wc -l)
     findings=$(find "$scratch/$target/found" -type f | wc -l)
-    printf '%-22s %8s %12s %8s %9s\n' "$target" "$seconds" "${executions:-?}" "$corpus" "$findings"
+    printf '%-22s %8s %12s %8s %9s\n' "$target" "$ran" "${executions:-?}" "$corpus" "$findings"
     if [ "$status" -ne 0 ] || [ "$findings" -ne 0 ]; then
         failed=1
         ls "$scratch/$target/found/"
