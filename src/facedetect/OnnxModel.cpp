@@ -18,7 +18,10 @@ bool readRaw(const std::string& raw, std::size_t count, std::vector<T>& out) {
         return false;
     }
     out.resize(count);
-    std::memcpy(out.data(), raw.data(), raw.size());
+    // An empty tensor has no buffer to copy into, not even a zero-length one.
+    if (count > 0) {
+        std::memcpy(out.data(), raw.data(), raw.size());
+    }
     return true;
 }
 
