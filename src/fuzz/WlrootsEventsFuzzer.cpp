@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TOVAK_FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0);
     std::thread peer(compositor, fds[1], std::string_view(reinterpret_cast<const char*>(data), size));
     if (auto connection = ToplevelConnection::adopt(fds[0])) {
-        for (const auto action :
-             {ToplevelConnection::Action::count, ToplevelConnection::Action::activate, ToplevelConnection::Action::close}) {
+        for (const auto action : {ToplevelConnection::Action::count, ToplevelConnection::Action::activate,
+                                  ToplevelConnection::Action::close}) {
             connection->act(action, "a");
         }
     }
