@@ -5,14 +5,14 @@
 # needed. Prints per target the executions, the corpus it ended with and what it found; the
 # crashing inputs and the logs stay in the scratch folder it names.
 #
-#   bench/fuzz.sh [SECONDS] [TARGET...]     (targets: journal ignored-faces command-line
+#   bench/fuzz.sh [SECONDS] [TARGET...]     (targets: journal ignored-faces policy command-line
 #                                            implementation-cache onnx-model sway-ipc wlroots-events)
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
-targets=${*:-journal ignored-faces command-line implementation-cache onnx-model sway-ipc wlroots-events}
+targets=${*:-journal ignored-faces policy command-line implementation-cache onnx-model sway-ipc wlroots-events}
 build=$root/build/fuzz
 
 if [ ! -f "$build/build.ninja" ]; then
