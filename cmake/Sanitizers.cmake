@@ -7,3 +7,12 @@ elseif(TOVAK_SANITIZE STREQUAL "thread")
 elseif(TOVAK_SANITIZE)
     message(FATAL_ERROR "Unknown TOVAK_SANITIZE value: ${TOVAK_SANITIZE}")
 endif()
+
+# libFuzzer's coverage in every library a fuzz target reaches; the targets link libFuzzer itself.
+option(TOVAK_FUZZ "Build the fuzz targets with libFuzzer (clang)" OFF)
+if(TOVAK_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "TOVAK_FUZZ needs clang")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

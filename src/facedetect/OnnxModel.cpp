@@ -13,11 +13,15 @@ namespace {
 // Raw data is little-endian, as this machine is.
 template <typename T>
 bool readRaw(const std::string& raw, std::size_t count, std::vector<T>& out) {
-    if (raw.size() != count * sizeof(T)) {
+    // Divided, not multiplied: a count times the size could wrap around to the bytes there are.
+    if (raw.size() % sizeof(T) != 0 || raw.size() / sizeof(T) != count) {
         return false;
     }
     out.resize(count);
-    std::memcpy(out.data(), raw.data(), raw.size());
+    // An empty tensor has no buffer to copy into, not even a zero-length one.
+    if (count > 0) {
+        std::memcpy(out.data(), raw.data(), raw.size());
+    }
     return true;
 }
 
@@ -30,7 +34,11 @@ bool convertTensor(const onnx::TensorProto& proto, OnnxTensor& tensor, std::stri
             error = "tensor \"" + proto.name() + "\" has a negative dimension";
             return false;
         }
-        count *= static_cast<std::size_t>(d);
+        // A shape whose count wraps around would pass for one that holds as many numbers as read.
+        if (__builtin_mul_overflow(count, static_cast<std::size_t>(d), &count)) {
+            error = "tensor \"" + proto.name() + "\" has a shape too large to hold";
+            return false;
+        }
     }
     if (proto.data_location() == onnx::TensorProto::EXTERNAL) {
         error = "tensor \"" + proto.name() + "\" keeps its data in another file";

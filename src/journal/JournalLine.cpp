@@ -40,6 +40,10 @@ constexpr Locks kLocks[] = {{LockOutcome::notAsked, "none"},
                             {LockOutcome::locked, "locked"},
                             {LockOutcome::failed, "failed"}};
 
+// Calendar seconds no journal was written at; later ones would not fit a line's numbers, and a line
+// written back would say another time.
+constexpr double kLatest = 1e11;
+
 std::string number(double value) {
     char text[40];
     std::snprintf(text, sizeof text, "%.3f", value);
@@ -113,7 +117,7 @@ std::optional<Incident> JournalLine::decode(std::string_view line) {
     const std::string* kind = text(*fields, "kind");
     const std::optional<double> start = numberIn(*fields, "start");
     const std::optional<double> end = numberIn(*fields, "end");
-    if (kind == nullptr || !start || !end || *end < *start) {
+    if (kind == nullptr || !start || !end || *end < *start || *start < 0 || *end >= kLatest) {
         return std::nullopt;
     }
     Incident incident;

@@ -11,6 +11,9 @@ namespace {
 // Boxes come out of floating-point arithmetic; a pair exactly at a threshold must not fall on
 // either side of it by rounding.
 constexpr double kSlack = 1e-9;
+// The settings keep four decimals; no number of a box that reaches into the frame is this far out.
+constexpr double kScale = 1e4;
+constexpr double kFarthest = 10.0;
 
 std::string trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
@@ -57,9 +60,13 @@ std::optional<imaging::Rect> parseRegion(const std::string& text) {
         const std::string part = trimmed(text.substr(start, i < 3 ? comma - start : std::string::npos));
         // Not strtod: the numbers must read the same under a Russian locale, whose decimal mark is a comma.
         const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), values[i]);
-        if (part.empty() || error != std::errc() || end != part.data() + part.size() || !std::isfinite(values[i])) {
+        if (part.empty() || error != std::errc() || end != part.data() + part.size() || !std::isfinite(values[i]) ||
+            std::abs(values[i]) > kFarthest) {
             return std::nullopt;
         }
+        // As the settings keep it, so that a region read back is the region saved, and one that
+        // would not survive being saved is refused now rather than lose every region later.
+        values[i] = std::round(values[i] * kScale) / kScale;
         start = comma + 1;
     }
     const imaging::Rect region{values[0], values[1], values[2], values[3]};

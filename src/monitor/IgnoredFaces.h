@@ -20,8 +20,8 @@ inline constexpr double maxAreaFactor = 1.5;
 [[nodiscard]] bool matches(const imaging::Rect& face, const imaging::Rect& region);
 [[nodiscard]] bool matchesAny(const imaging::Rect& face, const std::vector<imaging::Rect>& regions);
 
-// One region as "X,Y,W,H"; none unless it is four finite numbers, W and H above 0, the box
-// reaching into the frame.
+// One region as "X,Y,W,H", rounded to four decimals; none unless it is four numbers within 10 of
+// the frame, W and H above 0 and the box reaching into the frame once rounded.
 [[nodiscard]] std::optional<imaging::Rect> parseRegion(const std::string& text);
 // The settings text: regions as "X,Y,W,H" joined by "; ", four decimals each. Empty for none.
 [[nodiscard]] std::string format(const std::vector<imaging::Rect>& regions);

@@ -341,6 +341,8 @@ TEST(JournalLineTest, DamagedOrUnknownLinesAreRefusedAndUnknownFieldsPassedOver)
         {"unknown pause", R"({"kind": "pause", "reason": "lunch", "start": 1, "end": 2})", false},
         {"a lock on leaving without its outcome", R"({"kind": "leave", "start": 1, "end": 31})", false},
         {"ends before it starts", R"({"kind": "onlooker", "start": 5, "end": 2, "raises": 1})", false},
+        {"before 1970", R"({"kind": "onlooker", "start": -1, "end": 2, "raises": 1})", false},
+        {"past year 5000", R"({"kind": "pause", "reason": "user", "start": 1, "end": 1e11})", false},
         {"no raises", R"({"kind": "onlooker", "start": 1, "end": 2})", false},
         {"not an object", "[1, 2]", false},
     };

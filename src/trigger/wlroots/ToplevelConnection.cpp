@@ -40,7 +40,7 @@ struct ToplevelListeners {
         toplevel->owner->toplevels_.remove_if([toplevel](const Toplevel& t) { return &t == toplevel; });
     }
     static void parent(void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {}
-    static constexpr zwlr_foreign_toplevel_handle_v1_listener toplevel = {
+    static constexpr zwlr_foreign_toplevel_handle_v1_listener toplevelEvents = {
         title, appId, output, output, state, done, closed, parent,
     };
 
@@ -49,10 +49,10 @@ struct ToplevelListeners {
         Toplevel& added = owner->toplevels_.emplace_back();
         added.owner = owner;
         added.handle = handle;
-        zwlr_foreign_toplevel_handle_v1_add_listener(handle, &toplevel, &added);
+        zwlr_foreign_toplevel_handle_v1_add_listener(handle, &toplevelEvents, &added);
     }
     static void finished(void*, zwlr_foreign_toplevel_manager_v1*) {}
-    static constexpr zwlr_foreign_toplevel_manager_v1_listener manager = {adopt, finished};
+    static constexpr zwlr_foreign_toplevel_manager_v1_listener managerEvents = {adopt, finished};
 
     static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                        std::uint32_t version) {
@@ -62,13 +62,13 @@ struct ToplevelListeners {
             owner->manager_ = static_cast<zwlr_foreign_toplevel_manager_v1*>(wl_registry_bind(
                 registry, name, &zwlr_foreign_toplevel_manager_v1_interface, std::min(version, kManagerVersion)));
             // Listening before the next dispatch, so no window announced meanwhile is missed.
-            zwlr_foreign_toplevel_manager_v1_add_listener(owner->manager_, &manager, owner);
+            zwlr_foreign_toplevel_manager_v1_add_listener(owner->manager_, &managerEvents, owner);
         } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && owner->seat_ == nullptr) {
             owner->seat_ = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
         }
     }
     static void globalRemove(void*, wl_registry*, std::uint32_t) {}
-    static constexpr wl_registry_listener registry = {global, globalRemove};
+    static constexpr wl_registry_listener registryEvents = {global, globalRemove};
 
     static void synced(void* data, wl_callback* callback, std::uint32_t) {
         auto* sync = static_cast<ToplevelConnection::Sync*>(data);
@@ -77,7 +77,7 @@ struct ToplevelListeners {
         sync->owner->syncs_.remove_if([sync](const ToplevelConnection::Sync& s) { return &s == sync; });
         then();
     }
-    static constexpr wl_callback_listener sync = {synced};
+    static constexpr wl_callback_listener syncEvents = {synced};
 };
 
 std::unique_ptr<ToplevelConnection> ToplevelConnection::open(const std::string& display) {
@@ -217,7 +217,7 @@ void ToplevelConnection::run() {
 
 void ToplevelConnection::greet(const std::shared_ptr<Reply>& reply) {
     registry_ = wl_display_get_registry(display_);
-    wl_registry_add_listener(registry_, &ToplevelListeners::registry, this);
+    wl_registry_add_listener(registry_, &ToplevelListeners::registryEvents, this);
     // The first round trip names the globals; the second brings the windows already open.
     afterSync([this, reply] {
         if (manager_ == nullptr) {
@@ -258,7 +258,7 @@ void ToplevelConnection::afterSync(std::function<void()> then) {
         syncs_.pop_back();
         return die();
     }
-    wl_callback_add_listener(sync.callback, &ToplevelListeners::sync, &sync);
+    wl_callback_add_listener(sync.callback, &ToplevelListeners::syncEvents, &sync);
 }
 
 void ToplevelConnection::die() {
