@@ -123,7 +123,7 @@ namespace {
 // come and go with the grain alone: the frame after them is detected in full, so reusing a face
 // list never keeps or hides what the network would decide differently.
 constexpr float steadyScore = 0.6F;
-constexpr float nearMissScore = 0.35F;
+constexpr float nearMissScore = 0.4F;
 
 // Boxes of the upright picture (origin lower left) in the frame's own pixels (origin top left);
 // none when the orientation turns the picture, where the change test is not used.
