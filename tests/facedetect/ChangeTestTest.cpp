@@ -70,7 +70,9 @@ TEST(ChangeTestTest, OnlyAChangeThatCouldBeAFaceOrAnOldListSendsAFrameToTheNetwo
         {"slow light drift", {.grain = 5, .drift = 0.25, .faceX = -5000}, {0, 10, 20}},
         {"exposure step", {.grain = 5, .stepAt = 14, .step = 12, .faceX = -5000}, {0, 10, 14, 24}},
         {"a still face", {.grain = 5, .faceX = 320}, {0, 10, 20}},
-        {"a face turning to the light", {.grain = 5, .faceX = 320, .glowAt = 13, .glow = 12}, {0, 10, 13, 23}},
+        {"a face turning to the light", {.grain = 5, .faceX = 320, .glowAt = 13, .glow = 9}, {0, 10, 13, 23}},
+        {"a face turning while the light falls", {.grain = 5, .drift = -0.5, .faceX = 320, .glowAt = 13, .glow = 9},
+         {0, 10, 13, 23}},
         // Half a pixel a frame: the edge of the face reaches the picture at frame 4; the right and
         // bottom rows of pixels are read every second one, so those edges are seen a little later.
         {"40 px face from the left", {.grain = 5, .faceX = -22, .dx = 0.5}, {0, 5, 7, 9, 12, 13, 16, 17, 20, 21, 23, 24, 25, 27, 29}},
