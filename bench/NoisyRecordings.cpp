@@ -5,10 +5,10 @@
 //
 //     make_noisy_recordings OUT_DIR [DEMO_PHOTO_DIR]
 //
-// reading    a person at the desk, moving a little (5 s, grain of 4 levels)
+// reading    a person at the desk, moving a little (5 s, grain of 4 levels: normal, sigma)
 // empty-room nobody, the light falling slowly, then an exposure step (11 s, grain of 6)
 // far-onlooker  the person, and a face of about 40 px stepping in slowly from the right (6 s, grain 3)
-// visitor    the person leaves, the desk stays empty, then a stranger sits down (19 s, grain 7)
+// visitor    the person leaves, the desk stays empty, then a stranger sits down (19 s, grain 3)
 // demo       the whole demo scene (46 s, grain 2)
 #include <cmath>
 #include <cstdio>
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         {"empty-room", 22 * 30, 330, 6.0,
          [&](cv::Mat& frame, int i) { light(frame, 1.0 - 0.15 * i / 330.0 + (i >= 240 ? 0.12 : 0.0)); }},
         {"far-onlooker", 60, 180, 3.0, [&](cv::Mat& frame, int i) { paste(frame, far, 640 - i / 3, 150); }},
-        {"visitor", 21 * 30, 570, 7.0, [](cv::Mat&, int) {}},
+        {"visitor", 21 * 30, 570, 3.0, [](cv::Mat&, int) {}},
         {"demo", 0, DemoScene::frameCount(), 2.0, [](cv::Mat&, int) {}},
     };
     const std::vector<int> jpeg = {cv::IMWRITE_JPEG_QUALITY, 92};

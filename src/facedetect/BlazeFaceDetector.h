@@ -131,6 +131,9 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     ChangeTest changeTest_;
     std::vector<monitor::FaceObservation> lastFound_;
     std::vector<imaging::Rect> lastBoxes_;
+    // Every frame goes to the network from the first to the second (frames' clock).
+    double unsteadySince_ = 0;
+    double unsteadyUntil_ = 0;
     std::atomic<std::int64_t> framesDetected_ = 0;
     std::atomic<std::int64_t> framesSeen_ = 0;
 };

@@ -1,14 +1,14 @@
 #!/bin/sh
 # The change test must never change what Tovak decides: every noisy recording, replayed with it and
 # with --detect-every-frame, on every detector engine, gives the same events line for line.
-#     same-events.sh TOVAK MAKE_NOISY_RECORDINGS OUT_DIR [RECORDING...]
+#     [ENGINES="onednn ..."] same-events.sh TOVAK MAKE_NOISY_RECORDINGS OUT_DIR [RECORDING...]
 set -eu
 tovak=$1 make=$2 out=$3
 shift 3
 recordings=${*:-reading empty-room far-onlooker visitor}
 "$make" "$out" >/dev/null
 status=0
-for engine in onednn onednn-f32 opencv; do
+for engine in ${ENGINES:-onednn onednn-f32 opencv}; do
     for name in $recordings; do
         run() { "$tovak" --headless --lock dry-run --detector "$engine" --camera "$out/$name" "$@"; }
         run >"$out/$name.$engine.on" 2>"$out/$name.$engine.err"
