@@ -157,8 +157,7 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     EventLog log(env.out, sim.clock);
     auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
     auto camera = std::make_shared<headless::FrameCountingSession>(sourceCamera, log);
-    monitor::Ports deps =
-        reportingPorts(log, options, env, unowned<runtime::MainQueue>(sim.main), detector, camera);
+    monitor::Ports deps = reportingPorts(log, options, env, unowned<runtime::MainQueue>(sim.main), detector, camera);
     deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
     deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
     deps.clock = unowned<runtime::Clock>(sim.clock);
@@ -232,7 +231,8 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
     return exitOk;
 }
 
-int live(const Options& options, HeadlessEnvironment& env, const std::shared_ptr<facedetect::BlazeFaceDetector>& detector) {
+int live(const Options& options, HeadlessEnvironment& env,
+         const std::shared_ptr<facedetect::BlazeFaceDetector>& detector) {
     auto main = std::make_shared<runtime::LoopMainQueue>();
     auto session = std::make_shared<runtime::SerialQueue>("tovak.session");
     auto background = std::make_shared<runtime::SerialQueue>("tovak.background");

@@ -177,6 +177,8 @@ void ChangeTest::detected(const std::vector<imaging::Rect>& faces) {
     }
 }
 
-void ChangeTest::forget() { haveReference_ = false; }
+void ChangeTest::forget() {
+    haveReference_ = false;
+}
 
 }  // namespace tovak::facedetect

@@ -13,12 +13,12 @@ namespace {
 // A webcam's view, 640 x 480 BGRA at 30 frames a second: a shaded wall, maybe one face (a bright
 // oval with dark eyes), the light's common level, and grain that differs in every frame.
 struct Scene {
-    int grain = 3;                                     // +- grey levels per pixel
-    double drift = 0;                                  // levels per frame
-    int stepAt = -1, step = 0;                         // exposure step: from frame stepAt, `step` levels
-    double faceX = -1, faceY = 240, dx = 0, dy = 0;    // face centre at frame 0 and its motion per frame
-    int size = 40;                                     // face width in pixels
-    int glowAt = -1, glow = 0;                         // from frame glowAt the face is `glow` levels brighter
+    int grain = 3;                                   // +- grey levels per pixel
+    double drift = 0;                                // levels per frame
+    int stepAt = -1, step = 0;                       // exposure step: from frame stepAt, `step` levels
+    double faceX = -1, faceY = 240, dx = 0, dy = 0;  // face centre at frame 0 and its motion per frame
+    int size = 40;                                   // face width in pixels
+    int glowAt = -1, glow = 0;                       // from frame glowAt the face is `glow` levels brighter
 };
 
 std::vector<int> fullDetections(const Scene& scene, int frames) {
@@ -37,7 +37,9 @@ std::vector<int> fullDetections(const Scene& scene, int frames) {
                 const double u = (x - cx) / a, w = (y - cy) / b;
                 if (scene.faceX >= -1000 && u * u + w * w <= 1) {
                     const double ex = std::fabs(std::fabs(x - cx) - a / 2), ey = y - (cy - b / 4);
-                    v = ex * ex + ey * ey < a * a / 16 ? 50 : 190 + (frame >= scene.glowAt && scene.glowAt >= 0 ? scene.glow : 0);
+                    v = ex * ex + ey * ey < a * a / 16
+                            ? 50
+                            : 190 + (frame >= scene.glowAt && scene.glowAt >= 0 ? scene.glow : 0);
                 }
                 seed = seed * 1664525U + 1013904223U;
                 const int noise = static_cast<int>(seed >> 24U) % (2 * scene.grain + 1) - scene.grain;
@@ -71,14 +73,23 @@ TEST(ChangeTestTest, OnlyAChangeThatCouldBeAFaceOrAnOldListSendsAFrameToTheNetwo
         {"exposure step", {.grain = 5, .stepAt = 14, .step = 12, .faceX = -5000}, {0, 10, 14, 24}},
         {"a still face", {.grain = 5, .faceX = 320}, {0, 10, 20}},
         {"a face turning to the light", {.grain = 5, .faceX = 320, .glowAt = 13, .glow = 9}, {0, 10, 13, 23}},
-        {"a face turning while the light falls", {.grain = 5, .drift = -0.5, .faceX = 320, .glowAt = 13, .glow = 9},
+        {"a face turning while the light falls",
+         {.grain = 5, .drift = -0.5, .faceX = 320, .glowAt = 13, .glow = 9},
          {0, 10, 13, 23}},
         // Half a pixel a frame: the edge of the face reaches the picture at frame 4; the right and
         // bottom rows of pixels are read every second one, so those edges are seen a little later.
-        {"40 px face from the left", {.grain = 5, .faceX = -22, .dx = 0.5}, {0, 5, 7, 9, 12, 13, 16, 17, 20, 21, 23, 24, 25, 27, 29}},
-        {"40 px face from the right", {.grain = 5, .faceX = 662, .dx = -0.5}, {0, 9, 12, 13, 16, 17, 20, 21, 24, 25, 27, 28, 29}},
-        {"40 px face from the top", {.grain = 5, .faceX = 200, .faceY = -28, .dy = 0.5}, {0, 6, 8, 10, 12, 14, 15, 17, 19, 22, 23, 25, 27, 29}},
-        {"40 px face from the bottom", {.grain = 5, .faceX = 400, .faceY = 508, .dy = -0.5}, {0, 10, 13, 15, 17, 19, 22, 23, 26, 27, 29}},
+        {"40 px face from the left",
+         {.grain = 5, .faceX = -22, .dx = 0.5},
+         {0, 5, 7, 9, 12, 13, 16, 17, 20, 21, 23, 24, 25, 27, 29}},
+        {"40 px face from the right",
+         {.grain = 5, .faceX = 662, .dx = -0.5},
+         {0, 9, 12, 13, 16, 17, 20, 21, 24, 25, 27, 28, 29}},
+        {"40 px face from the top",
+         {.grain = 5, .faceX = 200, .faceY = -28, .dy = 0.5},
+         {0, 6, 8, 10, 12, 14, 15, 17, 19, 22, 23, 25, 27, 29}},
+        {"40 px face from the bottom",
+         {.grain = 5, .faceX = 400, .faceY = 508, .dy = -0.5},
+         {0, 10, 13, 15, 17, 19, 22, 23, 26, 27, 29}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
