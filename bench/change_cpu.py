@@ -50,5 +50,6 @@ for round_ in range(rounds):
     for source in sources:
         for name, binary, extra in modes:
             cpu, wall, share = run(binary, source, extra)
-            print(f"{os.path.basename(source):11s} {name:12s} {100 * cpu / wall:5.1f} % of one core "
+            label = "demo, built in" if source == "demo" else os.path.basename(source)
+            print(f"{label:14s} {name:12s} {100 * cpu / wall:5.1f} % of one core "
                   f"({cpu:5.2f} s in {wall:4.1f} s) {share}  load {os.getloadavg()[0]:.2f}", flush=True)
