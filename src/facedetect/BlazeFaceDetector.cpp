@@ -158,9 +158,9 @@ void BlazeFaceDetector::useChangeTest(std::shared_ptr<const runtime::Clock> cloc
 
 std::optional<std::vector<FaceObservation>> BlazeFaceDetector::detectFrame(const cv::Mat& frame,
                                                                            imaging::Orientation orientation) {
+    std::lock_guard lock(mutex_);
     const bool testable = changeClock_ && frame.depth() == CV_8U &&
                           (orientation == imaging::Orientation::up || orientation == imaging::Orientation::upMirrored);
-    std::lock_guard lock(mutex_);
     ++framesSeen_;
     const double now = testable ? changeClock_->now() : 0.0;
     // The picture is reduced even while unsteady, so the noise goes on being learnt.
