@@ -19,6 +19,7 @@ struct Scene {
     double faceX = -1, faceY = 240, dx = 0, dy = 0;  // face centre at frame 0 and its motion per frame
     int size = 40;                                   // face width in pixels
     int glowAt = -1, glow = 0;                       // from frame glowAt the face is `glow` levels brighter
+    bool glowAround = false;                         // the glow falls just around the face instead
 };
 
 std::vector<int> fullDetections(const Scene& scene, int frames) {
@@ -35,11 +36,13 @@ std::vector<int> fullDetections(const Scene& scene, int frames) {
             for (int x = 0; x < cols; ++x) {
                 double v = 100 + 40 * std::sin(x * 0.05) * std::cos(y * 0.07);
                 const double u = (x - cx) / a, w = (y - cy) / b;
-                if (scene.faceX >= -1000 && u * u + w * w <= 1) {
+                const bool lit = frame >= scene.glowAt && scene.glowAt >= 0;
+                if (scene.glowAround && lit && std::max(std::fabs(u), std::fabs(w)) > 1.3 &&
+                    std::max(std::fabs(u), std::fabs(w)) <= 1.8) {
+                    v += scene.glow;
+                } else if (scene.faceX >= -1000 && u * u + w * w <= 1) {
                     const double ex = std::fabs(std::fabs(x - cx) - a / 2), ey = y - (cy - b / 4);
-                    v = ex * ex + ey * ey < a * a / 16
-                            ? 50
-                            : 190 + (frame >= scene.glowAt && scene.glowAt >= 0 ? scene.glow : 0);
+                    v = ex * ex + ey * ey < a * a / 16 ? 50 : 190 + (lit && !scene.glowAround ? scene.glow : 0);
                 }
                 seed = seed * 1664525U + 1013904223U;
                 const int noise = static_cast<int>(seed >> 24U) % (2 * scene.grain + 1) - scene.grain;
@@ -73,6 +76,9 @@ TEST(ChangeTestTest, OnlyAChangeThatCouldBeAFaceOrAnOldListSendsAFrameToTheNetwo
         {"exposure step", {.grain = 5, .stepAt = 14, .step = 12, .faceX = -5000}, {0, 10, 14, 24}},
         {"a still face", {.grain = 5, .faceX = 320}, {0, 10, 20}},
         {"a face turning to the light", {.grain = 5, .faceX = 320, .glowAt = 13, .glow = 9}, {0, 10, 13, 23}},
+        {"a person leaning towards the lamp",
+         {.grain = 5, .faceX = 320, .glowAt = 13, .glow = 9, .glowAround = true},
+         {0, 10, 13, 23}},
         {"a face turning while the light falls",
          {.grain = 5, .drift = -0.5, .faceX = 320, .glowAt = 13, .glow = 9},
          {0, 10, 13, 23}},
