@@ -15,6 +15,7 @@ namespace tovak::app {
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH|/dev/videoN|NAME [--camera-node PATH]] [--headless] [--lock dry-run]\n"
            "             [--max-seconds N] [--start] [--hidden] [--detector NAME] [--realtime]\n"
+           "             [--detect-every-frame]\n"
            "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH] [--lock-on-leave SECONDS]\n"
            "             [--audit]\n"
            "       tovak --list-cameras\n"
@@ -41,6 +42,9 @@ std::string usageText() {
            "  --detector NAME    the face detector's engine: onednn (default: oneDNN, bf16 where the\n"
            "                     CPU has it), onednn-f32 (oneDNN in f32) or opencv (OpenCV DNN)\n"
            "  --realtime         with --headless, replay the demo or a file at its own pace\n"
+           "  --detect-every-frame\n"
+           "                     run the face detector on every frame, also on frames whose picture\n"
+           "                     did not change (by default these reuse the faces of the one before)\n"
            "  --loop             play the demo scene or the file again and again\n"
            "  --journal PATH     with --headless: append the journal of the run to PATH (JSON lines; a\n"
            "                     replay's times are its frames' own, 0 being 1970-01-01 00:00:00 UTC)\n"
@@ -202,6 +206,7 @@ const std::vector<Rule>& rules() {
         flag("--headless", &Options::headless),
         flag("--loop", &Options::loop),
         flag("--realtime", &Options::realtime),
+        flag("--detect-every-frame", &Options::detectEveryFrame),
         flag("--list-cameras", &Options::listCameras),
         flag("--audit", &Options::audit),
         {"--camera", true, camera},

@@ -39,6 +39,8 @@ struct Options {
     DetectorBackend detector = DetectorBackend::onednn;
     // A demo or file replay paced at the frames' own times, as a camera delivers them.
     bool realtime = false;
+    // Every frame through the face network, none reusing the faces of the one before.
+    bool detectEveryFrame = false;
     // Play the demo scene or the file again and again; the headless run then reports its memory,
     // descriptors and threads every 10 000 frames.
     bool loop = false;

@@ -88,11 +88,14 @@ void reportPublished(PrivacyMonitor& monitor, EventLog& log) {
 }
 
 // With --loop: what the process holds, so that a long run shows whether anything grows.
-void reportResources(EventLog& log) {
+// With it, how many frames went through the face network of how many it was given.
+void reportResources(EventLog& log, const facedetect::BlazeFaceDetector& detector) {
     if (const std::optional<headless::ProcessResources> now = headless::ProcessResources::current()) {
         log.emit("resources", {EventLog::text("rss_kb", std::to_string(now->residentKilobytes)),
                                EventLog::text("fds", std::to_string(now->openFileDescriptors)),
-                               EventLog::text("threads", std::to_string(now->threads))});
+                               EventLog::text("threads", std::to_string(now->threads)),
+                               EventLog::text("frames_detected", std::to_string(detector.framesDetected())),
+                               EventLog::text("frames_seen", std::to_string(detector.framesSeen()))});
     }
 }
 
@@ -146,13 +149,15 @@ std::shared_ptr<audit::AuditRecorder> auditFor(const Options& options, monitor::
 }
 
 int replay(std::unique_ptr<sources::FrameSource> source, const Options& options, HeadlessEnvironment& env,
-           std::shared_ptr<monitor::FaceDetector> detector) {
+           const std::shared_ptr<facedetect::BlazeFaceDetector>& detector) {
     runtime::Simulation sim;
+    if (!options.detectEveryFrame) {
+        detector->useChangeTest(unowned<const runtime::Clock>(sim.clock));
+    }
     EventLog log(env.out, sim.clock);
     auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
     auto camera = std::make_shared<headless::FrameCountingSession>(sourceCamera, log);
-    monitor::Ports deps =
-        reportingPorts(log, options, env, unowned<runtime::MainQueue>(sim.main), std::move(detector), camera);
+    monitor::Ports deps = reportingPorts(log, options, env, unowned<runtime::MainQueue>(sim.main), detector, camera);
     deps.sessionQueue = unowned<runtime::TaskQueue>(sim.session);
     deps.backgroundQueue = unowned<runtime::TaskQueue>(sim.background);
     deps.clock = unowned<runtime::Clock>(sim.clock);
@@ -203,7 +208,7 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
                                                            std::chrono::duration<double>(frame->timestamp)));
         }
         if (options.loop && delivered % kFramesBetweenResourceReports == 0) {
-            reportResources(log);
+            reportResources(log, *detector);
         }
         sim.advance(std::max(0.0, origin + frame->timestamp - sim.clock.now()));
         if (contention) {
@@ -221,22 +226,26 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
         recorder->finish();
     }
     if (options.loop) {
-        reportResources(log);
+        reportResources(log, *detector);
     }
     return exitOk;
 }
 
-int live(const Options& options, HeadlessEnvironment& env, std::shared_ptr<monitor::FaceDetector> detector) {
+int live(const Options& options, HeadlessEnvironment& env,
+         const std::shared_ptr<facedetect::BlazeFaceDetector>& detector) {
     auto main = std::make_shared<runtime::LoopMainQueue>();
     auto session = std::make_shared<runtime::SerialQueue>("tovak.session");
     auto background = std::make_shared<runtime::SerialQueue>("tovak.background");
     runtime::SystemClock clock;
+    if (!options.detectEveryFrame) {
+        detector->useChangeTest(unowned<const runtime::Clock>(clock));
+    }
     EventLog log(env.out, clock);
     auto v4l2 = std::make_shared<camera::V4L2CameraSession>(env.v4l2());
     v4l2->setChoice(cameraChoice(options));
     v4l2->setLidClosed(env.lidClosed ? env.lidClosed : camera::systemLidQuestion());
     auto camera = std::make_shared<headless::FrameCountingSession>(v4l2, log);
-    monitor::Ports deps = reportingPorts(log, options, env, main, std::move(detector), camera);
+    monitor::Ports deps = reportingPorts(log, options, env, main, detector, camera);
     deps.sessionQueue = session;
     deps.backgroundQueue = background;
     deps.clock = unowned<runtime::Clock>(clock);
@@ -338,7 +347,7 @@ int runHeadless(const Options& options, HeadlessEnvironment& env) {
         return exitNoModel;
     }
     if (!options.camera) {
-        return live(options, env, std::move(detector));
+        return live(options, env, detector);
     }
     std::string error;
     std::unique_ptr<sources::FrameSource> source = options.loop
@@ -349,7 +358,7 @@ int runHeadless(const Options& options, HeadlessEnvironment& env) {
                 << (*options.camera == "demo" ? "; scripts/setup installs the demo photographs" : "") << "\n";
         return exitBadSource;
     }
-    return replay(std::move(source), options, env, std::move(detector));
+    return replay(std::move(source), options, env, detector);
 }
 
 }  // namespace tovak::app

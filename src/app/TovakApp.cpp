@@ -119,7 +119,11 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     deps.clock = clock;
     deps.session = camera;
     // A missing model does not stop the window: "Старт" then says the detector failed.
-    deps.faceDetector = makeFaceDetector(options, std::cerr);
+    const std::shared_ptr<facedetect::BlazeFaceDetector> detector = makeFaceDetector(options, std::cerr);
+    if (!options.detectEveryFrame) {
+        detector->useChangeTest(clock);
+    }
+    deps.faceDetector = detector;
     windowsQueue_ = std::make_shared<runtime::SerialQueue>("tovak.windows");
     std::string windowControlNotice;
     const std::shared_ptr<trigger::WindowControl> windowControl =

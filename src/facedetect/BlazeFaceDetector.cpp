@@ -91,11 +91,16 @@ std::optional<facedetect::Letterbox> BlazeFaceDetector::runNetwork(const cv::Mat
     if (!backend_->run()) {
         return std::nullopt;
     }
+    lastLetterbox_ = box;
     return box;
 }
 
 std::optional<std::vector<FaceObservation>> BlazeFaceDetector::detectUpright(const cv::Mat& upright) {
     std::lock_guard lock(mutex_);
+    return detectUprightLocked(upright);
+}
+
+std::optional<std::vector<FaceObservation>> BlazeFaceDetector::detectUprightLocked(const cv::Mat& upright) {
     const std::optional<facedetect::Letterbox> box = runNetwork(upright);
     if (!box) {
         return std::nullopt;
@@ -114,6 +119,92 @@ std::optional<facedetect::NetworkOutputs> BlazeFaceDetector::rawOutputs(const cv
 
 namespace {
 
+// A face scoring under steadyScore, or a detection over nearMissScore that did not make the
+// threshold, may come and go with the grain alone (on a grainy camera a poster's score wanders
+// between 0.2 and 0.55 from frame to frame): after one, every frame is detected in full for
+// unsteadySeconds, so reusing a face list never keeps or hides what the network would decide.
+constexpr float steadyScore = 0.65F;
+constexpr float nearMissScore = 0.35F;
+constexpr double unsteadySeconds = 1.0;
+
+// Boxes of the upright picture (origin lower left) in the frame's own pixels (origin top left);
+// none when the orientation turns the picture, where the change test is not used.
+bool framePixelBoxes(const std::vector<FaceObservation>& faces, imaging::Orientation orientation,
+                     std::vector<imaging::Rect>& boxes) {
+    if (orientation != imaging::Orientation::up && orientation != imaging::Orientation::upMirrored) {
+        return false;
+    }
+    boxes.clear();
+    for (const FaceObservation& face : faces) {
+        imaging::Rect box = face.boundingBox;
+        box.y = 1.0 - box.y - box.height;
+        if (orientation == imaging::Orientation::upMirrored) {
+            box.x = 1.0 - box.x - box.width;
+        }
+        boxes.push_back(box);
+    }
+    return true;
+}
+
+}  // namespace
+
+void BlazeFaceDetector::useChangeTest(std::shared_ptr<const runtime::Clock> clock) {
+    std::lock_guard lock(mutex_);
+    changeClock_ = std::move(clock);
+    changeTest_.forget();
+    framesDetected_ = 0;
+    framesSeen_ = 0;
+}
+
+std::optional<std::vector<FaceObservation>> BlazeFaceDetector::detectFrame(const cv::Mat& frame,
+                                                                           imaging::Orientation orientation) {
+    std::lock_guard lock(mutex_);
+    const bool testable = changeClock_ && frame.depth() == CV_8U &&
+                          (orientation == imaging::Orientation::up || orientation == imaging::Orientation::upMirrored);
+    ++framesSeen_;
+    const double now = testable ? changeClock_->now() : 0.0;
+    // The picture is reduced even while unsteady, so the noise goes on being learnt.
+    if (testable &&
+        !changeTest_.needsDetection(frame.ptr(), frame.cols, frame.rows, frame.step, frame.channels(), now) &&
+        (now >= unsteadyUntil_ || now < unsteadySince_)) {
+        return lastFound_;
+    }
+    ++framesDetected_;
+    const cv::Mat* upright = &frame;
+    cv::Mat turned;
+    if (orientation != imaging::Orientation::up) {
+        imaging::applyOrientation(frame, turned, orientation);
+        upright = &turned;
+    }
+    std::optional<std::vector<FaceObservation>> found = detectUprightLocked(*upright);
+    if (!testable) {
+        return found;
+    }
+    bool steady = found.has_value();
+    if (steady) {
+        for (const FaceObservation& face : *found) {
+            steady = steady && face.confidence >= steadyScore;
+        }
+    }
+    if (steady) {
+        const std::vector<FaceObservation> looser =
+            facedetect::decodeFaces(backend_->outputs(), {inputSize_, nearMissScore, mergeOverlap}, lastLetterbox_,
+                                    upright->cols, upright->rows);
+        steady = looser.size() == found->size();
+    }
+    if (steady && framePixelBoxes(*found, orientation, lastBoxes_)) {
+        lastFound_ = *found;
+        changeTest_.detected(lastBoxes_);
+    } else {
+        changeTest_.forget();
+        unsteadySince_ = now;
+        unsteadyUntil_ = now + unsteadySeconds;
+    }
+    return found;
+}
+
+namespace {
+
 // One frame's requests. The rectangle pass reports boxes only, as a rectangle request does, and
 // keeps the keypoints the network gave with them, so the landmark pass costs no second run.
 class BlazeFaceHandler final : public monitor::FaceRequestHandler {
@@ -125,13 +216,7 @@ class BlazeFaceHandler final : public monitor::FaceRequestHandler {
         if (!frame_ || frame_->mat().empty()) {
             return std::nullopt;
         }
-        const cv::Mat* upright = &frame_->mat();
-        cv::Mat turned;
-        if (orientation_ != imaging::Orientation::up) {
-            imaging::applyOrientation(frame_->mat(), turned, orientation_);
-            upright = &turned;
-        }
-        found_ = detector_.detectUpright(*upright);
+        found_ = detector_.detectFrame(frame_->mat(), orientation_);
         if (!found_) {
             return std::nullopt;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <opencv2/core.hpp>
@@ -8,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "facedetect/ChangeTest.h"
 #include "facedetect/InferenceBackend.h"
 #include "facedetect/LetterboxSampler.h"
 #include "facedetect/onednn/Precision.h"
 #include "monitor/ports/FaceDetector.h"
+#include "runtime/Clock.h"
 
 namespace tovak::facedetect {
 
@@ -78,12 +82,25 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     [[nodiscard]] std::string backendName() const { return backend_ ? backend_->name() : ""; }
     [[nodiscard]] int inputSize() const { return inputSize_; }
 
+    // From now on a frame whose picture did not change where it matters reuses the faces of the last
+    // frame detected in full (ChangeTest); clock gives the frames' times. Without this call, or after
+    // it with none, every frame goes through the network.
+    void useChangeTest(std::shared_ptr<const runtime::Clock> clock);
+    // Frames detected in full and frames given since the change test was switched on.
+    [[nodiscard]] std::int64_t framesDetected() const { return framesDetected_; }
+    [[nodiscard]] std::int64_t framesSeen() const { return framesSeen_; }
+
     [[nodiscard]] std::unique_ptr<monitor::FaceRequestHandler> makeHandler(imaging::PixelBufferPtr frame,
                                                                            imaging::Orientation orientation) override;
 
     // Every face of an upright BGRA or BGR image, best first, boxes normalised with the origin at
     // the lower left; none when the network failed.
     std::optional<std::vector<monitor::FaceObservation>> detectUpright(const cv::Mat& upright);
+
+    // The faces of a frame as it comes from the camera: the last faces found when the change test
+    // lets it reuse them, else detectUpright on the frame turned upright. Session queue.
+    std::optional<std::vector<monitor::FaceObservation>> detectFrame(const cv::Mat& frame,
+                                                                     imaging::Orientation orientation);
 
     // The network's four outputs for the last upright image given to detectUpright, before
     // decoding: how the backends are compared. None when the network failed.
@@ -92,6 +109,7 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
   private:
     // The picture through the network; where it landed in the input, none when it cannot be run.
     std::optional<facedetect::Letterbox> runNetwork(const cv::Mat& upright);
+    std::optional<std::vector<monitor::FaceObservation>> detectUprightLocked(const cv::Mat& upright);
 
     Model model_;
     int inputSize_;
@@ -106,6 +124,18 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     std::mutex mutex_;
     std::unique_ptr<facedetect::InferenceBackend> backend_;
     facedetect::LetterboxSampler sampler_;
+    facedetect::Letterbox lastLetterbox_;
+
+    // Session queue only.
+    std::shared_ptr<const runtime::Clock> changeClock_;
+    ChangeTest changeTest_;
+    std::vector<monitor::FaceObservation> lastFound_;
+    std::vector<imaging::Rect> lastBoxes_;
+    // Every frame goes to the network from the first to the second (frames' clock).
+    double unsteadySince_ = 0;
+    double unsteadyUntil_ = 0;
+    std::atomic<std::int64_t> framesDetected_ = 0;
+    std::atomic<std::int64_t> framesSeen_ = 0;
 };
 
 }  // namespace tovak::facedetect

@@ -30,6 +30,7 @@ TEST(CommandLineTest, OptionsWithValuesAfterASpaceOrAnEqualsSignAndTheDefaults) 
         EXPECT_EQ(parsed.options->lockDryRun, row.dryRun);
         EXPECT_EQ(parsed.options->maxSeconds, row.maxSeconds);
         EXPECT_FALSE(parsed.options->realtime);
+        EXPECT_FALSE(parsed.options->detectEveryFrame);
         EXPECT_EQ(parsed.options->detector, app::DetectorBackend::onednn);
     }
 }
@@ -105,10 +106,11 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
 }
 
 TEST(CommandLineTest, TheDetectorsEngineRealTimePacingHelpAndVersion) {
-    const auto parsed = parseCommandLine({"--detector", "opencv", "--realtime"});
+    const auto parsed = parseCommandLine({"--detector", "opencv", "--realtime", "--detect-every-frame"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     EXPECT_EQ(parsed.options->detector, app::DetectorBackend::opencv);
     EXPECT_TRUE(parsed.options->realtime);
+    EXPECT_TRUE(parsed.options->detectEveryFrame);
     for (const auto& [word, engine] :
          {std::pair{"onednn", app::DetectorBackend::onednn}, std::pair{"onednn-f32", app::DetectorBackend::onednnF32},
           std::pair{"opencv", app::DetectorBackend::opencv}}) {

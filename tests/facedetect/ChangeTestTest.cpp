@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "facedetect/ChangeTest.h"
+
+namespace tovak::testing {
+namespace {
+
+// A webcam's view, 640 x 480 BGRA at 30 frames a second: a shaded wall, maybe one face (a bright
+// oval with dark eyes), the light's common level, and grain that differs in every frame.
+struct Scene {
+    int grain = 3;                                   // +- grey levels per pixel
+    double drift = 0;                                // levels per frame
+    int stepAt = -1, step = 0;                       // exposure step: from frame stepAt, `step` levels
+    double faceX = -1, faceY = 240, dx = 0, dy = 0;  // face centre at frame 0 and its motion per frame
+    int size = 40;                                   // face width in pixels
+    int glowAt = -1, glow = 0;                       // from frame glowAt the face is `glow` levels brighter
+    bool glowAround = false;                         // the glow falls just around the face instead
+};
+
+std::vector<int> fullDetections(const Scene& scene, int frames) {
+    constexpr int cols = 640, rows = 480;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(cols) * rows * 4);
+    std::uint32_t seed = 12345;
+    facedetect::ChangeTest test;
+    std::vector<int> detected;
+    for (int frame = 0; frame < frames; ++frame) {
+        const double cx = scene.faceX + scene.dx * frame, cy = scene.faceY + scene.dy * frame;
+        const double a = scene.size / 2.0, b = scene.size * 0.65;
+        const double light = scene.drift * frame + (scene.stepAt >= 0 && frame >= scene.stepAt ? scene.step : 0);
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < cols; ++x) {
+                double v = 100 + 40 * std::sin(x * 0.05) * std::cos(y * 0.07);
+                const double u = (x - cx) / a, w = (y - cy) / b;
+                const bool lit = frame >= scene.glowAt && scene.glowAt >= 0;
+                if (scene.glowAround && lit && std::max(std::fabs(u), std::fabs(w)) > 1.3 &&
+                    std::max(std::fabs(u), std::fabs(w)) <= 1.8) {
+                    v += scene.glow;
+                } else if (scene.faceX >= -1000 && u * u + w * w <= 1) {
+                    const double ex = std::fabs(std::fabs(x - cx) - a / 2), ey = y - (cy - b / 4);
+                    v = ex * ex + ey * ey < a * a / 16 ? 50 : 190 + (lit && !scene.glowAround ? scene.glow : 0);
+                }
+                seed = seed * 1664525U + 1013904223U;
+                const int noise = static_cast<int>(seed >> 24U) % (2 * scene.grain + 1) - scene.grain;
+                const auto level = static_cast<std::uint8_t>(std::clamp(v + light + noise, 0.0, 255.0));
+                std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * cols + x) * 4];
+                p[0] = p[1] = p[2] = level;
+                p[3] = 255;
+            }
+        }
+        if (test.needsDetection(pixels.data(), cols, rows, cols * 4, 4, frame / 30.0)) {
+            detected.push_back(frame);
+            std::vector<imaging::Rect> faces;
+            if (cx + a > 0 && cx - a < cols && cy + b > 0 && cy - b < rows) {
+                faces.push_back({(cx - a) / cols, (cy - b) / rows, 2 * a / cols, 2 * b / rows});
+            }
+            test.detected(faces);
+        }
+    }
+    return detected;
+}
+
+TEST(ChangeTestTest, OnlyAChangeThatCouldBeAFaceOrAnOldListSendsAFrameToTheNetwork) {
+    const struct Row {
+        const char* name;
+        Scene scene;
+        std::vector<int> expected;
+    } rows[] = {
+        {"grain of 2 levels: a full detection every tenth frame", {.grain = 2, .faceX = -5000}, {0, 10, 20}},
+        {"grain of 7 levels", {.grain = 7, .faceX = -5000}, {0, 10, 20}},
+        {"slow light drift", {.grain = 5, .drift = 0.25, .faceX = -5000}, {0, 10, 20}},
+        {"exposure step", {.grain = 5, .stepAt = 14, .step = 12, .faceX = -5000}, {0, 10, 14, 24}},
+        {"a still face", {.grain = 5, .faceX = 320}, {0, 10, 20}},
+        {"a face turning to the light", {.grain = 5, .faceX = 320, .glowAt = 13, .glow = 9}, {0, 10, 13, 23}},
+        {"a person leaning towards the lamp",
+         {.grain = 5, .faceX = 320, .glowAt = 13, .glow = 9, .glowAround = true},
+         {0, 10, 13, 23}},
+        {"a face turning while the light falls",
+         {.grain = 5, .drift = -0.5, .faceX = 320, .glowAt = 13, .glow = 9},
+         {0, 10, 13, 23}},
+        // Half a pixel a frame: the edge of the face reaches the picture at frame 4; the right and
+        // bottom rows of pixels are read every second one, so those edges are seen a little later.
+        {"40 px face from the left",
+         {.grain = 5, .faceX = -22, .dx = 0.5},
+         {0, 5, 7, 9, 12, 13, 16, 17, 20, 21, 23, 24, 25, 27, 29}},
+        {"40 px face from the right",
+         {.grain = 5, .faceX = 662, .dx = -0.5},
+         {0, 9, 12, 13, 16, 17, 20, 21, 24, 25, 27, 28, 29}},
+        {"40 px face from the top",
+         {.grain = 5, .faceX = 200, .faceY = -28, .dy = 0.5},
+         {0, 6, 8, 10, 12, 14, 15, 17, 19, 22, 23, 25, 27, 29}},
+        {"40 px face from the bottom",
+         {.grain = 5, .faceX = 400, .faceY = 508, .dy = -0.5},
+         {0, 10, 13, 15, 17, 19, 22, 23, 26, 27, 29}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(fullDetections(row.scene, 30), row.expected);
+    }
+}
+
+}  // namespace
+}  // namespace tovak::testing
