@@ -49,8 +49,7 @@ class XDisplay {
             wmReady_ = waitUntil([&] { return windowManagerReady(c_); }, 20);
         }
     }
-    // The window manager's check window and client list are on the root; the client list is the last
-    // thing openbox publishes as it starts, and windows mapped before then may be missed.
+    // The window manager's check window and client list, the last thing openbox publishes as it starts.
     static bool windowManagerReady(xcb_connection_t* c) {
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
         const auto published = [&](const char* name) {

@@ -76,10 +76,7 @@ TEST(X11Desktops, UnderAWindowManagerThePanelIsPinnedAboveOnEveryDesktopInTheCor
     };
     // Each part is waited for on its own, so that a failure names the one the window manager never gave.
     const auto wait = [](const char* what, const std::function<bool()>& condition) {
-        const bool met = testing::XDisplay::waitUntil([&] {
-            QCoreApplication::processEvents();
-            return condition();
-        });
+        const bool met = testing::XDisplay::waitUntil([&] { return QCoreApplication::processEvents(), condition(); });
         EXPECT_TRUE(met) << what;
         return met;
     };
@@ -89,7 +86,10 @@ TEST(X11Desktops, UnderAWindowManagerThePanelIsPinnedAboveOnEveryDesktopInTheCor
         ASSERT_TRUE(wait("the panel is visible", [&] { return pip->panel() != nullptr && pip->panel()->isVisible(); }));
         const auto panel = static_cast<xcb_window_t>(pip->panel()->winId());
         const auto listed = [&] { return x->hasWord(x->root(), x->atom(X::kNetClientList), XCB_ATOM_WINDOW, panel); };
-        ASSERT_TRUE(wait("the window manager manages the panel", listed));
+        // A window mapped while openbox still settles can slip past it: shown again each second, it is taken.
+        ASSERT_TRUE(wait("the window manager manages the panel", [&, polls = 0]() mutable {
+            return listed() || (++polls % 50 == 0 && (pip->hide(), pip->show(), false));
+        }));
         wait("above", [&] { return hasState(panel, X::kNetWmStateAbove); });
         wait("not in the taskbar", [&] { return hasState(panel, X::kNetWmStateSkipTaskbar); });
         wait("on every desktop",
