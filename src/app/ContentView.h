@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
@@ -68,6 +69,7 @@ class ContentView final : public QWidget {
     monitor::PrivacyMonitor& monitor_;
     std::function<void()> onShown_;
     ElidedLabel* status_ = nullptr;
+    QLabel* desktopNotice_ = nullptr;
     QToolButton* cameraButton_ = nullptr;
     ElidedLabel* summary_ = nullptr;
     QPushButton* awayButton_ = nullptr;

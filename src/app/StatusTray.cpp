@@ -53,6 +53,7 @@ StatusTray::StatusTray(monitor::PrivacyMonitor& monitor, std::function<void()> t
         unobserve_.emplace_back([&published, token] { published.removeObserver(token); });
     };
     watch(monitor_.statusLine);
+    watch(monitor_.desktopNotice);
     watch(monitor_.isRunning);
     watch(monitor_.awayMode);
     watch(monitor_.pausedUntil);
@@ -77,7 +78,9 @@ void StatusTray::rebuild() {
                                  : state == State::paused ? IconName::trayPaused
                                                           : IconName::trayStopped));
     }
-    icon_->setToolTip(QStringLiteral("Товак — ") + QString::fromStdString(monitor_.statusLine.get()));
+    const QString notice = QString::fromStdString(monitor_.desktopNotice.get());
+    icon_->setToolTip(QStringLiteral("Товак — ") + QString::fromStdString(monitor_.statusLine.get()) +
+                      (notice.isEmpty() ? QString() : QStringLiteral("\n") + notice));
 
     startStop_->setText(running ? QStringLiteral("Стоп") : QStringLiteral("Старт"));
     awayShown_ = monitor_.awayMode.get();

@@ -171,9 +171,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     if (cameraChooser_ != nullptr) {
         cameraChooser_->setMonitor(monitor_);
     }
-    if (!windowControlNotice.empty()) {
-        monitor_->statusLine.set(windowControlNotice);
-    }
+    monitor_->desktopNotice.set(windowControlNotice);
     // Said once: the next status replaces it, stderr keeps the details.
     if (const std::string policyNotice = settings_->policy().statusLine(); !policyNotice.empty()) {
         monitor_->statusLine.set(policyNotice);

@@ -46,6 +46,7 @@ std::shared_ptr<PrivacyMonitor> PrivacyMonitor::create(Ports ports) {
 
 PrivacyMonitor::PrivacyMonitor(Ports ports)
     : statusLine("Готов", *ports.mainQueue),
+      desktopNotice("", *ports.mainQueue),
       isRunning(false, *ports.mainQueue),
       triggerFileSummary("", *ports.mainQueue),
       awayMode(false, *ports.mainQueue),

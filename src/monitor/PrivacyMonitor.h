@@ -63,6 +63,9 @@ class PrivacyMonitor final : public SampleBufferDelegate, public std::enable_sha
 
     // Published state, changed on the main queue only.
     runtime::Published<std::string> statusLine;
+    // What the desktop needs the user to do (log in again, install the package), or what it cannot do
+    // here; set at start and kept apart from the status line, which watching overwrites at once.
+    runtime::Published<std::string> desktopNotice;
     runtime::Published<bool> isRunning;
     runtime::Published<std::string> triggerFileSummary;
     runtime::Published<bool> awayMode;

@@ -112,6 +112,18 @@ TEST_F(ContentViewTest, StartAndStopFollowTheRunningStateAndCallTheirOperations)
     }
 }
 
+// What the desktop asks of the user stays readable while watching: a line of its own, and the tooltip.
+TEST_F(ContentViewTest, TheDesktopsNoticeOutlivesTheStartInALineOfItsOwnAndInTheTooltip) {
+    app::StatusTray tray{*h.monitor, [] {}};
+    auto* notice = view->findChild<QLabel*>("desktopNotice");
+    EXPECT_FALSE(notice->isVisible());
+    const QString asked = "Управление окнами GNOME заработает после повторного входа";
+    h.monitor->desktopNotice.set(asked.toStdString());
+    click("startButton");
+    EXPECT_TRUE(notice->isVisible() && notice->text() == asked);
+    EXPECT_EQ(tray.icon().toolTip(), "Товак — ● Test Camera\n" + asked);
+}
+
 TEST_F(ContentViewTest, PauseOffersAQuarterOrAnHourAndContinueOrStartEndIt) {
     useUtc();
     EXPECT_EQ(button("pauseButton")->text(), "Пауза");

@@ -187,11 +187,29 @@ class LateDesktop final : public trigger::WindowControl {
     [[nodiscard]] std::optional<int> countWindowsTitled(const std::string&) override { return 0; }
     Outcome raiseWindowsTitled(const std::string&) override { return Outcome::noWindow; }
     Outcome closeWindowsTitled(const std::string&) override { return Outcome::noWindow; }
-    Outcome placePanel(const std::string&, const trigger::DesktopRect&) override {
+    Outcome placePanel(const std::string&, const trigger::DesktopRect& where) override {
+        placed = where;
         return ++asked >= listedFrom ? Outcome::done : before;
     }
-    [[nodiscard]] std::optional<trigger::DesktopRect> activeScreen() override { return std::nullopt; }
+    std::optional<trigger::DesktopRect> active, placed;
+    [[nodiscard]] std::optional<trigger::DesktopRect> activeScreen() override { return active; }
 };
+
+// With two screens, the close-up and the panel (pinned there by the desktop) go to the active window's screen.
+TEST_F(FaceWindows, ThePanelAndTheCloseUpGoToTheScreenOfTheActiveWindow) {
+    if (QGuiApplication::screens().size() != 2) {
+        GTEST_SKIP() << "needs two screens (ctest runs it as test_overlay_two_screens)";
+    }
+    auto desktop = std::make_shared<LateDesktop>();
+    desktop->active = trigger::DesktopRect{1500, 100, 400, 300};
+    const auto session = SessionWindows::create(desktop, main, main);
+    auto panel = PiPWindowController::create(main, primaryScreen(), session);
+    auto closeUp = FullscreenFaceController::create(main, primaryScreen(), session);
+    show(*panel);
+    show(*closeUp);
+    EXPECT_EQ(desktop->placed, (trigger::DesktopRect{2008, 542, 280, 210}));
+    EXPECT_EQ(closeUp->window()->geometry(), QRect(1280, 0, 1024, 768));
+}
 
 // A compositor lists a window a moment after the toolkit shows it: the desktop is asked again, ten times a
 // second for two seconds at most, until it pins the panel; one that has no way to pin it is asked once.

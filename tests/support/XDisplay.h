@@ -46,18 +46,20 @@ class XDisplay {
         wmDelete_ = atom(c_, "WM_DELETE_WINDOW");
         if (windowManager) {
             openbox_ = spawnChild({"openbox", "--sm-disable"}, {.display = name_, .quietStderr = true});
-            // The client list is the last thing openbox publishes as it starts; windows mapped
-            // before then may be missed.
-            const auto published = [&](const char* name) {
-                xcb_get_property_reply_t* reply = xcb_get_property_reply(
-                    c_, xcb_get_property(c_, 0, root_, atom(c_, name), XCB_ATOM_ANY, 0, 1), nullptr);
-                const bool present = reply != nullptr && reply->type != 0;
-                std::free(reply);
-                return present;
-            };
-            wmReady_ =
-                waitUntil([&] { return published("_NET_SUPPORTING_WM_CHECK") && published("_NET_CLIENT_LIST"); }, 20);
+            wmReady_ = waitUntil([&] { return windowManagerReady(c_); }, 20);
         }
+    }
+    // The window manager's check window and client list, the last thing openbox publishes as it starts.
+    static bool windowManagerReady(xcb_connection_t* c) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        const auto published = [&](const char* name) {
+            xcb_get_property_reply_t* reply =
+                xcb_get_property_reply(c, xcb_get_property(c, 0, root, atom(c, name), XCB_ATOM_ANY, 0, 1), nullptr);
+            const bool present = reply != nullptr && reply->type != 0;
+            std::free(reply);
+            return present;
+        };
+        return published("_NET_SUPPORTING_WM_CHECK") && published("_NET_CLIENT_LIST");
     }
     ~XDisplay() {
         if (c_ != nullptr) {

@@ -2,29 +2,21 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "support/XDisplay.h"
 
 namespace tovak::testing {
 
 // Waits up to 30 s (a loaded two-core machine starts a compositor slowly) for done to become true.
 inline bool waitUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return XDisplay::waitUntil(done, 30);
 }
 
 // What a headless compositor's test needs around it: a temporary home (run, config, data, home), a

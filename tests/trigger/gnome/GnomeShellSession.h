@@ -1,14 +1,25 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <QDBusMessage>
+#include <array>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "trigger/gnome/CompositorSession.h"
+#include "trigger/gnome/GnomeWindowControl.h"
+
+namespace tovak::trigger {
+inline void PrintTo(GnomeExtensionState state, std::ostream* out) {
+    *out << std::array{"ready", "notGnome", "afterLogin", "refused", "extensionsOff", "notInstalled", "failed"}
+            [static_cast<int>(state)];
+}
+}  // namespace tovak::trigger
 
 namespace tovak::testing {
 
@@ -56,11 +67,11 @@ class GnomeShellSession : public CompositorSession {
     }
     [[nodiscard]] std::string settings() const { return folder_.read("config/glib-2.0/settings/keyfile"); }
 
-    // Starts the Shell with a virtual monitor of each size (side by side, left to right). Returns why it
-    // could not (for GTEST_SKIP) when the Shell is not installed; otherwise waits until it answers.
+    // Starts the Shell with a virtual monitor of each size (side by side, left to right) and waits until it
+    // answers. Returns why it cannot run here (for GTEST_SKIP); one that does not answer is also a failure.
     std::string startShell(const std::vector<std::string>& monitors) {
-        if (::access("/usr/bin/gnome-shell", X_OK) != 0) {
-            return "gnome-shell is not installed (apt install gnome-shell)";
+        if (std::string why = cannotRunHere(); !why.empty()) {
+            return why;
         }
         std::string command = "exec gnome-shell --headless --wayland --wayland-display " + kWaylandDisplay;
         for (const std::string& size : monitors) {
@@ -70,11 +81,15 @@ class GnomeShellSession : public CompositorSession {
         if (std::filesystem::exists("/run/systemd/seats")) {
             command = "mount --bind " + (folder_ / "empty") + " /run/systemd/seats && " + command;
         }
+        command = "exec 2>'" + (folder_ / "shell.log") + "'; " + command;
         compositor_ = spawnChild({"env", "-u", "WAYLAND_DISPLAY", "DBUS_SYSTEM_BUS_ADDRESS=" + systemAddress_,
                                   "DBUS_SESSION_BUS_ADDRESS=" + address_, "XDG_RUNTIME_DIR=" + (folder_ / "run"),
                                   "HOME=" + (folder_ / "home"), "unshare", "-m", "sh", "-c", command},
-                                 {.stdoutFd = -1, .display = "", .quietStderr = true});
-        waitUntil([&] { return eval("global.context.unsafe_mode") == "true"; });
+                                 {.stdoutFd = -1, .display = ""});
+        if (!waitUntil([&] { return eval("global.context.unsafe_mode") == "true"; })) {
+            ADD_FAILURE() << "GNOME Shell did not answer in 30 s; its stderr:\n" << folder_.read("shell.log");
+            return "GNOME Shell did not start (see the failure above)";
+        }
         x11Display_ = eval("GLib.getenv('DISPLAY')");
         xauthority_ = eval("GLib.getenv('XAUTHORITY')");
         return "";
@@ -106,6 +121,18 @@ class GnomeShellSession : public CompositorSession {
     bool shown(const std::string& described) override { return described.ends_with("shown=true"); }
 
   private:
+    // The Shell's own mount namespace needs root, and "/" a mount point (in a chroot unshare says "Invalid argument").
+    static std::string cannotRunHere() {
+        if (::access("/usr/bin/gnome-shell", X_OK) != 0) {
+            return "gnome-shell is not installed (apt install gnome-shell)";
+        }
+        std::string said(256, '\0');
+        FILE* probe = ::popen("unshare -m true 2>&1", "r");
+        said.resize(probe != nullptr ? std::fread(said.data(), 1, said.size(), probe) : 0);
+        const bool made = probe != nullptr && ::pclose(probe) == 0;
+        return made ? "" : "no mount namespace here (needs root, and / a mount point): " + said;
+    }
+
     static constexpr const char* kJudge = R"(
 function init() {
     return {

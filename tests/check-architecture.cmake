@@ -1,0 +1,17 @@
+# Fails when a folder of src/ has no row in the table of docs/architecture.md.
+# cmake -DSOURCE_DIR=<the source tree> -P check-architecture.cmake
+file(READ ${SOURCE_DIR}/docs/architecture.md table)
+file(GLOB entries RELATIVE ${SOURCE_DIR}/src ${SOURCE_DIR}/src/*)
+set(missing "")
+foreach(entry IN LISTS entries)
+    if(IS_DIRECTORY ${SOURCE_DIR}/src/${entry})
+        string(FIND "${table}" "| `${entry}/` |" at)
+        if(at EQUAL -1)
+            list(APPEND missing ${entry})
+        endif()
+    endif()
+endforeach()
+if(missing)
+    message(FATAL_ERROR "docs/architecture.md has no row for src/ folder(s): ${missing}")
+endif()
+message(STATUS "every folder of src/ has its row in docs/architecture.md")
