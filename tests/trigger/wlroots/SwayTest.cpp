@@ -60,7 +60,10 @@ TEST_F(Sway, NativeAndXWaylandWindowsAreFoundRaisedAndClosedByTitle) {
         const std::unique_ptr<ToplevelConnection> one = ToplevelConnection::open(sway_->waylandSocket());
         ASSERT_NE(one, nullptr);
         ASSERT_TRUE(start(row.command, row.title));
-        EXPECT_EQ(one->act(ToplevelConnection::Action::count, "Бюджет Q3.csv"), 1) << "one connection keeps up";
+        // sway's tree may show the window before the compositor's events about it reach this client.
+        EXPECT_TRUE(
+            XDisplay::waitUntil([&] { return one->act(ToplevelConnection::Action::count, "Бюджет Q3.csv") == 1; }, 20))
+            << "one connection keeps up";
         ASSERT_TRUE(start("foot -T 'Отчёт.csv — foot' sleep 600", "Отчёт.csv — foot"));
         ASSERT_TRUE(XDisplay::waitUntil([&] { return sway_->focused("Отчёт.csv — foot"); }));
         EXPECT_EQ(control_->countWindowsTitled("Бюджет Q3.csv"), 1);
