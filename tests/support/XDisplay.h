@@ -158,12 +158,17 @@ class XDisplay {
         return asked;
     }
 
+    // True as soon as condition is seen true: it is asked once more only after a pause, never to
+    // confirm, so a state that holds for a moment (a focus the desktop moves on from) still counts.
     static bool waitUntil(const std::function<bool()>& condition, int seconds = 10) {
         const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-        while (!condition() && Clock::now() < deadline) {
+        while (!condition()) {
+            if (Clock::now() >= deadline) {
+                return false;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return condition();
+        return true;
     }
 
     bool exists(xcb_window_t window) {
