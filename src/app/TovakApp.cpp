@@ -85,6 +85,28 @@ void TovakApp::addDocumentPorts(monitor::Ports& deps, const std::shared_ptr<trig
     deps.homeDirectory = qEnvironmentVariable("HOME").toStdString();
 }
 
+namespace {
+
+// The window watching a camera keeps the audit trail; the demo and files only when asked. None
+// otherwise. The user's changes of the settings are recorded in it.
+std::shared_ptr<audit::AuditTrail> makeAuditTrail(const Options& options, system::PolicySettingsStore& settings) {
+    if (options.camera && !options.audit) {
+        return nullptr;
+    }
+    auto trail = std::make_shared<audit::AuditTrail>();
+    settings.setOnChange([trail](const std::string& key, const std::optional<std::string>& value) {
+        audit::AuditTrail::Fields fields = {{"TOVAK_SETTING", key}};
+        // Marked faces are boxes where faces were: the change is told, never where they are.
+        if (key != "tovak.ignoredFaces") {
+            fields.emplace_back("TOVAK_VALUE", value.value_or(""));
+        }
+        trail->record(audit::AuditKind::settingChanged, std::move(fields));
+    });
+    return trail;
+}
+
+}  // namespace
+
 TovakApp::TovakApp(const Options& options, std::string& error) {
     main_ = std::make_shared<runtime::QtMainQueue>();
     settings_ = std::make_shared<system::PolicySettingsStore>(
@@ -93,19 +115,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     for (const std::string& problem : settings_->policy().problems()) {
         std::cerr << "tovak: " << problem << "\n";
     }
-    // The window watching a camera keeps the audit trail; the demo and files only when asked.
-    std::shared_ptr<audit::AuditTrail> trail;
-    if (!options.camera || options.audit) {
-        trail = std::make_shared<audit::AuditTrail>();
-        settings_->setOnChange([trail](const std::string& key, const std::optional<std::string>& value) {
-            audit::AuditTrail::Fields fields = {{"TOVAK_SETTING", key}};
-            // Marked faces are boxes where faces were: the change is told, never where they are.
-            if (key != "tovak.ignoredFaces") {
-                fields.emplace_back("TOVAK_VALUE", value.value_or(""));
-            }
-            trail->record(audit::AuditKind::settingChanged, std::move(fields));
-        });
-    }
+    const std::shared_ptr<audit::AuditTrail> trail = makeAuditTrail(options, *settings_);
     std::shared_ptr<monitor::CameraSession> camera = makeCamera(options, error);
     if (!camera) {
         return;
