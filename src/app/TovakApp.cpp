@@ -105,6 +105,24 @@ std::shared_ptr<audit::AuditTrail> makeAuditTrail(const Options& options, system
     return trail;
 }
 
+// What the monitor says first (the desktop's notice, the policy's problems), and the panel's
+// "Не замечать это лицо" wired to it.
+void sayFirstAndLetMark(const std::shared_ptr<monitor::PrivacyMonitor>& monitor, overlay::PiPWindowController& pip,
+                        const std::shared_ptr<system::PolicySettingsStore>& settings,
+                        const std::string& desktopNotice) {
+    monitor->desktopNotice.set(desktopNotice);
+    // Said once: the next status replaces it, stderr keeps the details.
+    if (const std::string policyNotice = settings->policy().statusLine(); !policyNotice.empty()) {
+        monitor->statusLine.set(policyNotice);
+    }
+    pip.setOnIgnore([weak = std::weak_ptr(monitor), settings](const imaging::Rect& box) {
+        // Where faces may not be marked, the mark would hold only until the next start: none at all.
+        if (const auto watching = weak.lock(); watching && !settings->isLocked("tovak.ignoredFaces")) {
+            watching->ignoreFace(box);
+        }
+    });
+}
+
 }  // namespace
 
 TovakApp::TovakApp(const Options& options, std::string& error) {
@@ -181,17 +199,7 @@ TovakApp::TovakApp(const Options& options, std::string& error) {
     if (cameraChooser_ != nullptr) {
         cameraChooser_->setMonitor(monitor_);
     }
-    monitor_->desktopNotice.set(windowControlNotice);
-    // Said once: the next status replaces it, stderr keeps the details.
-    if (const std::string policyNotice = settings_->policy().statusLine(); !policyNotice.empty()) {
-        monitor_->statusLine.set(policyNotice);
-    }
-    pip->setOnIgnore([weak = std::weak_ptr(monitor_), settings = settings_](const imaging::Rect& box) {
-        // Where faces may not be marked, the mark would hold only until the next start: none at all.
-        if (const auto monitor = weak.lock(); monitor && !settings->isLocked("tovak.ignoredFaces")) {
-            monitor->ignoreFace(box);
-        }
-    });
+    sayFirstAndLetMark(monitor_, *pip, settings_, windowControlNotice);
 
     QApplication::setQuitOnLastWindowClosed(false);
     trayHost_ = new TrayHost(this);
