@@ -4,10 +4,12 @@
 #include <array>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <opencv2/imgproc.hpp>
 #include <utility>
 
 #include "camera/media/MediaLoader.h"
+#include "sources/PhotoFile.h"
 
 namespace tovak::sources {
 
@@ -45,14 +47,28 @@ std::string skippedLine(const std::vector<std::string>& paths) {
     return line + "\n";
 }
 
-imaging::PixelBufferPtr toBgra(const cv::Mat& image) {
-    cv::Mat bgra;
+// The picture in a recycled BGRA frame: the size matches, so neither call allocates.
+imaging::PixelBufferPtr toBgra(const cv::Mat& image, camera::FramePool& pool) {
+    std::unique_ptr<imaging::PixelBuffer> frame = pool.take(image.cols, image.rows);
+    cv::Mat& bgra = frame->mutableMat();
     if (image.channels() == 4) {
         image.copyTo(bgra);
     } else {
         cv::cvtColor(image, bgra, image.channels() == 1 ? cv::COLOR_GRAY2BGRA : cv::COLOR_BGR2BGRA);
     }
-    return std::make_shared<const imaging::PixelBuffer>(std::move(bgra));
+    return pool.share(std::move(frame));
+}
+
+bool isJpegName(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".jpg" || ext == ".jpeg";
+}
+
+bool startsAsJpeg(const std::string& path) {
+    char start[3] = {};
+    std::ifstream file(path, std::ios::binary);
+    return file.read(start, sizeof start) && start[0] == '\xff' && start[1] == '\xd8' && start[2] == '\xff';
 }
 
 }  // namespace
@@ -63,14 +79,15 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
         error = "no such file or folder: " + path;
         return nullptr;
     }
-    std::string mediaError;
-    const camera::media::MediaModule* media = camera::media::loadMediaModule(mediaError);
-    if (media == nullptr) {
-        error = "cannot play " + path + ": " + mediaError;
-        return nullptr;
-    }
     std::unique_ptr<FileSource> source(new FileSource());
-    source->media_ = media;
+    const auto media = [&] {
+        std::string mediaError;
+        const camera::media::MediaModule* module = source->media(&mediaError);
+        if (module == nullptr) {
+            error = "cannot play " + path + ": " + mediaError;
+        }
+        return module;
+    };
     source->name_ = fs::path(path).filename().string();
     if (source->name_.empty()) {
         source->name_ = fs::path(path).parent_path().filename().string();
@@ -88,11 +105,18 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
         }
         std::sort(named.begin(), named.end());
         // Each file's first bytes tell most impostors; the first picture is decoded to prove one is there.
+        // A folder of JPEG frames, the usual recording, is played without the media module.
         for (std::string& file : named) {
-            (media->looksLikeImage(file) ? source->images_ : skipped).push_back(std::move(file));
+            bool image = isJpegName(file) && startsAsJpeg(file);
+            if (!image) {
+                if (media() == nullptr) {
+                    return nullptr;
+                }
+                image = source->media()->looksLikeImage(file);
+            }
+            (image ? source->images_ : skipped).push_back(std::move(file));
         }
-        while (!source->images_.empty() &&
-               (source->firstFrame_ = eightBit(media->readImage(source->images_.front()))).empty()) {
+        while (!source->images_.empty() && !source->readFrame(source->images_.front())) {
             skipped.push_back(source->images_.front());
             source->images_.erase(source->images_.begin());
         }
@@ -107,7 +131,10 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
         source->notes_ = notes;
         return source;
     }
-    std::unique_ptr<camera::media::Capture> video = media->openVideo(path);
+    if (media() == nullptr) {
+        return nullptr;
+    }
+    std::unique_ptr<camera::media::Capture> video = source->media()->openVideo(path);
     if (!video || !video->read(source->firstFrame_)) {
         error = "not a video this build can read: " + path;
         return nullptr;
@@ -135,22 +162,45 @@ std::optional<SourceFrame> FileSource::next() {
         }
         ++index_;
         ++delivered_;
-        return SourceFrame{toBgra(frame), timestamp};
+        return SourceFrame{toBgra(frame, *pool_), timestamp};
     }
     // An unreadable image in the folder is skipped rather than ending the replay.
     while (static_cast<std::size_t>(index_) < images_.size()) {
         const std::string& file = images_[static_cast<std::size_t>(index_)];
-        cv::Mat image = index_ == 0 ? std::exchange(firstFrame_, cv::Mat()) : eightBit(media_->readImage(file));
+        imaging::PixelBufferPtr frame = readFrame(file);
         ++index_;
-        if (!image.empty()) {
+        if (frame) {
             ++delivered_;
-            return SourceFrame{toBgra(image), timestamp};
+            return SourceFrame{std::move(frame), timestamp};
         }
         if (notes_ != nullptr) {
             *notes_ << skippedLine({file});
         }
     }
     return std::nullopt;
+}
+
+const camera::media::MediaModule* FileSource::media(std::string* error) {
+    if (media_ == nullptr && error != nullptr) {
+        media_ = camera::media::loadMediaModule(*error);
+    }
+    return media_;
+}
+
+imaging::PixelBufferPtr FileSource::readFrame(const std::string& file) {
+    // JPEG frames decode straight into a recycled frame; whatever that refuses is read the general
+    // way, which decides what counts as a picture.
+    if (isJpegName(file)) {
+        if (imaging::PixelBufferPtr frame = readJpegFrame(file, fileData_, *pool_)) {
+            return frame;
+        }
+    }
+    std::string ignored;
+    if (media(&ignored) == nullptr) {
+        return nullptr;
+    }
+    const cv::Mat image = eightBit(media_->readImage(file));
+    return image.empty() ? nullptr : toBgra(image, *pool_);
 }
 
 }  // namespace tovak::sources

@@ -6,13 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "camera/FramePool.h"
 #include "camera/media/MediaModule.h"
 #include "sources/FrameSource.h"
 
 namespace tovak::sources {
 
 // A recorded camera: a video file (decoded by FFmpeg through OpenCV) at its own frame rate, or a
-// folder of images in name order at 30 frames a second. Both are decoded by the media module.
+// folder of images in name order at 30 frames a second. Both are decoded by the media module, loaded
+// when first needed, but for a folder's JPEG frames: libjpeg-turbo writes those straight into
+// recycled frames.
 class FileSource final : public FrameSource {
   public:
     static constexpr double imageFolderFps = 30.0;
@@ -29,6 +32,11 @@ class FileSource final : public FrameSource {
 
   private:
     FileSource() = default;
+    // The media module, loaded on first need; null when it does not load (the reason in error), or
+    // when error is null and it has not been loaded yet.
+    const camera::media::MediaModule* media(std::string* error = nullptr);
+    // A picture of the folder as a frame; null when it does not decode.
+    imaging::PixelBufferPtr readFrame(const std::string& file);
 
     std::string name_;
     double fps_ = imageFolderFps;
@@ -38,9 +46,12 @@ class FileSource final : public FrameSource {
     // One of the two.
     std::unique_ptr<camera::media::Capture> video_;
     std::vector<std::string> images_;
-    // A video's first frame or a folder's first picture, read when it was opened to prove it decodes.
+    // A video's first frame, read when it was opened to prove it decodes.
     cv::Mat firstFrame_;
     std::ostream* notes_ = nullptr;
+    std::shared_ptr<camera::FramePool> pool_ = camera::FramePool::make();
+    // The bytes of the last JPEG frame read, kept for the next.
+    std::vector<unsigned char> fileData_;
 };
 
 }  // namespace tovak::sources

@@ -1,6 +1,9 @@
 #include "sources/PhotoFile.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -113,6 +116,38 @@ bool decodeJpegInto(const std::vector<unsigned char>& data, cv::Mat& bgr, const 
     return true;
 }
 
+// The same decoder straight into a frame of the pool, in BGRA (libjpeg-turbo fills the alpha): the
+// pixels imread and a conversion to BGRA give, without either one's buffer.
+bool decodeJpegFrame(const std::vector<unsigned char>& data, camera::FramePool& pool,
+                     std::unique_ptr<imaging::PixelBuffer>& frame, JpegErrors& errors) {
+    jpeg_decompress_struct info{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jpegFail;
+    errors.manager.emit_message = jpegMessage;
+    if (setjmp(errors.exit) != 0) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data.data(), data.size());
+    jpeg_read_header(&info, TRUE);
+    if ((info.num_components != 1 && info.num_components != 3) || tooLarge(info.image_width, info.image_height)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    info.out_color_space = JCS_EXT_BGRA;
+    jpeg_start_decompress(&info);
+    frame = pool.take(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+    cv::Mat& pixels = frame->mutableMat();
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = pixels.ptr(static_cast<int>(info.output_scanline));
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
 cv::Mat decodeJpeg(const std::vector<unsigned char>& data, const std::string& path, std::string& error) {
     cv::Mat bgr;
     const char* failure = nullptr;
@@ -125,6 +160,41 @@ cv::Mat decodeJpeg(const std::vector<unsigned char>& data, const std::string& pa
 }
 
 }  // namespace
+
+imaging::PixelBufferPtr readJpegFrame(const std::string& path, std::vector<unsigned char>& data,
+                                      camera::FramePool& pool) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info {};
+    const bool sized = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+                       static_cast<double>(info.st_size) <= kMaxPixels;
+    std::size_t filled = 0;
+    if (sized) {
+        data.resize(static_cast<std::size_t>(info.st_size));
+        while (filled < data.size()) {
+            const ssize_t got = ::read(fd, data.data() + filled, data.size() - filled);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            filled += static_cast<std::size_t>(got);
+        }
+    }
+    ::close(fd);
+    if (!sized || filled != data.size() || data.size() < 3 || data[0] != 0xff || data[1] != 0xd8 || data[2] != 0xff) {
+        return nullptr;
+    }
+    std::unique_ptr<imaging::PixelBuffer> frame;
+    JpegErrors errors{};
+    if (!decodeJpegFrame(data, pool, frame, errors)) {
+        return nullptr;
+    }
+    return pool.share(std::move(frame));
+}
 
 cv::Mat readPhotoFile(const std::string& path, std::string& error) {
     std::ifstream file(path, std::ios::binary);

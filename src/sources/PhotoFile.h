@@ -2,6 +2,10 @@
 
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
+
+#include "camera/FramePool.h"
+#include "imaging/PixelBuffer.h"
 
 namespace tovak::sources {
 
@@ -12,5 +16,12 @@ namespace tovak::sources {
 // chunk is brought to 8-bit sRGB by libpng rather than cut to its high byte, and a JPEG's EXIF
 // orientation is not applied; CMYK JPEGs and damage imread would paint grey are refused.
 [[nodiscard]] cv::Mat readPhotoFile(const std::string& path, std::string& error);
+
+// A JPEG frame of a recording decoded straight into a BGRA buffer of pool, the file read into data
+// (kept by the caller, so a replay allocates nothing per frame): the pixels imread and a conversion
+// to BGRA give. Null for a file that is no JPEG, or one this decoder refuses (damaged, CMYK, too
+// large), which the caller reads the general way.
+[[nodiscard]] imaging::PixelBufferPtr readJpegFrame(const std::string& path, std::vector<unsigned char>& data,
+                                                    camera::FramePool& pool);
 
 }  // namespace tovak::sources

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <sstream>
 #include <string>
@@ -101,6 +102,41 @@ TEST(FileSourceTest, AFolderPlaysItsPicturesInNameOrderAtThirtyFramesASecondAndN
     EXPECT_EQ(notes.str(),
               "tovak: пропущены файлы, которые не читаются как картинки: frame00.png, frame03.png\n"
               "tovak: пропущен файл, который не читается как картинка: frame04.png\n");
+}
+
+// JPEG frames are decoded into recycled buffers without imread: the pixels must still be imread's
+// (converted to BGRA), for colour, grey and subsampled pictures, and a frame cut short must be
+// what imread makes of it, not dropped or changed.
+TEST(FileSourceTest, JpegFramesHaveImreadsPixelsHoweverTheyAreStored) {
+    TempDir folder;
+    cv::RNG rng(7);
+    cv::Mat grain(240, 320, CV_8UC3);
+    rng.fill(grain, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat grey(240, 320, CV_8UC1);
+    rng.fill(grey, cv::RNG::UNIFORM, 0, 256);
+    cv::imwrite(folder / "f0.jpg", grain);
+    cv::imwrite(folder / "f1.jpg", grain, {cv::IMWRITE_JPEG_QUALITY, 100});
+    cv::imwrite(folder / "f2.jpeg", grey);
+    cv::imwrite(folder / "f3.JPG", grain, {cv::IMWRITE_JPEG_QUALITY, 40});
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", grain, jpeg);
+    folder.write("f4.jpg", std::string(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 2 / 3)));
+    cv::imwrite(folder / "f5.jpg", grain);
+    std::string error;
+    auto source = FileSource::open(folder.path().string(), error);
+    ASSERT_TRUE(source) << error;
+    for (const char* name : {"f0.jpg", "f1.jpg", "f2.jpeg", "f3.JPG", "f4.jpg", "f5.jpg"}) {
+        SCOPED_TRACE(name);
+        const cv::Mat imread = cv::imread(folder / name, cv::IMREAD_UNCHANGED);
+        ASSERT_FALSE(imread.empty());
+        cv::Mat expected;
+        cv::cvtColor(imread, expected, imread.channels() == 1 ? cv::COLOR_GRAY2BGRA : cv::COLOR_BGR2BGRA);
+        const std::optional<sources::SourceFrame> frame = source->next();
+        ASSERT_TRUE(frame);
+        ASSERT_EQ(frame->image->mat().size(), expected.size());
+        EXPECT_EQ(cv::norm(frame->image->mat(), expected, cv::NORM_INF), 0.0);
+    }
+    EXPECT_FALSE(source->next());
 }
 
 TEST(SourceOpenerTest, ALoopedFolderPlaysAgainItsClockRunningOnOneFrameLater) {
