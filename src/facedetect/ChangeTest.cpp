@@ -26,7 +26,40 @@ ChangeTest::ChangeTest(const Settings& settings)
       reference_(blocks_),
       noise_(blocks_, settings.noiseFloor),
       scratch_(blocks_),
-      exceeded_(blocks_) {}
+      exceeded_(blocks_),
+      columnBounds_(static_cast<std::size_t>(std::max(settings.gridCols, 1)) + 1) {}
+
+namespace {
+
+// Adds each grid column's grey samples of one line of pixels to sums: every stepX-th pixel from the
+// column's first, grey as (B + 2G + R) / 4 rounded down.
+template <int channels, int stepX>
+void addLine(const std::uint8_t* line, const int* bounds, int gridCols, float* sums) {
+    for (int gridCol = 0; gridCol < gridCols; ++gridCol) {
+        unsigned sum = 0;
+        const std::uint8_t* p = line + static_cast<std::ptrdiff_t>(bounds[gridCol]) * channels;
+        const std::uint8_t* end = line + static_cast<std::ptrdiff_t>(bounds[gridCol + 1]) * channels;
+        for (; p < end; p += stepX * channels) {
+            if constexpr (channels == 1) {
+                sum += *p;
+            } else {
+                sum += (p[0] + 2U * p[1] + p[2]) >> 2U;
+            }
+        }
+        sums[gridCol] += static_cast<float>(sum);
+    }
+}
+
+template <int channels>
+void addLine(const std::uint8_t* line, const int* bounds, int gridCols, int stepX, float* sums) {
+    if (stepX == 2) {
+        addLine<channels, 2>(line, bounds, gridCols, sums);
+    } else {
+        addLine<channels, 1>(line, bounds, gridCols, sums);
+    }
+}
+
+}  // namespace
 
 void ChangeTest::reduce(const std::uint8_t* pixels, int cols, int rows, std::size_t stride, int channels) {
     const int gridCols = settings_.gridCols;
@@ -35,6 +68,10 @@ void ChangeTest::reduce(const std::uint8_t* pixels, int cols, int rows, std::siz
     // still average the grain down, at a quarter of the reading.
     const int stepX = cols >= 8 * gridCols ? 2 : 1;
     const int stepY = rows >= 8 * gridRows ? 2 : 1;
+    for (int gridCol = 0; gridCol <= gridCols; ++gridCol) {
+        columnBounds_[static_cast<std::size_t>(gridCol)] = gridCol * cols / gridCols;
+    }
+    const int* bounds = columnBounds_.data();
     for (int gridRow = 0; gridRow < gridRows; ++gridRow) {
         const int row0 = gridRow * rows / gridRows;
         const int row1 = (gridRow + 1) * rows / gridRows;
@@ -43,25 +80,16 @@ void ChangeTest::reduce(const std::uint8_t* pixels, int cols, int rows, std::siz
         int sampledRows = 0;
         for (int y = row0; y < row1; y += stepY, ++sampledRows) {
             const std::uint8_t* line = pixels + static_cast<std::size_t>(y) * stride;
-            for (int gridCol = 0; gridCol < gridCols; ++gridCol) {
-                const int col0 = gridCol * cols / gridCols;
-                const int col1 = (gridCol + 1) * cols / gridCols;
-                unsigned sum = 0;
-                if (channels == 1) {
-                    for (int x = col0; x < col1; x += stepX) {
-                        sum += line[x];
-                    }
-                } else {
-                    for (int x = col0; x < col1; x += stepX) {
-                        const std::uint8_t* p = line + static_cast<std::ptrdiff_t>(x) * channels;
-                        sum += (p[0] + 2U * p[1] + p[2]) >> 2U;
-                    }
-                }
-                sums[gridCol] += static_cast<float>(sum);
+            if (channels == 4) {
+                addLine<4>(line, bounds, gridCols, stepX, sums);
+            } else if (channels == 3) {
+                addLine<3>(line, bounds, gridCols, stepX, sums);
+            } else {
+                addLine<1>(line, bounds, gridCols, stepX, sums);
             }
         }
         for (int gridCol = 0; gridCol < gridCols; ++gridCol) {
-            const int width = (gridCol + 1) * cols / gridCols - gridCol * cols / gridCols;
+            const int width = bounds[gridCol + 1] - bounds[gridCol];
             const int samples = ((width + stepX - 1) / stepX) * sampledRows;
             sums[gridCol] /= static_cast<float>(std::max(samples, 1));
         }

@@ -65,6 +65,8 @@ class ChangeTest {
     std::vector<float> noise_;
     std::vector<float> scratch_;
     std::vector<std::uint8_t> exceeded_;
+    // The first pixel column of each grid column, and the end of the last.
+    std::vector<int> columnBounds_;
     int cols_ = 0;
     int rows_ = 0;
     bool havePrevious_ = false;
