@@ -122,7 +122,9 @@ namespace {
 // A face scoring under steadyScore, or a detection over nearMissScore that did not make the
 // threshold, may come and go with the grain alone (on a grainy camera a poster's score wanders
 // between 0.2 and 0.55 from frame to frame): after one, every frame is detected in full for
-// unsteadySeconds, so reusing a face list never keeps or hides what the network would decide.
+// unsteadySeconds, so reusing a face list never keeps or hides what the network would decide;
+// unless the scores of the frames detected so show so little spread (ScoreMargin) that no frame
+// like them would cross the threshold.
 constexpr float steadyScore = 0.65F;
 constexpr float nearMissScore = 0.35F;
 constexpr double unsteadySeconds = 1.0;
@@ -152,6 +154,7 @@ void BlazeFaceDetector::useChangeTest(std::shared_ptr<const runtime::Clock> cloc
     std::lock_guard lock(mutex_);
     changeClock_ = std::move(clock);
     changeTest_.forget();
+    scoreMargin_.clear();
     framesDetected_ = 0;
     framesSeen_ = 0;
 }
@@ -182,15 +185,32 @@ std::optional<std::vector<FaceObservation>> BlazeFaceDetector::detectFrame(const
     }
     bool steady = found.has_value();
     if (steady) {
+        float lowestFace = 1;
         for (const FaceObservation& face : *found) {
-            steady = steady && face.confidence >= steadyScore;
+            lowestFace = std::min(lowestFace, face.confidence);
         }
-    }
-    if (steady) {
         const std::vector<FaceObservation> looser =
             facedetect::decodeFaces(backend_->outputs(), {inputSize_, nearMissScore, mergeOverlap}, lastLetterbox_,
                                     upright->cols, upright->rows);
-        steady = looser.size() == found->size();
+        float highestMiss = 0;
+        for (const FaceObservation& face : looser) {
+            if (face.confidence < scoreThreshold_) {
+                highestMiss = std::max(highestMiss, face.confidence);
+            }
+        }
+        if (looser.size() != found->size() && highestMiss == 0) {
+            // Blending placed the miss in a face: no score tells how near it came.
+            highestMiss = scoreThreshold_;
+        }
+        scoreMargin_.add(found->size(), lowestFace, highestMiss);
+        steady = lowestFace >= steadyScore && looser.size() == found->size();
+        // Settled scores end the time of full detections; a frame that merely looks steady does not.
+        if (scoreMargin_.settled(scoreThreshold_)) {
+            steady = true;
+            unsteadyUntil_ = std::min(unsteadyUntil_, now);
+        }
+    } else {
+        scoreMargin_.clear();
     }
     if (steady && framePixelBoxes(*found, orientation, lastBoxes_)) {
         lastFound_ = *found;

@@ -134,6 +134,7 @@ class BlazeFaceDetector final : public monitor::FaceDetector {
     // Every frame goes to the network from the first to the second (frames' clock).
     double unsteadySince_ = 0;
     double unsteadyUntil_ = 0;
+    ScoreMargin scoreMargin_;
     std::atomic<std::int64_t> framesDetected_ = 0;
     std::atomic<std::int64_t> framesSeen_ = 0;
 };

@@ -86,4 +86,35 @@ class ChangeTest {
     bool crowded_ = false;
 };
 
+// Whether the scores of a picture that does not change sit safely on their side of the threshold.
+// A face scoring just over it, or a detection just under it, may come and go with the grain alone,
+// so frames near such a score are detected in full; but on a camera without grain, or a patch far
+// enough from the threshold, the score hardly moves. This keeps the spread of the last detected
+// frames' scores and says when even a frame beyond anything seen so far would keep the same faces.
+class ScoreMargin {
+  public:
+    static constexpr std::size_t window = 30;
+    // The least distance to the threshold, beyond the spread seen, that counts as safe.
+    static constexpr float margin = 0.02F;
+
+    // A frame detected in full: its face count, its lowest face score (1 without a face) and its
+    // highest detection score that did not make a face (0 without one).
+    void add(std::size_t faces, float lowestFace, float highestMiss);
+    void clear() { count_ = 0; }
+    // True when the last `window` frames detected had the same faces count, and the lowest face
+    // score seen, less the spread of the lowest scores, and the highest miss seen, plus the spread
+    // of the highest misses, are both more than margin from threshold.
+    [[nodiscard]] bool settled(float threshold) const;
+
+  private:
+    struct Sample {
+        std::size_t faces = 0;
+        float lowestFace = 1;
+        float highestMiss = 0;
+    };
+    std::array<Sample, window> samples_{};
+    std::size_t next_ = 0;
+    std::size_t count_ = 0;
+};
+
 }  // namespace tovak::facedetect

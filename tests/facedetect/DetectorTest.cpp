@@ -17,6 +17,7 @@
 #include "facedetect/OneDnnBackend.h"
 #include "facedetect/onednn/ImplementationCache.h"
 #include "imaging/Orientation.h"
+#include "runtime/Simulation.h"
 #include "sources/DemoScene.h"
 #include "support/MonitorHarness.h"
 #include "support/TempDir.h"
@@ -160,6 +161,58 @@ std::string editedModel(const std::string& name, const std::string& from, const 
     const auto path = std::filesystem::temp_directory_path() / ("tovak-" + name + ".onnx");
     std::ofstream(path, std::ios::binary) << bytes;
     return path.string();
+}
+
+// A frame whose faces are reused must count the faces the network would find in it, frame by frame:
+// every rule counts them. Where a poster's score wanders across the threshold with the grain, that
+// means detecting nearly every frame; without grain, and with a steady face, most are reused.
+TEST(DetectorChangeTest, AReusedFrameHasTheFacesTheNetworkWouldFindInIt) {
+    BlazeFaceDetector reusing(fullRangeModel(), BlazeFaceDetector::Model::fullRange);
+    BlazeFaceDetector everyFrame(fullRangeModel(), BlazeFaceDetector::Model::fullRange);
+    ASSERT_TRUE(reusing.isAvailable()) << reusing.loadError();
+    const struct Row {
+        const char* name;
+        double from;
+        double grain;
+        double mostDetected;
+    } rows[] = {
+        {"the empty room, grain of 6: a poster near the threshold", 22, 6, 1.0},
+        {"the empty room without grain", 22, 0, 0.4},
+        {"an onlooker behind the user, grain of 3", 9, 3, 1.0},
+        {"the user alone without grain", 1, 0, 0.5},
+    };
+    cv::RNG rng(11);
+    cv::Mat noise(480, 640, CV_16SC1), grainy;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto clock = std::make_shared<runtime::ManualClock>();
+        reusing.useChangeTest(clock);
+        int mismatches = 0;
+        constexpr int frames = 120;
+        for (int i = 0; i < frames; ++i) {
+            const imaging::PixelBufferPtr clean = demoFrame(row.from + i / 30.0);
+            ASSERT_TRUE(clean);
+            cv::Mat frame = clean->mat();
+            if (row.grain > 0) {
+                rng.fill(noise, cv::RNG::NORMAL, 0, row.grain);
+                cv::Mat channels[] = {noise, noise, noise, cv::Mat::zeros(noise.size(), CV_16SC1)};
+                cv::Mat wide, grain;
+                cv::merge(channels, 4, grain);
+                frame.convertTo(wide, CV_16SC4);
+                cv::add(wide, grain, wide);
+                wide.convertTo(grainy, CV_8UC4);
+                frame = grainy;
+            }
+            clock->set(1000 + i / 30.0);
+            const auto reused = reusing.detectFrame(frame, Orientation::up);
+            const auto truth = everyFrame.detectFrame(frame, Orientation::up);
+            ASSERT_TRUE(reused && truth);
+            mismatches += reused->size() != truth->size() ? 1 : 0;
+        }
+        EXPECT_EQ(mismatches, 0);
+        EXPECT_EQ(reusing.framesSeen(), frames);
+        EXPECT_LE(reusing.framesDetected(), row.mostDetected * frames);
+    }
 }
 
 TEST(DetectorModelTest, OneDnnRefusesWhatItCannotBuildByNameAndOpenCvTakesOver) {
