@@ -6,7 +6,10 @@
 //     make_noisy_recordings OUT_DIR [DEMO_PHOTO_DIR]
 //
 // reading    a person at the desk, moving a little (5 s, grain of 4 levels: normal, sigma)
-// empty-room nobody, the light falling slowly, then an exposure step (11 s, grain of 6)
+// empty-room nobody, the light falling slowly, then an exposure step (11 s, grain of 6); the demo's
+//            shelves hold a patch the network scores near its threshold, and the grain moves it across
+// quiet-room nobody, the light falling slowly, then an exposure step, in the garage's other corner
+//            where nothing looks like a face (11 s, grain of 4)
 // far-onlooker  the person, and a face of about 40 px stepping in slowly from the right (6 s, grain 3)
 // visitor    the person leaves, the desk stays empty, then a stranger sits down (19 s, grain 3)
 // demo       the whole demo scene (46 s, grain 2)
@@ -84,16 +87,28 @@ int main(int argc, char** argv) {
     std::string error;
     auto scene = DemoScene::load(photos, error);
     const cv::Mat hopper = tovak::sources::readPhotoFile(photos + "/grace_hopper.jpg", error);
-    if (!scene || hopper.empty()) {
+    const cv::Mat garage = tovak::sources::readPhotoFile(photos + "/motorcycle_left.png", error);
+    if (!scene || hopper.empty() || garage.empty()) {
         std::fprintf(stderr, "make_noisy_recordings: %s\n", error.c_str());
         return 2;
     }
     const Patch far = farFace(hopper, 40);
+    // The bench, the door and the wooden wall left of the motorcycle, a little out of focus.
+    cv::Mat corner;
+    cv::resize(garage(cv::Rect(0, 0, 330, 248)), corner, cv::Size(DemoScene::width, DemoScene::height), 0, 0,
+               cv::INTER_LINEAR);
+    cv::GaussianBlur(corner, corner, cv::Size(0, 0), 1.2);
+    cv::cvtColor(corner, corner, cv::COLOR_BGR2BGRA);
     const auto light = [](cv::Mat& frame, double gain) { frame.convertTo(frame, -1, gain, 0); };
     const Recording recordings[] = {
         {"reading", 30, 150, 4.0, [](cv::Mat&, int) {}},
         {"empty-room", 22 * 30, 330, 6.0,
          [&](cv::Mat& frame, int i) { light(frame, 1.0 - 0.15 * i / 330.0 + (i >= 240 ? 0.12 : 0.0)); }},
+        {"quiet-room", 0, 330, 4.0,
+         [&](cv::Mat& frame, int i) {
+             corner.copyTo(frame);
+             light(frame, 1.0 - 0.15 * i / 330.0 + (i >= 240 ? 0.12 : 0.0));
+         }},
         {"far-onlooker", 60, 180, 3.0, [&](cv::Mat& frame, int i) { paste(frame, far, 640 - i / 3, 150); }},
         {"visitor", 21 * 30, 570, 3.0, [](cv::Mat&, int) {}},
         {"demo", 0, DemoScene::frameCount(), 2.0, [](cv::Mat&, int) {}},

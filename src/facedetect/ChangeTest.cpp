@@ -96,12 +96,17 @@ void ChangeTest::reduce(const std::uint8_t* pixels, int cols, int rows, std::siz
     }
 }
 
+// The median over every third block: a thousand and more changes tell the common shift as well as
+// all of them, in a third of the sorting.
 float ChangeTest::medianShift(const std::vector<float>& from, const std::vector<float>& to) {
-    for (std::size_t i = 0; i < blocks_; ++i) {
-        scratch_[i] = to[i] - from[i];
+    const std::size_t step = blocks_ >= 3000 ? 3 : 1;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < blocks_; i += step) {
+        scratch_[count++] = to[i] - from[i];
     }
-    const auto middle = scratch_.begin() + static_cast<std::ptrdiff_t>(blocks_ / 2);
-    std::nth_element(scratch_.begin(), middle, scratch_.end());
+    const auto end = scratch_.begin() + static_cast<std::ptrdiff_t>(count);
+    const auto middle = scratch_.begin() + static_cast<std::ptrdiff_t>(count / 2);
+    std::nth_element(scratch_.begin(), middle, end);
     return *middle;
 }
 
