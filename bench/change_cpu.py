@@ -21,8 +21,7 @@ recordings = sys.argv[2]
 old = sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] != "-" else None
 seconds = float(sys.argv[4]) if len(sys.argv) > 4 else 20.0
 rounds = int(sys.argv[5]) if len(sys.argv) > 5 else 2
-sources = [os.path.join(recordings, "reading"), os.path.join(recordings, "empty-room"),
-           os.path.join(recordings, "demo"), "demo"]
+sources = [os.path.join(recordings, name) for name in ("reading", "empty-room", "quiet-room", "demo")] + ["demo"]
 modes = [("change test", tovak, []), ("every frame", tovak, ["--detect-every-frame"])]
 if old:
     modes.append(("build before", old, []))
