@@ -46,7 +46,7 @@ def main():
     shares = {name: 0.0 for name, _ in STAGES}
     shares["other"] = 0.0
     for line in report.splitlines():
-        match = re.match(r"\s*([\d.]+)%\s+(\S+)\s+\[.\]\s+(.*)", line)
+        match = re.match(r"\s*([\d.]+)%\s+(.+?)\s+\[[.k]\]\s+(.*)", line)
         if not match:
             continue
         percent, text = float(match.group(1)), match.group(2) + " " + match.group(3)
