@@ -13,7 +13,7 @@ shift
 while [ "$1" != -- ]; do sources="$sources $1"; shift; done
 shift
 home=$(mktemp -d) cache=$(mktemp -d)
-trap 'kill $tray $xvfb 2>/dev/null; rm -rf "$home" "$cache"' EXIT
+trap 'kill $tray $xvfb 2>/dev/null; sleep 1; rm -rf "$home" "$cache" 2>/dev/null' EXIT
 display=:$((90 + $$ % 100))
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp 2>/dev/null &
 xvfb=$!
