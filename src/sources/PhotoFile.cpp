@@ -78,9 +78,13 @@ void jpegMessage(j_common_ptr info, int level) {
     }
 }
 
+// Decodes into the picture target(width, height) gives, in space: libjpeg-turbo writes BGR or BGRA
+// itself (filling the alpha), from grey as from colour, the pixels imread and a conversion give.
 // Nothing here has a destructor for libjpeg's longjmp to skip: the result and the reason are the
 // caller's, and the decoder is destroyed on both ways out.
-bool decodeJpegInto(const std::vector<unsigned char>& data, cv::Mat& bgr, const char*& failure, JpegErrors& errors) {
+template <typename Target>
+bool decodeJpegInto(const std::vector<unsigned char>& data, J_COLOR_SPACE space, Target&& target, const char*& failure,
+                    JpegErrors& errors) {
     jpeg_decompress_struct info{};
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = jpegFail;
@@ -103,42 +107,9 @@ bool decodeJpegInto(const std::vector<unsigned char>& data, cv::Mat& bgr, const 
         failure = "too large";
         return false;
     }
-    // libjpeg-turbo writes BGR itself, from grey as from colour, as imread has it do.
-    info.out_color_space = JCS_EXT_BGR;
+    info.out_color_space = space;
     jpeg_start_decompress(&info);
-    bgr.create(static_cast<int>(info.output_height), static_cast<int>(info.output_width), CV_8UC3);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = bgr.ptr(static_cast<int>(info.output_scanline));
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
-
-// The same decoder straight into a frame of the pool, in BGRA (libjpeg-turbo fills the alpha): the
-// pixels imread and a conversion to BGRA give, without either one's buffer.
-bool decodeJpegFrame(const std::vector<unsigned char>& data, camera::FramePool& pool,
-                     std::unique_ptr<imaging::PixelBuffer>& frame, JpegErrors& errors) {
-    jpeg_decompress_struct info{};
-    info.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = jpegFail;
-    errors.manager.emit_message = jpegMessage;
-    if (setjmp(errors.exit) != 0) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data.data(), data.size());
-    jpeg_read_header(&info, TRUE);
-    if ((info.num_components != 1 && info.num_components != 3) || tooLarge(info.image_width, info.image_height)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    info.out_color_space = JCS_EXT_BGRA;
-    jpeg_start_decompress(&info);
-    frame = pool.take(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
-    cv::Mat& pixels = frame->mutableMat();
+    cv::Mat& pixels = target(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = pixels.ptr(static_cast<int>(info.output_scanline));
         jpeg_read_scanlines(&info, &row, 1);
@@ -152,7 +123,11 @@ cv::Mat decodeJpeg(const std::vector<unsigned char>& data, const std::string& pa
     cv::Mat bgr;
     const char* failure = nullptr;
     JpegErrors errors{};
-    if (!decodeJpegInto(data, bgr, failure, errors)) {
+    const auto picture = [&bgr](int width, int height) -> cv::Mat& {
+        bgr.create(height, width, CV_8UC3);
+        return bgr;
+    };
+    if (!decodeJpegInto(data, JCS_EXT_BGR, picture, failure, errors)) {
         error = "damaged or truncated JPEG file " + path + ": " + failure;
         return {};
     }
@@ -189,8 +164,13 @@ imaging::PixelBufferPtr readJpegFrame(const std::string& path, std::vector<unsig
         return nullptr;
     }
     std::unique_ptr<imaging::PixelBuffer> frame;
+    const auto recycled = [&](int width, int height) -> cv::Mat& {
+        frame = pool.take(width, height);
+        return frame->mutableMat();
+    };
+    const char* failure = nullptr;
     JpegErrors errors{};
-    if (!decodeJpegFrame(data, pool, frame, errors)) {
+    if (!decodeJpegInto(data, JCS_EXT_BGRA, recycled, failure, errors)) {
         return nullptr;
     }
     return pool.share(std::move(frame));
