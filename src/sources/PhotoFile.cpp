@@ -138,7 +138,8 @@ cv::Mat decodeJpeg(const std::vector<unsigned char>& data, const std::string& pa
 
 imaging::PixelBufferPtr readJpegFrame(const std::string& path, std::vector<unsigned char>& data,
                                       camera::FramePool& pool) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A file swapped for a pipe since the folder was listed must not hold the replay up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return nullptr;
     }
