@@ -11,6 +11,7 @@
 // quiet-room nobody, the light falling slowly, then an exposure step, in the garage's other corner
 //            where nothing looks like a face (11 s, grain of 4)
 // far-onlooker  the person, and a face of about 40 px stepping in slowly from the right (6 s, grain 3)
+// dark-onlooker  the same face stepping in from the left in a dark room (light at a quarter, grain 7)
 // visitor    the person leaves, the desk stays empty, then a stranger sits down (19 s, grain 3)
 // demo       the whole demo scene (46 s, grain 2)
 #include <cmath>
@@ -111,6 +112,11 @@ int main(int argc, char** argv) {
          }},
         {"far-onlooker", 60, 180, 3.0, [&](cv::Mat& frame, int i) { paste(frame, far, 640 - i / 3, 150); }},
         {"visitor", 21 * 30, 570, 3.0, [](cv::Mat&, int) {}},
+        {"dark-onlooker", 30, 300, 7.0,
+         [&](cv::Mat& frame, int i) {
+             paste(frame, far, -40 + i / 4, 60);
+             light(frame, 0.25);
+         }},
         {"demo", 0, DemoScene::frameCount(), 2.0, [](cv::Mat&, int) {}},
     };
     const std::vector<int> jpeg = {cv::IMWRITE_JPEG_QUALITY, 92};

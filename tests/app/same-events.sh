@@ -6,7 +6,7 @@
 set -eu
 tovak=$1 make=$2 out=$3
 shift 3
-recordings=${*:-reading empty-room quiet-room far-onlooker visitor}
+recordings=${*:-reading empty-room quiet-room far-onlooker dark-onlooker visitor}
 "$make" "$out" >/dev/null
 status=0
 for engine in ${ENGINES:-onednn onednn-f32 opencv}; do
