@@ -12,11 +12,13 @@
 //            where nothing looks like a face (11 s, grain of 4)
 // far-onlooker  the person, and a face of about 40 px stepping in slowly from the right (6 s, grain 3)
 // dark-onlooker  the same face stepping in from the left in a dark room (light at a quarter, grain 7)
-// visitor    the person leaves, the desk stays empty, then a stranger sits down (19 s, grain 3)
+// visitor    the person leaves, the desk stays empty, then a stranger sits down, the light falling
+//            (19 s, grain 2: at 3 the shelves give a face on single frames, and away mode never comes)
 // demo       the whole demo scene (46 s, grain 2)
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -68,6 +70,9 @@ void paste(cv::Mat& frame, const Patch& patch, int left, int top) {
     }
 }
 
+// Raised whenever a recording is drawn differently: folders made by another edition are made again.
+constexpr int kEdition = 2;
+
 // Frame i of a recording: the demo frame it shows, then what is done to it before the grain.
 struct Recording {
     const char* name;
@@ -111,7 +116,7 @@ int main(int argc, char** argv) {
              light(frame, 1.0 - 0.15 * i / 330.0 + (i >= 240 ? 0.12 : 0.0));
          }},
         {"far-onlooker", 60, 180, 3.0, [&](cv::Mat& frame, int i) { paste(frame, far, 640 - i / 3, 150); }},
-        {"visitor", 21 * 30, 570, 3.0, [](cv::Mat&, int) {}},
+        {"visitor", 21 * 30, 570, 2.0, [&](cv::Mat& frame, int i) { light(frame, 1.0 - 0.1 * i / 570.0); }},
         {"dark-onlooker", 30, 300, 7.0,
          [&](cv::Mat& frame, int i) {
              paste(frame, far, -40 + i / 4, 60);
@@ -122,11 +127,18 @@ int main(int argc, char** argv) {
     const std::vector<int> jpeg = {cv::IMWRITE_JPEG_QUALITY, 92};
     for (const Recording& recording : recordings) {
         const std::filesystem::path folder = std::filesystem::path(argv[1]) / recording.name;
-        char last[32];
-        std::snprintf(last, sizeof last, "%05d.jpg", recording.frames - 1);
-        if (std::filesystem::exists(folder / last)) {
-            continue;  // written before, and the same every time
+        // Written before, and the same every time, unless the recipe changed since.
+        char recipe[128];
+        std::snprintf(recipe, sizeof recipe, "edition %d, demo frame %d, %d frames, grain %.1f\n", kEdition,
+                      recording.firstDemoFrame, recording.frames, recording.grain);
+        if (std::ifstream made(folder / "made"); made) {
+            std::string line;
+            std::getline(made, line);
+            if (line + "\n" == recipe) {
+                continue;
+            }
         }
+        std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         cv::RNG rng(static_cast<std::uint64_t>(recording.frames) * 7919U + 17U);
         cv::Mat noise(DemoScene::height, DemoScene::width, CV_16SC1);
@@ -150,6 +162,7 @@ int main(int argc, char** argv) {
                 return 3;
             }
         }
+        std::ofstream(folder / "made") << recipe;
         std::printf("%s: %d frames\n", folder.c_str(), recording.frames);
     }
     return 0;
