@@ -15,7 +15,7 @@ namespace tovak::app {
 std::string usageText() {
     return "Usage: tovak [--camera demo|PATH|/dev/videoN|NAME [--camera-node PATH]] [--headless] [--lock dry-run]\n"
            "             [--max-seconds N] [--start] [--hidden] [--detector NAME] [--realtime]\n"
-           "             [--detect-every-frame]\n"
+           "             [--detect-every-frame] [--face-counts]\n"
            "             [--ignore-face X,Y,W,H]... [--loop] [--journal PATH] [--lock-on-leave SECONDS]\n"
            "             [--audit]\n"
            "       tovak --list-cameras\n"
@@ -45,6 +45,8 @@ std::string usageText() {
            "  --detect-every-frame\n"
            "                     run the face detector on every frame, also on frames whose picture\n"
            "                     did not change (by default these reuse the faces of the one before)\n"
+           "  --face-counts      with --headless: a \"faces\" event at every frame whose face count\n"
+           "                     differs from the frame before's, to compare two runs frame by frame\n"
            "  --loop             play the demo scene or the file again and again\n"
            "  --journal PATH     with --headless: append the journal of the run to PATH (JSON lines; a\n"
            "                     replay's times are its frames' own, 0 being 1970-01-01 00:00:00 UTC)\n"
@@ -207,6 +209,7 @@ const std::vector<Rule>& rules() {
         flag("--loop", &Options::loop),
         flag("--realtime", &Options::realtime),
         flag("--detect-every-frame", &Options::detectEveryFrame),
+        flag("--face-counts", &Options::faceCounts),
         flag("--list-cameras", &Options::listCameras),
         flag("--audit", &Options::audit),
         {"--camera", true, camera},
@@ -245,6 +248,9 @@ std::optional<std::string> refusedCombination(const Options& options) {
     if (!options.ignoredFaces.empty() && !options.headless) {
         // The window keeps its marked faces in the settings; marking is done there.
         return "--ignore-face works with --headless only";
+    }
+    if (options.faceCounts && !options.headless) {
+        return "--face-counts works with --headless only";
     }
     if (options.journal && !options.headless) {
         // The window keeps its journal where the settings say.

@@ -41,6 +41,8 @@ struct Options {
     bool realtime = false;
     // Every frame through the face network, none reusing the faces of the one before.
     bool detectEveryFrame = false;
+    // With --headless: an event whenever a frame's face count differs from the frame before's.
+    bool faceCounts = false;
     // Play the demo scene or the file again and again; the headless run then reports its memory,
     // descriptors and threads every 10 000 frames.
     bool loop = false;

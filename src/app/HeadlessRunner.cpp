@@ -155,6 +155,7 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
         detector->useChangeTest(unowned<const runtime::Clock>(sim.clock));
     }
     EventLog log(env.out, sim.clock);
+    log.reportFaceCounts(options.faceCounts);
     auto sourceCamera = std::make_shared<sources::SourceCameraSession>(std::move(source));
     auto camera = std::make_shared<headless::FrameCountingSession>(sourceCamera, log);
     monitor::Ports deps = reportingPorts(log, options, env, unowned<runtime::MainQueue>(sim.main), detector, camera);
@@ -241,6 +242,7 @@ int live(const Options& options, HeadlessEnvironment& env,
         detector->useChangeTest(unowned<const runtime::Clock>(clock));
     }
     EventLog log(env.out, clock);
+    log.reportFaceCounts(options.faceCounts);
     auto v4l2 = std::make_shared<camera::V4L2CameraSession>(env.v4l2());
     v4l2->setChoice(cameraChoice(options));
     v4l2->setLidClosed(env.lidClosed ? env.lidClosed : camera::systemLidQuestion());

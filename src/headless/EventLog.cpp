@@ -15,8 +15,20 @@ void EventLog::frameDelivered(std::int64_t frameIndex) {
 }
 
 void EventLog::facesCounted(std::size_t faces) {
+    bool changed = false;
+    {
+        std::lock_guard lock(mutex_);
+        changed = reportFaceCounts_ && faces != faces_;
+        faces_ = faces;
+    }
+    if (changed) {
+        emit("faces");
+    }
+}
+
+void EventLog::reportFaceCounts(bool on) {
     std::lock_guard lock(mutex_);
-    faces_ = faces;
+    reportFaceCounts_ = on;
 }
 
 std::size_t EventLog::eventCount() const {

@@ -32,7 +32,10 @@ class EventLog {
 
     // A frame is about to be delivered; the first one sets the time origin.
     void frameDelivered(std::int64_t frameIndex);
+    // A frame's faces, after the size filter; with reportFaceCounts, a "faces" event when the
+    // count differs from the frame before's.
     void facesCounted(std::size_t faces);
+    void reportFaceCounts(bool on);
     void emit(const std::string& event, const std::vector<Field>& fields = {});
 
     [[nodiscard]] std::size_t eventCount() const;
@@ -48,6 +51,7 @@ class EventLog {
     std::int64_t frame_ = 0;
     std::size_t faces_ = 0;
     std::size_t count_ = 0;
+    bool reportFaceCounts_ = false;
 };
 
 }  // namespace tovak::headless

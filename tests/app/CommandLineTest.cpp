@@ -78,6 +78,7 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
                              "--detector cuda",
                              "--journal",
                              "--journal j.jsonl",
+                             "--face-counts --camera demo",
                              "--detector onednn-bf16",
                              "--frobnicate",
                              "--lock-on-leave 30",
@@ -106,8 +107,10 @@ TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
 }
 
 TEST(CommandLineTest, TheDetectorsEngineRealTimePacingHelpAndVersion) {
-    const auto parsed = parseCommandLine({"--detector", "opencv", "--realtime", "--detect-every-frame"});
+    const auto parsed =
+        parseCommandLine({"--headless", "--detector", "opencv", "--realtime", "--detect-every-frame", "--face-counts"});
     ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_TRUE(parsed.options->faceCounts);
     EXPECT_EQ(parsed.options->detector, app::DetectorBackend::opencv);
     EXPECT_TRUE(parsed.options->realtime);
     EXPECT_TRUE(parsed.options->detectEveryFrame);

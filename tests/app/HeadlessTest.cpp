@@ -49,6 +49,27 @@ TEST(EventLogTest, LinesCarryTimeFromTheFirstFrameTheFrameTheFacesAndEscapedText
     EXPECT_EQ(log.eventCount(), 2U);
 }
 
+TEST(EventLogTest, WithFaceCountsAFrameWhoseCountDiffersFromTheOneBeforeIsAnEvent) {
+    runtime::ManualClock clock(0.0);
+    std::ostringstream out;
+    EventLog log(out, clock);
+    log.reportFaceCounts(true);
+    const std::size_t counts[] = {0, 0, 1, 1, 2, 0, 0, 1};
+    for (std::int64_t frame = 0; frame < 8; ++frame) {
+        log.frameDelivered(frame);
+        log.facesCounted(counts[frame]);
+        clock.advance(0.1);
+    }
+    EXPECT_EQ(out.str(), R"({"t": 0.200, "frame": 2, "faces": 1, "event": "faces"})"
+                         "\n"
+                         R"({"t": 0.400, "frame": 4, "faces": 2, "event": "faces"})"
+                         "\n"
+                         R"({"t": 0.500, "frame": 5, "faces": 0, "event": "faces"})"
+                         "\n"
+                         R"({"t": 0.700, "frame": 7, "faces": 1, "event": "faces"})"
+                         "\n");
+}
+
 TEST(EventLogTest, ALockWithoutALockServiceIsReportedAsFailedWithItsMessageOnTheMainQueue) {
     runtime::Simulation sim;
     std::ostringstream out;

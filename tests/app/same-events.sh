@@ -13,7 +13,7 @@ for engine in ${ENGINES:-onednn onednn-f32 opencv}; do
     for name in $recordings; do
         camera=$out/$name
         [ "$name" = built-in ] && camera=demo
-        run() { "$tovak" --headless --lock dry-run --detector "$engine" --camera "$camera" "$@"; }
+        run() { "$tovak" --headless --face-counts --lock dry-run --detector "$engine" --camera "$camera" "$@"; }
         run >"$out/$name.$engine.on" 2>"$out/$name.$engine.err"
         run --detect-every-frame >"$out/$name.$engine.off" 2>>"$out/$name.$engine.err"
         if cmp -s "$out/$name.$engine.on" "$out/$name.$engine.off"; then
