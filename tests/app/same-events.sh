@@ -1,7 +1,8 @@
 #!/bin/sh
 # The change test must never change what Tovak decides: every noisy recording, replayed with it and
-# with --detect-every-frame, on every detector engine, gives the same events line for line. The
-# recording "built-in" is the demo camera itself, without grain.
+# with --detect-every-frame, on every detector engine, gives the same events line for line, each
+# change of a frame's face count among them (--face-counts). The recording "built-in" is the demo
+# camera itself, without grain.
 #     [ENGINES="onednn ..."] same-events.sh TOVAK MAKE_NOISY_RECORDINGS OUT_DIR [RECORDING...]
 set -eu
 tovak=$1 make=$2 out=$3
