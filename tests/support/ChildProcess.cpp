@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 extern char** environ;
 
@@ -41,10 +43,17 @@ pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& op
     if (options.quietStderr) {
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", 01 /* O_WRONLY */, 0);
     }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (options.ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+    if (posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
         pid = -1;
     }
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -66,10 +75,24 @@ std::string spawnAndReadLine(std::vector<std::string> command, pid_t& pid) {
 }
 
 void stopChild(pid_t pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+    if (pid <= 0) {
+        return;
+    }
+    // A group of its own is ended whole; a child in the test's group has no group of that number.
+    const bool group = ::getpgid(pid) == pid;
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (group) {
+        ::kill(-pid, SIGKILL);
     }
 }
 

@@ -14,6 +14,8 @@ struct SpawnOptions {
     // Replaces (or, when empty, removes) DISPLAY in the child's environment; unset keeps it.
     std::optional<std::string> display;
     bool quietStderr = false;
+    // A process group of its own, which stopChild ends whole: what the child forked goes with it.
+    bool ownGroup = false;
 };
 
 // Starts a helper program (an X server, a bus, a stand-in service) found on PATH, without a shell.
@@ -25,7 +27,8 @@ pid_t spawnChild(const std::vector<std::string>& command, const SpawnOptions& op
 // number); empty when none comes.
 std::string spawnAndReadLine(std::vector<std::string> command, pid_t& pid);
 
-// Ends a child started by spawnChild and waits for it.
+// Ends a child started by spawnChild and waits for it: SIGTERM, and SIGKILL when it is still there
+// 10 s later (a compositor hung at start may never handle SIGTERM).
 void stopChild(pid_t pid);
 
 }  // namespace tovak::testing
