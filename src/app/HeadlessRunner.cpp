@@ -148,6 +148,35 @@ std::shared_ptr<audit::AuditRecorder> auditFor(const Options& options, monitor::
     return recorder;
 }
 
+// Delivers the source's frames, the frames' own timestamps being the clock: delayed work runs
+// between frames at its time.
+void playFrames(sources::SourceCameraSession& sourceCamera, const Options& options, runtime::Simulation& sim,
+                EventLog& log, const facedetect::BlazeFaceDetector& detector, camera::NodeContention* contention) {
+    const double origin = sim.clock.now();
+    const auto wallOrigin = std::chrono::steady_clock::now();
+    std::int64_t delivered = 0;
+    while (std::optional<sources::SourceFrame> frame = sourceCamera.read()) {
+        if (options.maxSeconds && frame->timestamp >= *options.maxSeconds) {
+            break;
+        }
+        if (options.realtime) {
+            std::this_thread::sleep_until(wallOrigin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                           std::chrono::duration<double>(frame->timestamp)));
+        }
+        if (options.loop && delivered % kFramesBetweenResourceReports == 0) {
+            reportResources(log, detector);
+        }
+        sim.advance(std::max(0.0, origin + frame->timestamp - sim.clock.now()));
+        if (contention != nullptr) {
+            contention->deliverPending();
+            sim.drain();
+        }
+        sourceCamera.deliver(std::move(frame->image));
+        sim.drain();
+        ++delivered;
+    }
+}
+
 int replay(std::unique_ptr<sources::FrameSource> source, const Options& options, HeadlessEnvironment& env,
            const std::shared_ptr<facedetect::BlazeFaceDetector>& detector) {
     runtime::Simulation sim;
@@ -196,30 +225,7 @@ int replay(std::unique_ptr<sources::FrameSource> source, const Options& options,
         env.err << "tovak: the monitor did not start: " << monitor->statusLine.get() << "\n";
         return exitCameraFailed;
     }
-    // The frames' own timestamps are the clock: delayed work runs between frames at its time.
-    const double origin = sim.clock.now();
-    const auto wallOrigin = std::chrono::steady_clock::now();
-    std::int64_t delivered = 0;
-    while (std::optional<sources::SourceFrame> frame = sourceCamera->read()) {
-        if (options.maxSeconds && frame->timestamp >= *options.maxSeconds) {
-            break;
-        }
-        if (options.realtime) {
-            std::this_thread::sleep_until(wallOrigin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                           std::chrono::duration<double>(frame->timestamp)));
-        }
-        if (options.loop && delivered % kFramesBetweenResourceReports == 0) {
-            reportResources(log, *detector);
-        }
-        sim.advance(std::max(0.0, origin + frame->timestamp - sim.clock.now()));
-        if (contention) {
-            contention->deliverPending();
-            sim.drain();
-        }
-        sourceCamera->deliver(std::move(frame->image));
-        sim.drain();
-        ++delivered;
-    }
+    playFrames(*sourceCamera, options, sim, log, *detector, contention.get());
     // The end of the source is a press of "Стоп".
     monitor->stop();
     sim.drain();
